@@ -1,0 +1,3 @@
+#include "base/job.h"
+
+Job::~Job() = default;

@@ -1,0 +1,19 @@
+// The product's fixed identity: name, version, build number and the
+// identifier that names the data folder. Shared by the window and the
+// command line so both agree on where their data lives.
+#pragma once
+
+#include <QString>
+
+namespace product {
+
+inline constexpr const char* kName = "Quillometry Chat Transfer";
+inline constexpr const char* kVersion = "3.2.182";
+inline constexpr int kBuildNumber = 202;
+inline constexpr const char* kIdentifier = "5D0C8A73F1E24B69A0B7C3D58E91F246";
+
+// Host (and optional ":port") of the vendor's web server; empty when the
+// build configured none, and then no online service makes any request.
+QString vendorHost();
+
+}  // namespace product

@@ -1,0 +1,480 @@
+#include "chatstore/sqlite3db.h"
+
+#include <QStringList>
+
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+// Prepared statements are kept per connection and reused by SQL text: the
+// merge writer runs the same few statements hundreds of thousands of times.
+struct StatementCache {
+    sqlite3* db = nullptr;
+    std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle;
+
+    ~StatementCache() { clear(); }
+    void clear()
+    {
+        for (auto& [sql, list] : idle)
+            for (sqlite3_stmt* s : list)
+                sqlite3_finalize(s);
+        idle.clear();
+    }
+    void release(const std::string& sql, sqlite3_stmt* stmt)
+    {
+        if (!db || sqlite3_db_handle(stmt) != db) {
+            sqlite3_finalize(stmt);
+            return;
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        auto& list = idle[sql];
+        if (list.size() < 4)
+            list.push_back(stmt);
+        else
+            sqlite3_finalize(stmt);
+    }
+};
+
+namespace {
+
+std::unordered_map<sqlite3*, std::shared_ptr<StatementCache>>& caches()
+{
+    // One cache per open connection; a connection is used by one thread at a
+    // time, and open/close happen on that thread, but the map itself is
+    // shared, so guard it.
+    static std::unordered_map<sqlite3*, std::shared_ptr<StatementCache>> map;
+    return map;
+}
+std::mutex& cachesMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::shared_ptr<StatementCache> cacheFor(sqlite3* db)
+{
+    std::lock_guard<std::mutex> lock(cachesMutex());
+    auto& slot = caches()[db];
+    if (!slot) {
+        slot = std::make_shared<StatementCache>();
+        slot->db = db;
+    }
+    return slot;
+}
+
+void dropCache(sqlite3* db)
+{
+    std::shared_ptr<StatementCache> cache;
+    {
+        std::lock_guard<std::mutex> lock(cachesMutex());
+        auto it = caches().find(db);
+        if (it == caches().end())
+            return;
+        cache = it->second;
+        caches().erase(it);
+    }
+    cache->clear();
+    cache->db = nullptr;  // statements still held by cursors are finalized on release
+}
+
+void bindParams(sqlite3_stmt* stmt, const Sqlite3Sql& sql)
+{
+    int i = 1;
+    for (const auto& p : sql.params()) {
+        switch (p.kind) {
+        case Sqlite3Sql::ParamKind::Text: {
+            QByteArray utf8 = p.text.toUtf8();
+            sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case Sqlite3Sql::ParamKind::Int:
+        case Sqlite3Sql::ParamKind::Int64:
+            sqlite3_bind_int64(stmt, i, p.integer);
+            break;
+        case Sqlite3Sql::ParamKind::Double:
+            sqlite3_bind_double(stmt, i, p.real);
+            break;
+        case Sqlite3Sql::ParamKind::Blob:
+            // A null QByteArray binds as an empty blob, not as NULL.
+            sqlite3_bind_blob(stmt, i, p.blob.isNull() ? "" : p.blob.constData(), int(p.blob.size()),
+                              SQLITE_TRANSIENT);
+            break;
+        case Sqlite3Sql::ParamKind::Null:
+            sqlite3_bind_null(stmt, i);
+            break;
+        }
+        ++i;
+    }
+}
+
+}  // namespace
+
+// ---- Sqlite3Sql ------------------------------------------------------------
+
+Sqlite3Sql& Sqlite3Sql::addTextParam(const QString& value)
+{
+    Param p;
+    p.kind = ParamKind::Text;
+    p.text = value;
+    m_params.append(p);
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::addIntParam(int value)
+{
+    Param p;
+    p.kind = ParamKind::Int;
+    p.integer = value;
+    m_params.append(p);
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::addInt64Param(qint64 value)
+{
+    Param p;
+    p.kind = ParamKind::Int64;
+    p.integer = value;
+    m_params.append(p);
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::addDoubleParam(double value)
+{
+    Param p;
+    p.kind = ParamKind::Double;
+    p.real = value;
+    m_params.append(p);
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::addBlobParam(const QByteArray& value)
+{
+    Param p;
+    p.kind = ParamKind::Blob;
+    p.blob = value;
+    m_params.append(p);
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::addNullParam()
+{
+    m_params.append(Param{});
+    return *this;
+}
+
+Sqlite3Sql& Sqlite3Sql::appendSql(const QString& sql)
+{
+    m_sql += sql;
+    return *this;
+}
+
+// ---- Sqlite3Cursor ---------------------------------------------------------
+
+struct Sqlite3Cursor::Statement {
+    sqlite3_stmt* stmt = nullptr;
+    std::string sql;
+    std::shared_ptr<StatementCache> cache;
+    ~Statement()
+    {
+        if (!stmt)
+            return;
+        if (cache)
+            cache->release(sql, stmt);
+        else
+            sqlite3_finalize(stmt);
+    }
+};
+
+Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt))
+{
+    int n = sqlite3_column_count(m_stmt->stmt);
+    for (int i = 0; i < n; ++i) {
+        QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i)).toLower();
+        if (!m_columns.contains(name))
+            m_columns.insert(name, i);
+    }
+}
+
+Sqlite3Cursor::~Sqlite3Cursor() = default;
+
+bool Sqlite3Cursor::moveNext()
+{
+    if (!m_stmt || m_done)
+        return false;
+    int rc = sqlite3_step(m_stmt->stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    m_done = true;
+    if (rc == SQLITE_DONE)
+        return false;
+    QString message = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_stmt->stmt)));
+    throw Sqlite3Error(message);
+}
+
+int Sqlite3Cursor::columnIndex(const QString& column) const
+{
+    auto it = m_columns.constFind(column.toLower());
+    return it == m_columns.constEnd() ? -1 : it.value();
+}
+
+QString Sqlite3Cursor::getText(const QString& column) const
+{
+    int i = columnIndex(column);
+    if (i < 0 || !m_stmt)
+        return {};
+    const unsigned char* text = sqlite3_column_text(m_stmt->stmt, i);
+    if (!text)
+        return {};
+    return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(m_stmt->stmt, i));
+}
+
+int Sqlite3Cursor::getInt(const QString& column) const
+{
+    int i = columnIndex(column);
+    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int(m_stmt->stmt, i);
+}
+
+qint64 Sqlite3Cursor::getInt64(const QString& column) const
+{
+    int i = columnIndex(column);
+    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int64(m_stmt->stmt, i);
+}
+
+qint64 Sqlite3Cursor::getInt64(int index) const
+{
+    if (!m_stmt || index < 0 || index >= sqlite3_column_count(m_stmt->stmt))
+        return 0;
+    return sqlite3_column_int64(m_stmt->stmt, index);
+}
+
+double Sqlite3Cursor::getDouble(const QString& column) const
+{
+    int i = columnIndex(column);
+    return (i < 0 || !m_stmt) ? 0.0 : sqlite3_column_double(m_stmt->stmt, i);
+}
+
+QByteArray Sqlite3Cursor::getBlob(const QString& column) const
+{
+    int i = columnIndex(column);
+    if (i < 0 || !m_stmt)
+        return {};
+    const void* data = sqlite3_column_blob(m_stmt->stmt, i);
+    int size = sqlite3_column_bytes(m_stmt->stmt, i);
+    if (!data || size <= 0)
+        return {};
+    return QByteArray(static_cast<const char*>(data), size);
+}
+
+bool Sqlite3Cursor::isNull(const QString& column) const
+{
+    int i = columnIndex(column);
+    return i < 0 || !m_stmt || sqlite3_column_type(m_stmt->stmt, i) == SQLITE_NULL;
+}
+
+QStringList Sqlite3Cursor::columnNames() const
+{
+    QStringList names;
+    if (!m_stmt)
+        return names;
+    int n = sqlite3_column_count(m_stmt->stmt);
+    for (int i = 0; i < n; ++i)
+        names << QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
+    return names;
+}
+
+QVariant Sqlite3Cursor::value(int index) const
+{
+    if (!m_stmt || index < 0 || index >= sqlite3_column_count(m_stmt->stmt))
+        return {};
+    sqlite3_stmt* s = m_stmt->stmt;
+    switch (sqlite3_column_type(s, index)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(s, index)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s, index));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, index)),
+                                          sqlite3_column_bytes(s, index)));
+    case SQLITE_BLOB: {
+        const void* data = sqlite3_column_blob(s, index);
+        return QVariant(QByteArray(static_cast<const char*>(data), sqlite3_column_bytes(s, index)));
+    }
+    default:
+        return {};
+    }
+}
+
+// ---- Sqlite3DB -------------------------------------------------------------
+
+Sqlite3DB::~Sqlite3DB() { close(); }
+
+void Sqlite3DB::openThrow(const QString& path, int flags)
+{
+    close();
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &handle, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        QString message = handle ? QString::fromUtf8(sqlite3_errmsg(handle)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close_v2(handle);
+        throw Sqlite3Error(message);
+    }
+    db = handle;
+    m_path = path;
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_extended_result_codes(db, 0);
+}
+
+void Sqlite3DB::close()
+{
+    if (!db)
+        return;
+    dropCache(db);
+    sqlite3_close_v2(db);
+    db = nullptr;
+    m_path.clear();
+}
+
+void Sqlite3DB::beginTran() { executeThrow("BEGIN IMMEDIATE"); }
+void Sqlite3DB::commitTran() { executeThrow("COMMIT"); }
+void Sqlite3DB::rollbackTran()
+{
+    if (inTransaction())
+        executeThrow("ROLLBACK");
+}
+
+bool Sqlite3DB::inTransaction() const { return db && sqlite3_get_autocommit(db) == 0; }
+
+sqlite3_stmt* Sqlite3DB::prepareThrow(const Sqlite3Sql& sql)
+{
+    if (!db)
+        throw Sqlite3Error(QStringLiteral("database is not open"));
+    std::string text = sql.sql().toUtf8().toStdString();
+    auto cache = cacheFor(db);
+    auto it = cache->idle.find(text);
+    if (it != cache->idle.end() && !it->second.empty()) {
+        sqlite3_stmt* stmt = it->second.back();
+        it->second.pop_back();
+        return stmt;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, text.c_str(), int(text.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK || !stmt) {
+        if (stmt)
+            sqlite3_finalize(stmt);
+        throwLastError();
+    }
+    return stmt;
+}
+
+void Sqlite3DB::throwLastError(const QString& context)
+{
+    QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("database is not open");
+    if (!context.isEmpty())
+        message = context + message;
+    throw Sqlite3Error(message);
+}
+
+void Sqlite3DB::executeThrow(const Sqlite3Sql& sql)
+{
+    Sqlite3Cursor cursor = queryThrow(sql);
+    while (cursor.moveNext()) {
+    }
+}
+
+Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
+{
+    sqlite3_stmt* stmt = prepareThrow(sql);
+    auto holder = std::make_unique<Sqlite3Cursor::Statement>();
+    holder->stmt = stmt;
+    holder->sql = sql.sql().toUtf8().toStdString();
+    holder->cache = cacheFor(db);
+    bindParams(stmt, sql);
+    return Sqlite3Cursor(std::move(holder));
+}
+
+int Sqlite3DB::exec(const QString& sql, QString* error) noexcept
+{
+    if (!db) {
+        if (error)
+            *error = QStringLiteral("database is not open");
+        return SQLITE_MISUSE;
+    }
+    char* message = nullptr;
+    int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK && error)
+        *error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc));
+    sqlite3_free(message);
+    return rc;
+}
+
+qint64 Sqlite3DB::lastInsertId() const { return db ? sqlite3_last_insert_rowid(db) : 0; }
+int Sqlite3DB::changes() const { return db ? sqlite3_changes(db) : 0; }
+
+QList<_SqliteCol> Sqlite3DB::tbCols(const QString& table)
+{
+    QList<_SqliteCol> cols;
+    QString quoted = table;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql(QStringLiteral("PRAGMA table_info(\"%1\")").arg(quoted)));
+    while (c.moveNext()) {
+        _SqliteCol col;
+        col.name = c.getText(QStringLiteral("name"));
+        col.type = c.getText(QStringLiteral("type"));
+        col.notNull = c.getInt(QStringLiteral("notnull")) != 0;
+        col.defaultValue = c.getText(QStringLiteral("dflt_value"));
+        col.primaryKey = c.getInt(QStringLiteral("pk"));
+        cols.append(col);
+    }
+    return cols;
+}
+
+// ---- Sqlite3Row ------------------------------------------------------------
+
+QVariant& Sqlite3Row::operator[](const QString& column)
+{
+    if (!m_values.contains(column))
+        m_order.append(column);
+    return m_values[column];
+}
+
+Sqlite3Sql Sqlite3Row::insertSql(const QString& table, const QSet<QString>& excluded) const
+{
+    QSet<QString> lowerExcluded;
+    for (const QString& e : excluded)
+        lowerExcluded.insert(e.toLower());
+    QStringList names;
+    QStringList marks;
+    Sqlite3Sql sql;
+    for (const QString& column : m_order) {
+        if (lowerExcluded.contains(column.toLower()))
+            continue;
+        names << column;
+        marks << QStringLiteral("?");
+        const QVariant& v = m_values.value(column);
+        if (!v.isValid() || v.isNull())
+            sql.addNullParam();
+        else if (v.typeId() == QMetaType::QByteArray)
+            sql.addBlobParam(v.toByteArray());
+        else if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
+            sql.addDoubleParam(v.toDouble());
+        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
+                 v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Bool)
+            sql.addInt64Param(v.toLongLong());
+        else
+            sql.addTextParam(v.toString());
+    }
+    Sqlite3Sql result(QStringLiteral("insert into %1(%2) values(%3)").arg(table, names.join(QLatin1Char(',')),
+                                                                         marks.join(QLatin1Char(','))));
+    for (const auto& p : sql.params()) {
+        switch (p.kind) {
+        case Sqlite3Sql::ParamKind::Text: result.addTextParam(p.text); break;
+        case Sqlite3Sql::ParamKind::Int:
+        case Sqlite3Sql::ParamKind::Int64: result.addInt64Param(p.integer); break;
+        case Sqlite3Sql::ParamKind::Double: result.addDoubleParam(p.real); break;
+        case Sqlite3Sql::ParamKind::Blob: result.addBlobParam(p.blob); break;
+        case Sqlite3Sql::ParamKind::Null: result.addNullParam(); break;
+        }
+    }
+    return result;
+}
