@@ -1,5 +1,7 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
 #include "base/productinfo.h"
+#include "cli/clicommand.h"
+#include "cli/exitcodes.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -7,14 +9,26 @@
 
 namespace {
 
-const char* kUsage =
-    "Usage: quillometry-cli COMMAND [ARGS...]\n"
-    "\n"
-    "Moves WhatsApp chat histories between iPhones, iTunes backups and local databases.\n"
-    "\n"
-    "Options:\n"
-    "  --help       show this text\n"
-    "  --version    show the program's version\n";
+QString usage()
+{
+    QString text = QStringLiteral(
+        "Usage: quillometry-cli COMMAND [ARGS...]\n"
+        "\n"
+        "Moves WhatsApp chat histories between iPhones, iTunes backups and local databases.\n"
+        "\n"
+        "Options:\n"
+        "  --help       show this text\n"
+        "  --version    show the program's version\n");
+    if (!CliRegistry::all().isEmpty()) {
+        text += QStringLiteral("\nCommands:\n");
+        for (const CliCommand& c : CliRegistry::all())
+            text += QStringLiteral("  %1\n      %2\n").arg(c.synopsis, c.summary);
+    }
+    text += QStringLiteral(
+        "\nExit codes: 0 success, 1 failure, 2 wrong arguments, 3 cancelled,\n"
+        "4 password missing or wrong, 130 interrupted by a second Ctrl-C.\n");
+    return text;
+}
 
 }  // namespace
 
@@ -27,13 +41,15 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
-        out << kUsage;
-        return args.isEmpty() ? 2 : 0;
+        out << usage();
+        return args.isEmpty() ? exitcode::kUsage : exitcode::kSuccess;
     }
     if (args.first() == QLatin1String("--version")) {
         out << "quillometry-cli " << product::kVersion << "\n";
-        return 0;
+        return exitcode::kSuccess;
     }
+    if (const CliCommand* command = CliRegistry::find(args.first()))
+        return command->run(args.mid(1));
     err << "quillometry-cli: unknown command '" << args.first() << "'; see --help\n";
-    return 2;
+    return exitcode::kUsage;
 }
