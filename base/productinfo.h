@@ -12,6 +12,13 @@ inline constexpr const char* kVersion = "3.2.182";
 inline constexpr int kBuildNumber = 202;
 inline constexpr const char* kIdentifier = "5D0C8A73F1E24B69A0B7C3D58E91F246";
 
+// The address users are pointed to for help in every error box; plain text,
+// fixed when the program is built.
+QString supportAddress();
+
+// The translated product name, " (x64)" and " v" + the version.
+QString productTitle();
+
 // Host (and optional ":port") of the vendor's web server; empty when the
 // build configured none, and then no online service makes any request.
 QString vendorHost();
