@@ -1,0 +1,15 @@
+#include "base/apptranslator.h"
+
+bool AppTranslator::loadEmbedded()
+{
+    return load(QStringLiteral(":/en.qm"));
+}
+
+QString AppTranslator::translate(const char* context, const char* sourceText, const char* disambiguation,
+                                 int n) const
+{
+    QString text = QTranslator::translate(context, sourceText, disambiguation, n);
+    if (text.isEmpty() && context && *context)
+        text = QTranslator::translate("", sourceText, disambiguation, n);
+    return text;
+}

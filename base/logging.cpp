@@ -1,0 +1,84 @@
+#include "base/logging.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTime>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QMutex& logMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString& logFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+}  // namespace
+
+QString logLine(QtMsgType type, const QString& time, const QString& message)
+{
+    const char* tag = nullptr;
+    switch (type) {
+    case QtDebugMsg: tag = "D "; break;
+    case QtWarningMsg: tag = "W "; break;
+    case QtCriticalMsg: tag = "C "; break;
+    case QtFatalMsg: tag = "F "; break;
+    default: break;
+    }
+    return QStringLiteral("(%1%2) %3\n").arg(QLatin1String(tag ? tag : ""), time, message);
+}
+
+void pruneLogFolder(const QString& folder, int keep)
+{
+    QDir dir(folder);
+    if (!dir.exists())
+        return;
+    const QStringList files = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (qsizetype i = 0; i < files.size() - keep; ++i)
+        dir.remove(files.at(i));
+}
+
+void installLogging(const QString& folder, int keep)
+{
+    {
+        QMutexLocker lock(&logMutex());
+        logFolder() = folder;
+    }
+    pruneLogFolder(folder, keep);
+    qInstallMessageHandler(logMessageHandler);
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    // Appends from several threads are serialised so lines never interleave.
+    QMutexLocker lock(&logMutex());
+    if (type == QtDebugMsg) {
+        const QByteArray raw = message.toLocal8Bit();
+        std::fwrite(raw.constData(), 1, size_t(raw.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    const QString folder = logFolder();
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        const QString name = QStringLiteral("log-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+        QFile file(QDir(folder).filePath(name));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            file.write(logLine(type, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), message).toUtf8());
+            file.flush();
+            file.close();
+        }
+    }
+    if (type == QtFatalMsg)
+        std::abort();
+}

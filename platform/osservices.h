@@ -1,0 +1,53 @@
+// The operating-system services the program needs, behind one small
+// interface: where per-user application data lives, the running processes
+// and ending one of them, handing a file, folder or link to the desktop,
+// keeping the machine awake, and a private temporary folder. One
+// implementation per system (osservices_linux.cpp, osservices_win.cpp);
+// nothing above this folder calls the system for these directly.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace platform {
+
+// The per-user root under which the program's base folder lies (Linux: the
+// XDG data home; Windows: "AppData/Roaming" under home, else "Application
+// Data" under home).
+QString appDataRoot();
+
+struct ProcessEntry {
+    qint64 pid = 0;
+    QString exeName;  // the executable's file name, as the system spells it
+};
+
+// Every running process the system lets us see. `ok` becomes false when the
+// list could not be taken at all.
+QList<ProcessEntry> listProcesses(bool* ok = nullptr);
+
+// Ends the process at once (Linux: SIGKILL; Windows: "taskkill /f /pid").
+// True when the request was handed to the system.
+bool killProcess(qint64 pid);
+
+// Shows a folder (or opens a file) in the desktop's file manager.
+bool openInFileManager(const QString& path);
+
+// Opens a link ("scheme:...") or a local path with the desktop's default
+// handler. A text without a scheme is taken as a local path.
+bool openWithDesktop(const QString& target);
+
+// Asks the system to keep itself and the display awake for as long as the
+// process runs. Best effort: every failure is silent.
+void keepAwake();
+
+// A folder only the current user can enter (mode 0700 on Linux), created on
+// first use inside the system's temporary folder; empty when none can be
+// made.
+QString privateTempFolder();
+
+// Creates `path` with its parents; a folder this call creates itself is
+// private to the user (mode 0700 on Linux). True when the folder exists
+// afterwards.
+bool createPrivateFolder(const QString& path);
+
+}  // namespace platform
