@@ -60,6 +60,16 @@ void installLogging(const QString& folder, int keep)
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
+    // A message raised while this thread is already writing one (by the file
+    // code itself) must not take the lock again.
+    static thread_local bool busy = false;
+    if (busy) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        if (type == QtFatalMsg)
+            std::abort();
+        return;
+    }
+    busy = true;
     // Appends from several threads are serialised so lines never interleave.
     QMutexLocker lock(&logMutex());
     if (type == QtDebugMsg) {
@@ -79,6 +89,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString&
             file.close();
         }
     }
+    busy = false;
     if (type == QtFatalMsg)
         std::abort();
 }
