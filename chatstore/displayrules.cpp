@@ -1,6 +1,7 @@
 #include "chatstore/displayrules.h"
 
 #include "base/fileutil.h"
+#include "chatstore/vcardreader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -255,4 +256,40 @@ QImage sessionAvatar(const _ChatSession& session)
     else
         image.load(QStringLiteral(":res/contact.png"));
     return image;
+}
+
+namespace {
+
+// Writes data under a temporary name beside path and renames it into place,
+// so that a cut-short write never sits under the real name.
+bool writeWhole(const QString& path, const QByteArray& data)
+{
+    const QString temp = path + QStringLiteral(".part");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = file.write(data) == data.size() && file.flush();
+    file.close();
+    if (!written || !QFile::rename(temp, path)) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeCardFiles(const _MediaItem& media, const QString& photoPath, const QString& cardPath)
+{
+    if (media.cardTexts.isEmpty())
+        return true;
+    bool ok = true;
+    const QList<VCard> cards = parseVCards(media.cardTexts.first().toUtf8());
+    if (!photoPath.isEmpty() && !QFileInfo::exists(photoPath) && !cards.isEmpty()) {
+        if (const VCardProperty* photo = cards.first().property(QStringLiteral("PHOTO")))
+            ok = writeWhole(photoPath, photo->value) && ok;
+    }
+    if (!cardPath.isEmpty() && !QFileInfo::exists(cardPath))
+        ok = writeWhole(cardPath, media.cardTexts.join(QLatin1Char('\n')).toUtf8()) && ok;
+    return ok;
 }

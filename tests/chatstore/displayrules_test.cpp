@@ -3,7 +3,10 @@
 #include "chatstore/displayrules.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
-#include <QTimeZone>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -273,4 +276,37 @@ TEST(DisplayRules, DocumentAndCardNames)
     media.cardTexts.clear();
     media.ZVCARDNAME = QStringLiteral("A/B: C");
     EXPECT_EQ(cardTempBaseName(media, 1), QStringLiteral("quillometry-wavcard-1-7-A%2fB%3a C"));
+}
+
+TEST(DisplayRules, CardFilesAreWrittenOnceWithThePhoto)
+{
+    QTemporaryDir dir;
+    _MediaItem media;
+    media.cardTexts = {ChatDbBuilder::vcard(QStringLiteral("Fiona"), QStringLiteral("4915550006"), true),
+                       ChatDbBuilder::vcard(QStringLiteral("Gus"), QStringLiteral("4915550007"), false)};
+    const QString photo = dir.filePath("card.jpg");
+    const QString card = dir.filePath("card.vcf");
+    ASSERT_TRUE(writeCardFiles(media, photo, card));
+    QImage image;
+    EXPECT_TRUE(image.load(photo, "JPEG"));
+    EXPECT_EQ(image.size(), QSize(16, 16));
+    QFile vcf(card);
+    ASSERT_TRUE(vcf.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(vcf.readAll()), media.cardTexts.join(QLatin1Char('\n')));
+    vcf.close();
+
+    // Existing files are never overwritten.
+    media.cardTexts = {ChatDbBuilder::vcard(QStringLiteral("Other"), QStringLiteral("1"), true)};
+    ASSERT_TRUE(writeCardFiles(media, photo, card));
+    ASSERT_TRUE(vcf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(vcf.readAll().contains("FN:Fiona"));
+
+    // A card without a photo writes only the card; no cards write nothing.
+    media.cardTexts = {ChatDbBuilder::vcard(QStringLiteral("Hal"), QStringLiteral("2"), false)};
+    EXPECT_TRUE(writeCardFiles(media, dir.filePath("hal.jpg"), dir.filePath("hal.vcf")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("hal.jpg")));
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("hal.vcf")));
+    media.cardTexts.clear();
+    EXPECT_TRUE(writeCardFiles(media, dir.filePath("none.jpg"), dir.filePath("none.vcf")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.vcf")));
 }
