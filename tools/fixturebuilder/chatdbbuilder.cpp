@@ -307,8 +307,17 @@ void ChatDbBuilder::ensureTransaction()
 
 void ChatDbBuilder::commit()
 {
-    if (m_db.inTransaction())
-        m_db.commitTran();
+    if (!m_db.inTransaction())
+        return;
+    // The bookkeeping a phone keeps per chat: last message, its date, the counter.
+    m_db.executeThrow(
+        "update ZWACHATSESSION set "
+        "ZLASTMESSAGEDATE=(select max(ZMESSAGEDATE) from ZWAMESSAGE where ZCHATSESSION=ZWACHATSESSION.Z_PK), "
+        "ZMESSAGECOUNTER=(select count(*) from ZWAMESSAGE where ZCHATSESSION=ZWACHATSESSION.Z_PK), "
+        "ZLASTMESSAGE=(select Z_PK from ZWAMESSAGE where ZCHATSESSION=ZWACHATSESSION.Z_PK "
+        "order by ZMESSAGEDATE desc, ZSORT desc limit 1) "
+        "where ifnull(ZLASTMESSAGEDATE,0)=0");
+    m_db.commitTran();
 }
 
 bool ChatDbBuilder::hasColumn(const QString& table, const QString& column)
