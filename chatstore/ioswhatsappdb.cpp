@@ -241,21 +241,74 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc")
                             : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc"));
     sql.appendSql(QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
-    Sqlite3Cursor c = m_db.queryThrow(sql);
-    messages.reserve(pageSize);
-    while (c.moveNext())
-        messages.append(rowToMessage(c, index));
+    {
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        messages.reserve(pageSize);
+        while (c.moveNext()) {
+            QSet<qint64> chain;
+            messages.append(readMessage(c, index, chain, false));
+        }
+    }
+    addPageDetails(messages);
     return messages;
+}
+
+// The media items and receipts of a whole page in two statements instead of
+// two per message; what each message gets is the same as rowToMessage gives.
+void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
+{
+    QHash<qint64, QList<int>> byMedia;
+    QHash<qint64, int> byId;
+    QStringList mediaIds;
+    QStringList messageIds;
+    for (int i = 0; i < messages.size(); ++i) {
+        const _Message& m = messages.at(i);
+        if (m.ZMEDIAITEM > 0) {
+            auto& list = byMedia[m.ZMEDIAITEM];
+            if (list.isEmpty())
+                mediaIds << QString::number(m.ZMEDIAITEM);
+            list << i;
+        }
+        byId.insert(m.Z_PK, i);
+        messageIds << QString::number(m.Z_PK);
+    }
+    if (!mediaIds.isEmpty()) {
+        Sqlite3Cursor c = m_db.queryThrow(
+            QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
+        QSet<qint64> seen;
+        while (c.moveNext()) {
+            const qint64 pk = c.getInt64(QStringLiteral("Z_PK"));
+            if (seen.contains(pk))
+                continue;
+            seen.insert(pk);
+            for (int i : byMedia.value(pk))
+                applyMediaRow(messages[i], c);
+        }
+    }
+    for (_Message& m : messages)
+        if (m.ZMESSAGETYPE == msgtype::kLink)
+            m.ZMESSAGETYPE = msgtype::kText;
+    if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
+        Sqlite3Cursor c = m_db.queryThrow(
+            QStringLiteral("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE in (%1) order by Z_PK")
+                .arg(messageIds.join(QLatin1Char(','))));
+        while (c.moveNext()) {
+            const auto it = byId.constFind(c.getInt64(QStringLiteral("ZMESSAGE")));
+            if (it != byId.constEnd())
+                messages[*it].receipts += decodeReceipts(c.getBlob(QStringLiteral("ZRECEIPTINFO")));
+        }
+    }
 }
 
 _Message IOSWhatsAppDb::rowToMessage(const Sqlite3Cursor& cursor, const ChatIndex& index)
 {
     ensureOpen();
     QSet<qint64> chain;
-    return readMessage(cursor, index, chain);
+    return readMessage(cursor, index, chain, true);
 }
 
-_Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& index, QSet<qint64>& chain)
+_Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& index, QSet<qint64>& chain,
+                                    bool withDetails)
 {
     _Message m;
     m.Z_PK = c.getInt64(QStringLiteral("Z_PK"));
@@ -281,10 +334,17 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
     if (m.ZGROUPMEMBER > 0)
         m.member = index.member(m.ZGROUPMEMBER);
 
-    if (m.ZMEDIAITEM > 0)
-        readMediaItem(m, index);
-    if (m.ZMESSAGETYPE == msgtype::kLink)
-        m.ZMESSAGETYPE = msgtype::kText;
+    if (withDetails) {
+        if (m.ZMEDIAITEM > 0) {
+            Sqlite3Sql sql("select * from ZWAMEDIAITEM where Z_PK=?");
+            sql.addInt64Param(m.ZMEDIAITEM);
+            Sqlite3Cursor media = m_db.queryThrow(sql);
+            if (media.moveNext())
+                applyMediaRow(m, media);
+        }
+        if (m.ZMESSAGETYPE == msgtype::kLink)
+            m.ZMESSAGETYPE = msgtype::kText;
+    }
 
     // Parents are read recursively; a chain that comes back to a message
     // already on it, or that runs too deep, ends there.
@@ -296,12 +356,12 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
             sql.addInt64Param(parentId);
             Sqlite3Cursor p = m_db.queryThrow(sql);
             if (p.moveNext())
-                m.parent = std::make_shared<_Message>(readMessage(p, index, chain));
+                m.parent = std::make_shared<_Message>(readMessage(p, index, chain, true));
             chain.remove(m.Z_PK);
         }
     }
 
-    if (m_hasMessageInfoTable) {
+    if (withDetails && m_hasMessageInfoTable) {
         Sqlite3Sql sql("select ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE=?");
         sql.addInt64Param(m.Z_PK);
         Sqlite3Cursor r = m_db.queryThrow(sql);
@@ -311,15 +371,8 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
     return m;
 }
 
-void IOSWhatsAppDb::readMediaItem(_Message& m, const ChatIndex& index)
+void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
 {
-    // The row id is bound rather than spelled into the text so that the one
-    // prepared statement serves every message of a page.
-    Sqlite3Sql sql("select * from ZWAMEDIAITEM where Z_PK=?");
-    sql.addInt64Param(m.ZMEDIAITEM);
-    Sqlite3Cursor c = m_db.queryThrow(sql);
-    if (!c.moveNext())
-        return;
     if (m.ZMESSAGETYPE == msgtype::kLink) {
         const QString url = c.getText(QStringLiteral("ZMEDIAURL"));
         if (!url.isEmpty())
@@ -372,7 +425,6 @@ void IOSWhatsAppDb::readMediaItem(_Message& m, const ChatIndex& index)
 
     readQuote(*media, c, m);
     m.media = media;
-    Q_UNUSED(index);
 }
 
 void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& m)

@@ -72,8 +72,10 @@ public:
     static constexpr int kMaxParentDepth = 32;
 
 private:
-    _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain);
-    void readMediaItem(_Message& message, const ChatIndex& index);
+    // withDetails: also the media item and receipts (pages add those in bulk).
+    _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain, bool withDetails);
+    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow);
+    void addPageDetails(QList<_Message>& messages);
     void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& message);
     void openContactsV2();
 
