@@ -130,7 +130,6 @@ TEST(DisplayRules, MessageDisplayTextByType)
         bool quoted;
         const char* expected;
     };
-    const char* q = "[QUOTED]You: hi[/QUOTED]\n";
     const Case cases[] = {
         {0, "hello", false, "", false, "hello"},
         {0, "hello", true, "", true, "[QUOTED]You: hi[/QUOTED]\nhello"},
@@ -165,7 +164,6 @@ TEST(DisplayRules, MessageDisplayTextByType)
         }
         EXPECT_EQ(messageDisplayText(m), QString::fromUtf8(c.expected)) << "type " << c.type;
     }
-    Q_UNUSED(q);
 }
 
 TEST(DisplayRules, EmojiBecomeLabelsOrCodes)
