@@ -397,3 +397,39 @@ void Phone::recordBackup(uint64_t bytes, uint64_t files, bool incremental)
     Log::line("backup of ", m_settings.string("UniqueDeviceID").value_or(""), " sent ", bytes, " bytes in ",
               files, " files", incremental ? " (incremental)" : " (full)");
 }
+
+std::optional<BackupEncryption> Phone::backupKeys(std::string& error)
+{
+    const std::string password = text("BackupPassword");
+    const uint64_t rounds = number("BackupKeyRounds", 10000000);
+    std::error_code ec;
+    fs::create_directories(m_folder + "/Backup", ec);
+    const std::string path = m_folder + "/Backup/KeyBag.plist";
+    Plist stored = Plist::readFile(path);
+    if (stored.string("Password") == password && stored.uint("Rounds") == rounds) {
+        std::map<int, std::string> keys;
+        for (const auto& [k, v] : Plist::entries(stored.item("ClassKeys")))
+            if (auto d = Plist::dataOf(v))
+                keys[std::atoi(k.c_str())] = *d;
+        if (auto e = BackupEncryption::fromClassKeys(stored.data("KeyBag").value_or(""), keys))
+            return e;
+    }
+    if (rounds == 0 || rounds > 50000000) {
+        error = "BackupKeyRounds must lie between 1 and 50000000";
+        return std::nullopt;
+    }
+    BackupEncryption e = BackupEncryption::create(password, static_cast<uint32_t>(rounds));
+    Plist out = Plist::dict();
+    out.set("Password", password);
+    out.setUint("Rounds", rounds);
+    out.setData("KeyBag", e.keybag());
+    Plist keys = Plist::dict();
+    for (const auto& [cls, key] : e.classKeys())
+        keys.setData(std::to_string(cls).c_str(), key);
+    out.set("ClassKeys", keys.release());
+    if (!out.writeFile(path)) {
+        error = "cannot write " + path;
+        return std::nullopt;
+    }
+    return e;
+}

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "backupencryption.h"
 class Connection;
 
 class Phone {
@@ -86,6 +87,11 @@ public:
     void setRestorePendingReboot(bool pending);
 
     void recordBackup(uint64_t bytes, uint64_t files, bool incremental);
+
+    // The phone's backup keybag for its current password and round count:
+    // kept in Backup/KeyBag.plist and made anew (one key derivation) when
+    // the password or the round count changed.
+    std::optional<BackupEncryption> backupKeys(std::string& error);
 
 private:
     Phone() = default;
