@@ -279,8 +279,25 @@ def case_restore_changed_file(c):
     sms_before = read_file(sms)
     with open(c.stored(UDID_A, "HomeDomain", "Library/SMS/sms.db"), "wb") as f:
         f.write(b"not restored")
+    # Hostile rows of the manifest are skipped: a path leaving its container, a file id with folders.
+    db = sqlite3.connect(os.path.join(c.backups, UDID_A, "Manifest.db"))
+    blob = db.execute("SELECT file FROM Files WHERE domain=? AND relativePath='Documents/notes.txt'",
+                      (NOTES_DOMAIN,)).fetchone()[0]
+    for rel, fid in [("../../../../escape.txt", None), ("Documents/odd.txt", "../../../../escaped-id")]:
+        fid = fid or hashlib.sha1(("%s-%s" % (NOTES_DOMAIN, rel)).encode()).hexdigest()
+        db.execute("INSERT INTO Files VALUES (?,?,?,1,?)", (fid, NOTES_DOMAIN, rel, blob))
+        if "/" not in fid:
+            os.makedirs(os.path.join(c.backups, UDID_A, fid[:2]), exist_ok=True)
+            with open(os.path.join(c.backups, UDID_A, fid[:2], fid), "wb") as f:
+                f.write(b"hostile")
+    db.commit()
+    db.close()
     rc, out = c.run(["idevicebackup2", "-u", UDID_A, "restore", "--skip-apps", "--no-reboot", c.backups])
     check(rc == 0 and "Restore Successful." in out, "restore failed:\n%s" % out)
+    for root, dirs, names in os.walk(c.work):
+        check("escape.txt" not in names and "escaped-id" not in names, "a hostile row was written in %s" % root)
+    check(not os.path.exists(os.path.join(c.container(UDID_A, bundle="com.example.notes"), "Documents", "odd.txt")),
+          "a row with a hostile file id was restored")
     check(read_file(notes) == b"changed in the backup\n", "phone file not changed: %r" % read_file(notes)[:40])
     check(os.path.exists(extra), "a file outside the backup was removed")
     check(read_file(sms) == sms_before, "a system file was restored without --system")

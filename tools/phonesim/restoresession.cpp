@@ -120,9 +120,12 @@ bool RestoreSession::run(const Plist& request)
                 Log::line(m_phone.udid(), " restore: refused unsafe path ", r.domain, " ", r.relativePath);
             continue;
         }
-        if (r.flags == 1 && r.fileId != ManifestDb::fileIdFor(r.domain, r.relativePath)
-            && (r.fileId.size() < 2 || r.fileId.find_first_of("/.") != std::string::npos))
+        // The file id names the stored file and the staged copy: only a plain 40-digit hex name is used.
+        if (r.flags == 1 && (r.fileId.size() != 40
+                             || r.fileId.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)) {
+            Log::line(m_phone.udid(), " restore: refused file id ", r.fileId);
             continue;
+        }
         domains.insert(r.domain);
         kept.push_back({r, *target});
     }
