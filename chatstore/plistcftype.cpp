@@ -5,9 +5,13 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 struct PlistCFType::Root {
     explicit Root(plist_t n) : node(n) {}
@@ -22,6 +26,186 @@ namespace {
 // Dictionaries and arrays nest; hostile trees may nest deeply. Rendering and
 // comparison stop descending here instead of exhausting the stack.
 constexpr int kMaxDepth = 512;
+
+// libplist aborts the process (an assertion) when asked for a string that
+// holds a NUL character. Its XML reader keeps raw NUL bytes, its binary
+// reader keeps U+0000 of UTF-16 strings; neither belongs in a property list
+// we can use, so such input is refused before libplist builds a tree.
+quint64 readBigEndian(const uchar* p, int n)
+{
+    quint64 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool binaryHasNulInUtf16String(const QByteArray& bytes)
+{
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 n = static_cast<quint64>(bytes.size());
+    if (n < 8 + 32)
+        return false;  // too short for a trailer: libplist refuses it
+    const uchar* trailer = d + n - 32;
+    const int offsetSize = trailer[6];
+    const quint64 numObjects = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= n - 32
+        || numObjects > (n - 32 - tableOffset) / static_cast<quint64>(offsetSize))
+        return false;  // a broken table: libplist refuses it
+    // Positions of 00 00 pairs by parity, so each string is checked in
+    // logarithmic time however the objects overlap.
+    std::vector<quint64> nulUnits[2];
+    for (quint64 i = 8; i + 1 < n; ++i)
+        if (d[i] == 0 && d[i + 1] == 0)
+            nulUnits[i & 1].push_back(i);
+    if (nulUnits[0].empty() && nulUnits[1].empty())
+        return false;
+    for (quint64 i = 0; i < numObjects; ++i) {
+        const quint64 offset = readBigEndian(d + tableOffset + i * offsetSize, offsetSize);
+        if (offset >= n - 32 || (d[offset] >> 4) != 0x6)
+            continue;
+        quint64 count = d[offset] & 0x0f;
+        quint64 pos = offset + 1;
+        if (count == 0x0f) {
+            if (pos >= n - 32 || (d[pos] >> 4) != 0x1 || (d[pos] & 0x0f) > 3)
+                continue;
+            const int width = 1 << (d[pos] & 0x0f);
+            if (pos + 1 + width > n)
+                continue;
+            count = readBigEndian(d + pos + 1, width);
+            pos += 1 + width;
+        }
+        if (pos > n || count > (n - pos) / 2)
+            continue;
+        const auto& units = nulUnits[pos & 1];
+        const auto it = std::lower_bound(units.begin(), units.end(), pos);
+        if (it != units.end() && *it < pos + 2 * count)
+            return true;
+    }
+    return false;
+}
+
+// libplist reads, copies and frees trees recursively; a deeply nested list
+// from outside would overflow the stack. Nesting is measured before parsing
+// and lists deeper than kMaxDepth are refused.
+bool isNameChar(uchar c) { return std::isalnum(c) || c == '_' || c == '-' || c == ':' || c == '.'; }
+
+bool xmlNestsTooDeep(const QByteArray& bytes)
+{
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    int depth = 0;
+    auto tagAt = [&](qsizetype i, const char* name) {
+        const qsizetype len = static_cast<qsizetype>(std::strlen(name));
+        return i + len <= n && std::memcmp(d + i, name, static_cast<size_t>(len)) == 0
+               && (i + len == n || !isNameChar(d[i + len]));
+    };
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        if (d[i] != '<')
+            continue;
+        if (d[i + 1] == '/') {
+            if (tagAt(i + 2, "array") || tagAt(i + 2, "dict"))
+                --depth;
+            continue;
+        }
+        if (!tagAt(i + 1, "array") && !tagAt(i + 1, "dict"))
+            continue;
+        const void* close = std::memchr(d + i, '>', static_cast<size_t>(n - i));
+        if (!close)
+            break;
+        const qsizetype end = static_cast<const uchar*>(close) - d;
+        if (d[end - 1] != '/' && ++depth > kMaxDepth)
+            return true;
+        i = end;
+    }
+    return false;
+}
+
+// Binary lists: the height of the container graph below the top object,
+// walked without recursion; shared objects are measured once.
+bool binaryNestsTooDeep(const QByteArray& bytes)
+{
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 n = static_cast<quint64>(bytes.size());
+    if (n < 8 + 32)
+        return false;
+    const uchar* trailer = d + n - 32;
+    const int offsetSize = trailer[6];
+    const int refSize = trailer[7];
+    const quint64 numObjects = readBigEndian(trailer + 8, 8);
+    const quint64 topObject = readBigEndian(trailer + 16, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || tableOffset >= n - 32
+        || numObjects > (n - 32 - tableOffset) / static_cast<quint64>(offsetSize) || topObject >= numObjects)
+        return false;  // libplist refuses these itself
+
+    // The references of a container object (position and count), or none.
+    auto refsOf = [&](quint64 obj, quint64& pos, quint64& count) {
+        const quint64 offset = readBigEndian(d + tableOffset + obj * offsetSize, offsetSize);
+        if (offset >= n - 32)
+            return false;
+        const int kind = d[offset] >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD)
+            return false;
+        count = d[offset] & 0x0f;
+        pos = offset + 1;
+        if (count == 0x0f) {
+            if (pos >= n || (d[pos] >> 4) != 0x1 || (d[pos] & 0x0f) > 3)
+                return false;
+            const int width = 1 << (d[pos] & 0x0f);
+            if (pos + 1 + width > n)
+                return false;
+            count = readBigEndian(d + pos + 1, width);
+            pos += 1 + width;
+        }
+        if (kind == 0xD) {
+            if (count > n)
+                return false;
+            count *= 2;
+        }
+        return pos <= n && count <= (n - pos) / static_cast<quint64>(refSize);
+    };
+
+    enum : quint8 { Unseen, Active, Done };
+    std::vector<quint8> state(numObjects, Unseen);
+    std::vector<int> height(numObjects, 0);
+    struct Frame { quint64 obj, pos, count, next; int best; };
+    std::vector<Frame> stack;
+    auto push = [&](quint64 obj) {
+        Frame f{obj, 0, 0, 0, 0};
+        if (!refsOf(obj, f.pos, f.count))
+            f.count = 0;
+        state[obj] = Active;
+        stack.push_back(f);
+    };
+    push(topObject);
+    while (!stack.empty()) {
+        if (static_cast<int>(stack.size()) > kMaxDepth)
+            return true;
+        Frame& f = stack.back();
+        if (f.next < f.count) {
+            const quint64 child = readBigEndian(d + f.pos + f.next * refSize, refSize);
+            ++f.next;
+            if (child >= numObjects || state[child] == Active)
+                continue;  // broken or cyclic: libplist refuses it
+            if (state[child] == Done) {
+                f.best = std::max(f.best, height[child]);
+                continue;
+            }
+            push(child);
+            continue;
+        }
+        const int h = f.best + 1;
+        if (h > kMaxDepth)
+            return true;
+        height[f.obj] = h;
+        state[f.obj] = Done;
+        stack.pop_back();
+        if (!stack.empty())
+            stack.back().best = std::max(stack.back().best, h);
+    }
+    return false;
+}
 
 QString nodeText(plist_t node)
 {
@@ -225,10 +409,15 @@ PlistCFType PlistCFType::parse(const QByteArray& bytes)
         return {};
     plist_t node = nullptr;
     const auto len = static_cast<uint32_t>(bytes.size());
-    if (bytes.size() >= 7 && bytes.startsWith("bplist"))
+    if (bytes.size() >= 7 && bytes.startsWith("bplist")) {
+        if (binaryHasNulInUtf16String(bytes) || binaryNestsTooDeep(bytes))
+            return {};
         plist_from_bin(bytes.constData(), len, &node);
-    else
+    } else {
+        if (bytes.contains('\0') || xmlNestsTooDeep(bytes))
+            return {};
         plist_from_xml(bytes.constData(), len, &node);
+    }
     return adopt(node);
 }
 

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr qsizetype kMaxReceiptBlobBytes = qsizetype(4) << 20;
+
 QDateTime fromUnix(qint64 secs) { return QDateTime::fromSecsSinceEpoch(secs); }
 
 // Receipt times are stored as 32-bit Unix seconds; a time outside 1970..2038
@@ -30,7 +32,9 @@ std::optional<qint64> storableTime(const QDateTime& t)
 QList<_Receipt> decodeReceipts(const QByteArray& bytes)
 {
     QList<_Receipt> list;
-    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<int>::max())
+    // A real blob holds one entry per recipient, a few KB at most; each entry
+    // costs many times its bytes once decoded, so huge blobs are not read.
+    if (bytes.isEmpty() || bytes.size() > kMaxReceiptBlobBytes)
         return list;
     wa_ios_receipts::WARecInfo info;
     if (!info.ParseFromArray(bytes.constData(), static_cast<int>(bytes.size())))

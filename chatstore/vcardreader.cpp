@@ -5,7 +5,12 @@
 
 namespace {
 
+// Each property costs far more memory than the few bytes of its line; past
+// this many the rest of the text is not kept (no real card comes close).
+constexpr qsizetype kMaxProperties = 100000;
+
 struct Builder {
+    qsizetype properties = 0;
     QList<VCard> cards;
     bool cardOpen = false;
     VCardProperty* current = nullptr;  // the property whose value is arriving
@@ -25,8 +30,9 @@ void onPropertyStart(void* user, const char* name, size_t nameLength, const VCar
         b->cardOpen = false;
         return;
     }
-    if (!b->cardOpen)
+    if (!b->cardOpen || b->properties >= kMaxProperties)
         return;
+    ++b->properties;
     VCardProperty prop;
     prop.name = QString::fromUtf8(n);
     for (size_t i = 0; i < count; ++i)

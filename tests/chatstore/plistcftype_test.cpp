@@ -221,18 +221,93 @@ TEST(PlistCFType, HostileBytesGiveNoneOrPartialTrees)
         (void)PlistCFType::parse(xml.left(n)).toString();
 }
 
-TEST(PlistCFType, DeepNestingIsReadWithoutExhaustingTheStack)
+// libplist aborts on strings holding NUL; such lists are refused instead.
+TEST(PlistCFType, StringsWithNulAreRefusedNotFatal)
 {
-    const int depth = 20000;
+    const QList<QByteArray> inputs = {
+        QByteArray("<plist><dict><key>a</key><string>x\0y</string></dict></plist>", 60),
+        QByteArray("<plist><dict><key>a</key><string><![CDATA[x\0y]]></string></dict></plist>", 73),
+        // {"a": "\u00e9\0y"} and {"\u00e9\0z": "v"} as Python's plistlib writes them.
+        QByteArray::fromHex("62706c6973743030d1010251616300e900000079080b0d000000000000010100000000000000030000000000"
+                            "000000000000000000000014"),
+        QByteArray::fromHex("62706c6973743030d101026300e90000007a5176080b1200000000000001010000000000000003000000000000"
+                            "0000000000000000000014"),
+    };
+    for (const QByteArray& in : inputs) {
+        const PlistCFType v = PlistCFType::parse(in);
+        EXPECT_TRUE(v.isNone()) << in.toHex().toStdString();
+        (void)v.toString();
+    }
+    // A NUL inside a data element is fine.
+    EXPECT_EQ(PlistCFType::parse(PlistCFType(QByteArray("a\0b", 3)).serialize(200)).toBytes(), QByteArray("a\0b", 3));
+    // ASCII strings of a binary list are cut at the NUL by libplist itself.
+    const PlistCFType ascii = PlistCFType::parse(QByteArray::fromHex(
+        "62706c69737430305371007208000000000000010100000000000000010000000000000000000000000000000c"));
+    (void)ascii.toString();
+}
+
+namespace {
+QByteArray nestedXml(int depth)
+{
     QByteArray xml = "<plist>";
     for (int i = 0; i < depth; ++i)
-        xml += "<array>";
-    for (int i = 0; i < depth; ++i)
-        xml += "</array>";
-    xml += "</plist>";
-    const PlistCFType v = PlistCFType::parse(xml);
-    (void)v.toString();
-    (void)(v == v);
+        xml += i % 2 ? "<array >" : "<dict><key>k</key>";
+    xml += "<array/>";
+    for (int i = depth - 1; i >= 0; --i)
+        xml += i % 2 ? "</array>" : "</dict>";
+    return xml + "</plist>";
+}
+
+// Object i is an array holding object i + 1; the last one is empty.
+QByteArray nestedBinary(int depth)
+{
+    QByteArray b = "bplist00";
+    QList<quint32> offsets;
+    for (int i = 0; i <= depth; ++i) {
+        offsets << quint32(b.size());
+        if (i < depth) {
+            b += char(0xA1);
+            const quint32 r = quint32(i + 1);
+            b += char(r >> 24), b += char(r >> 16), b += char(r >> 8), b += char(r);
+        } else {
+            b += char(0xA0);
+        }
+    }
+    const quint64 table = quint64(b.size());
+    for (quint32 o : offsets)
+        b += char(o >> 24), b += char(o >> 16), b += char(o >> 8), b += char(o);
+    QByteArray trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 4;
+    for (int k = 0; k < 8; ++k) {
+        trailer[8 + k] = char((quint64(offsets.size()) >> (8 * (7 - k))) & 0xff);
+        trailer[24 + k] = char((table >> (8 * (7 - k))) & 0xff);
+    }
+    return b + trailer;
+}
+} // namespace
+
+// libplist reads and frees trees recursively: nesting that would overflow
+// the stack is refused before it starts.
+TEST(PlistCFType, DeepNestingIsRefusedBeforeItReachesTheStack)
+{
+    const PlistCFType shallowXml = PlistCFType::parse(nestedXml(100));
+    ASSERT_EQ(shallowXml.type(), 18);
+    EXPECT_EQ(shallowXml.value("k").type(), 19);
+    EXPECT_EQ(PlistCFType::parse(nestedBinary(100)).type(), 19);
+    EXPECT_TRUE(PlistCFType::parse(PlistCFType::parse(nestedBinary(100)).serialize(200)) == PlistCFType::parse(nestedBinary(100)));
+
+    EXPECT_TRUE(PlistCFType::parse(nestedXml(200000)).isNone());
+    EXPECT_TRUE(PlistCFType::parse(nestedBinary(200000)).isNone());
+
+    // Wide and shared is not deep: 2000 references to one small dictionary.
+    PlistCFType list = PlistCFType::newArray();
+    PlistCFType item = PlistCFType::newDictionary();
+    item.setValue("a", PlistCFType::newArray());
+    for (int i = 0; i < 2000; ++i)
+        list.append(item);
+    EXPECT_EQ(PlistCFType::parse(list.serialize(200)).size(), 2000);
+    EXPECT_EQ(PlistCFType::parse(list.serialize(100)).size(), 2000);
 }
 
 TEST(KeyedArchive, BuilderWritesTheLayoutAndFlattenReadsIt)

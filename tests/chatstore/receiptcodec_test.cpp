@@ -115,6 +115,14 @@ TEST(Receipts, DamagedBlobsDecodeToNothingOrWhatIsWhole)
     EXPECT_TRUE(decodeReceipts(lfield(2, QByteArray(3, '\x12'))).isEmpty());
     // A length far beyond the data is refused, not allocated.
     EXPECT_TRUE(decodeReceipts(varint(2 << 3 | 2) + varint(0x7fffffff) + "ab").isEmpty());
+    // An oversized blob is not read at all.
+    QByteArray huge;
+    const QByteArray entry = lfield(1, lfield(1, "a@b") + vfield(2, 10));
+    while (huge.size() <= (4 << 20))
+        huge += entry;
+    EXPECT_TRUE(decodeReceipts(huge).isEmpty());
+    EXPECT_EQ(decodeReceipts(huge.left(1 << 20).left((1 << 20) / entry.size() * entry.size())).size(),
+              (1 << 20) / entry.size());
     // Unknown fields and wire types are skipped.
     const QByteArray withUnknown = vfield(15, 3) + lfield(1, lfield(1, "a@b") + vfield(2, 10) + lfield(9, "zz"));
     const QList<_Receipt> r = decodeReceipts(withUnknown);

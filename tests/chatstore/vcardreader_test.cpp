@@ -167,6 +167,14 @@ TEST(VCardTokenizer, HostileTextStaysBounded)
     ASSERT_EQ(cards.size(), 1);
     EXPECT_EQ(cards[0].properties[0].value.size(), 6 << 20);
 
+    // Properties past the cap are not kept; the parse still ends normally.
+    QByteArray many = "BEGIN:VCARD\n";
+    for (int i = 0; i < 100005; ++i)
+        many += "A:\n";
+    const QList<VCard> capped = parseVCards(many + "END:VCARD\nBEGIN:VCARD\nFN:x\nEND:VCARD\n");
+    ASSERT_EQ(capped.size(), 2);
+    EXPECT_EQ(capped[0].properties.size(), 100000);
+
     // Random bytes drawn from the characters that drive the machine.
     const char alphabet[] = "BEGIN:VCARD;=\\\n\r \tENCODING=BASE64QUOTED-PRINTABLE:=3D+/AZaz09";
     QRandomGenerator rng(1234);
