@@ -31,6 +31,11 @@ QByteArray MBDBParser::mbFileArchive(const MBDBRecord& r)
     KeyedArchiveBuilder b;
     const quint64 fileUid = b.reserve();
     const quint64 pathUid = b.add(PlistCFType(r.relativePath.text()));
+    // A link keeps its target: without it a rewritten manifest would turn
+    // every symbolic link of the phone into a dangling entry.
+    quint64 targetUid = 0;
+    if (r.target.hasBytes())
+        targetUid = b.add(PlistCFType(r.target.text()));
     quint64 digestUid = 0;
     if (r.digest.hasBytes())
         digestUid = b.add(PlistCFType(r.digest.bytes()));
@@ -65,6 +70,8 @@ QByteArray MBDBParser::mbFileArchive(const MBDBRecord& r)
     setInt("ProtectionClass", r.protectionClass);
     file.setValue(QStringLiteral("RelativePath"), PlistCFType::fromUid(pathUid));
     setInt("Size", quint64(qMax<qint64>(0, r.size)));
+    if (targetUid)
+        file.setValue(QStringLiteral("Target"), PlistCFType::fromUid(targetUid));
     setInt("UserID", r.userId);
     b.set(fileUid, file);
     return b.toBinary(1);

@@ -244,6 +244,7 @@ TEST(Manifest, ManifestDbSaveAndLoadWithAndWithoutEncryptedDescriptors)
         ASSERT_EQ(loaded.count(), 3) << salted;
         EXPECT_TRUE(loaded.find(file.fileId())->sameContent(file));
         ASSERT_TRUE(loaded.find(link.fileId()));
+        EXPECT_EQ(loaded.find(link.fileId())->target.text(), "/var/x");  // links keep their target
 
         // Delete one, modify one.
         QList<MBDBRecord> changed = loaded.records();
