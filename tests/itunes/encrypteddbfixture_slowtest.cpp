@@ -55,3 +55,20 @@ TEST(EncryptedDbFixture, UnlocksDecryptsTheManifestAndTheFile)
     backup.copyItemThrow(node, dir.filePath("out/Test.txt"));
     EXPECT_EQ(readFile(dir.filePath("out/Test.txt")), "Test data");
 }
+
+#ifdef Q_CLI_PATH
+#include "cli/exitcodes.h"
+
+TEST(EncryptedDbFixture, CommandLineGetsTheFile)
+{
+    QTemporaryDir dir;
+    if (!QFileInfo(fixturePath("itunes-encrypted-db")).isDir())
+        GTEST_SKIP() << "shared fixture itunes-encrypted-db is absent";
+    ASSERT_TRUE(copyFixture("itunes-encrypted-db", dir.filePath("bk")));
+    const QString out = dir.filePath("Test.txt");
+    CliResult r = runCli({"itunes-get", dir.filePath("bk"), "MyTestDomain", "Media/Test.txt", "--out", out,
+                          "--password", "0000"});
+    EXPECT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    EXPECT_EQ(readFile(out), "Test data");
+}
+#endif

@@ -198,3 +198,36 @@ inline int rowCount(const QString& dbPath, const QString& sql)
 }
 
 }  // namespace itest
+
+namespace itest {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs quillometry-cli with standard input from a pipe (never a terminal).
+inline CliResult runCli(const QStringList& args, const QMap<QString, QString>& env = {})
+{
+    CliResult result;
+#ifdef Q_CLI_PATH
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.start(QStringLiteral(Q_CLI_PATH), args);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    result.out = QString::fromUtf8(p.readAllStandardOutput());
+    result.err = QString::fromUtf8(p.readAllStandardError());
+#else
+    Q_UNUSED(args);
+    Q_UNUSED(env);
+#endif
+    return result;
+}
+
+}  // namespace itest
