@@ -5,9 +5,11 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 struct PlistCFType::Root {
     explicit Root(plist_t n) : node(n) {}
@@ -22,6 +24,64 @@ namespace {
 // Dictionaries and arrays nest; hostile trees may nest deeply. Rendering and
 // comparison stop descending here instead of exhausting the stack.
 constexpr int kMaxDepth = 512;
+
+// libplist aborts the process (an assertion) when asked for a string that
+// holds a NUL character. Its XML reader keeps raw NUL bytes, its binary
+// reader keeps U+0000 of UTF-16 strings; neither belongs in a property list
+// we can use, so such input is refused before libplist builds a tree.
+quint64 readBigEndian(const uchar* p, int n)
+{
+    quint64 v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool binaryHasNulInUtf16String(const QByteArray& bytes)
+{
+    const auto* d = reinterpret_cast<const uchar*>(bytes.constData());
+    const quint64 n = static_cast<quint64>(bytes.size());
+    if (n < 8 + 32)
+        return false;  // too short for a trailer: libplist refuses it
+    const uchar* trailer = d + n - 32;
+    const int offsetSize = trailer[6];
+    const quint64 numObjects = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= n - 32
+        || numObjects > (n - 32 - tableOffset) / static_cast<quint64>(offsetSize))
+        return false;  // a broken table: libplist refuses it
+    // Positions of 00 00 pairs by parity, so each string is checked in
+    // logarithmic time however the objects overlap.
+    std::vector<quint64> nulUnits[2];
+    for (quint64 i = 8; i + 1 < n; ++i)
+        if (d[i] == 0 && d[i + 1] == 0)
+            nulUnits[i & 1].push_back(i);
+    if (nulUnits[0].empty() && nulUnits[1].empty())
+        return false;
+    for (quint64 i = 0; i < numObjects; ++i) {
+        const quint64 offset = readBigEndian(d + tableOffset + i * offsetSize, offsetSize);
+        if (offset >= n - 32 || (d[offset] >> 4) != 0x6)
+            continue;
+        quint64 count = d[offset] & 0x0f;
+        quint64 pos = offset + 1;
+        if (count == 0x0f) {
+            if (pos >= n - 32 || (d[pos] >> 4) != 0x1 || (d[pos] & 0x0f) > 3)
+                continue;
+            const int width = 1 << (d[pos] & 0x0f);
+            if (pos + 1 + width > n)
+                continue;
+            count = readBigEndian(d + pos + 1, width);
+            pos += 1 + width;
+        }
+        if (pos > n || count > (n - pos) / 2)
+            continue;
+        const auto& units = nulUnits[pos & 1];
+        const auto it = std::lower_bound(units.begin(), units.end(), pos);
+        if (it != units.end() && *it < pos + 2 * count)
+            return true;
+    }
+    return false;
+}
 
 QString nodeText(plist_t node)
 {
@@ -225,10 +285,15 @@ PlistCFType PlistCFType::parse(const QByteArray& bytes)
         return {};
     plist_t node = nullptr;
     const auto len = static_cast<uint32_t>(bytes.size());
-    if (bytes.size() >= 7 && bytes.startsWith("bplist"))
+    if (bytes.size() >= 7 && bytes.startsWith("bplist")) {
+        if (binaryHasNulInUtf16String(bytes))
+            return {};
         plist_from_bin(bytes.constData(), len, &node);
-    else
+    } else {
+        if (bytes.contains('\0'))
+            return {};
         plist_from_xml(bytes.constData(), len, &node);
+    }
     return adopt(node);
 }
 

@@ -221,6 +221,31 @@ TEST(PlistCFType, HostileBytesGiveNoneOrPartialTrees)
         (void)PlistCFType::parse(xml.left(n)).toString();
 }
 
+// libplist aborts on strings holding NUL; such lists are refused instead.
+TEST(PlistCFType, StringsWithNulAreRefusedNotFatal)
+{
+    const QList<QByteArray> inputs = {
+        QByteArray("<plist><dict><key>a</key><string>x\0y</string></dict></plist>", 60),
+        QByteArray("<plist><dict><key>a</key><string><![CDATA[x\0y]]></string></dict></plist>", 73),
+        // {"a": "\u00e9\0y"} and {"\u00e9\0z": "v"} as Python's plistlib writes them.
+        QByteArray::fromHex("62706c6973743030d1010251616300e900000079080b0d000000000000010100000000000000030000000000"
+                            "000000000000000000000014"),
+        QByteArray::fromHex("62706c6973743030d101026300e90000007a5176080b1200000000000001010000000000000003000000000000"
+                            "0000000000000000000014"),
+    };
+    for (const QByteArray& in : inputs) {
+        const PlistCFType v = PlistCFType::parse(in);
+        EXPECT_TRUE(v.isNone()) << in.toHex().toStdString();
+        (void)v.toString();
+    }
+    // A NUL inside a data element is fine.
+    EXPECT_EQ(PlistCFType::parse(PlistCFType(QByteArray("a\0b", 3)).serialize(200)).toBytes(), QByteArray("a\0b", 3));
+    // ASCII strings of a binary list are cut at the NUL by libplist itself.
+    const PlistCFType ascii = PlistCFType::parse(QByteArray::fromHex(
+        "62706c69737430305371007208000000000000010100000000000000010000000000000000000000000000000c"));
+    (void)ascii.toString();
+}
+
 TEST(PlistCFType, DeepNestingIsReadWithoutExhaustingTheStack)
 {
     const int depth = 20000;
