@@ -40,8 +40,6 @@ bool isPlainPath(const QString& path)
     return true;
 }
 
-QByteArray zeroIv() { return QByteArray(16, '\0'); }
-
 void setFileTimes(const QString& path, quint32 seconds)
 {
     QFile f(path);
@@ -284,50 +282,6 @@ void BackupManifest::copyRecordThrow(const MBDBRecord& record, const QString& de
     setFileTimes(destinationPath, record.lastModified);
 }
 
-void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& sourcePath,
-                                      const QString& destinationPath)
-{
-    QFile in(sourcePath);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("can not open %1. %2").arg(sourcePath, in.errorString()));
-    QDir().mkpath(QFileInfo(destinationPath).absolutePath());
-    QSaveFile out(destinationPath);
-    if (!out.open(QIODevice::WriteOnly))
-        throw AppError(QStringLiteral("can not create %1. %2").arg(destinationPath, out.errorString()));
-    QOpenSSLEVPAES aes;
-    if (!aes.init(EVP_aes_256_cbc(), key, zeroIv(), false) || aes.updateAll(&in, &out, kChunk) < 0
-        || aes.finalAll(&out, kChunk) < 0)
-        throw AppError(QStringLiteral("BackupManifest::decryptFile: decrypt failed. %1").arg(aes.lastError));
-    if (!out.commit())
-        throw AppError(QStringLiteral("write %1 failed. %2").arg(destinationPath, out.errorString()));
-}
-
-void BackupManifest::encryptFileThrow(const QString& sourcePath, const QString& destinationPath,
-                                      const QByteArray& key)
-{
-    if (key.isEmpty()) {
-        QFile in(sourcePath);
-        if (QFileInfo::exists(destinationPath) || !in.copy(destinationPath))
-            throw AppError(QStringLiteral("can not write %1. %2")
-                               .arg(destinationPath,
-                                    QFileInfo::exists(destinationPath) ? QStringLiteral("The file exists.")
-                                                                       : in.errorString()));
-        return;
-    }
-    QFile in(sourcePath);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("can not open %1. %2").arg(sourcePath, in.errorString()));
-    QSaveFile out(destinationPath);
-    if (!out.open(QIODevice::WriteOnly))
-        throw AppError(QStringLiteral("can not create %1. %2").arg(destinationPath, out.errorString()));
-    QOpenSSLEVPAES aes;
-    if (!aes.init(EVP_aes_256_cbc(), key, zeroIv(), true) || aes.updateAll(&in, &out, kChunk) < 0
-        || aes.finalAll(&out, kChunk) < 0)
-        throw AppError(QStringLiteral("BackupManifest::encryptFileThrow: encrypt failed. %1").arg(aes.lastError));
-    if (!out.commit())
-        throw AppError(QStringLiteral("write %1 failed. %2").arg(destinationPath, out.errorString()));
-}
-
 void BackupManifest::firstEncryptedItem(ClassKeyRecord& class3Record, ClassKeyRecord& class4Record)
 {
     const MBDBParser table = MBDBParser::parseThrow(manifestLocation());
@@ -386,6 +340,16 @@ void BackupManifest::filteredManifestThrow(bool keepAllSystemDomains, const QStr
         replaceFileThrow(destinationPath, plain);
         encryptFileThrow(plain, destinationPath, manifestKey);
     }
+}
+
+MBDBParser MBDBParser::parseThrow(const BackupManifest& backup)
+{
+    return parseThrow(backup.manifestLocation());
+}
+
+void MBDBParser::saveThrow(const QList<MBDBRecord>& records, const BackupManifest& backup)
+{
+    saveThrow(records, backup.manifestLocation());
 }
 
 QList<int> BackupManifest::versionNumbers(const QString& text)

@@ -357,11 +357,6 @@ MBDBParser MBDBParser::parseThrow(const ManifestLocation& location)
     return parser;
 }
 
-MBDBParser MBDBParser::parseThrow(const BackupManifest& backup)
-{
-    return parseThrow(backup.manifestLocation());
-}
-
 void MBDBParser::saveDbThrow(const QList<MBDBRecord>& records, const ManifestLocation& location)
 {
     Sqlite3DB db;
@@ -433,11 +428,6 @@ void MBDBParser::saveThrow(QList<MBDBRecord> records, const ManifestLocation& lo
     writeMbdbThrow(file, records);
     if (!file.commit())
         throw AppError(file.errorString());
-}
-
-void MBDBParser::saveThrow(const QList<MBDBRecord>& records, const BackupManifest& backup)
-{
-    saveThrow(records, backup.manifestLocation());
 }
 
 bool MBDBParser::appendFile(bool protectedClass4, const QString& storedPath, const QString& domain,
