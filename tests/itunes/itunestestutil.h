@@ -52,7 +52,7 @@ inline QByteArray pbkdf2(const QByteArray& secret, const QByteArray& salt, int r
     return out;
 }
 
-struct ClassSpec {
+struct ClassEntry {
     quint32 clas;
     quint32 wrap;
 };
@@ -65,7 +65,7 @@ struct TestKeybag {
 };
 
 inline TestKeybag makeKeybag(const QString& password, int iter, bool dp,
-                             const QList<ClassSpec>& classes = {{1, 3}, {2, 3}, {3, 3}, {4, 3}})
+                             const QList<ClassEntry>& classes = {{1, 3}, {2, 3}, {3, 3}, {4, 3}})
 {
     TestKeybag kb;
     const QByteArray salt = filled(20, 's');
@@ -78,7 +78,7 @@ inline TestKeybag makeKeybag(const QString& password, int iter, bool dp,
         + entry("HMCK", filled(40, 'h')) + entry("WRAP", be32(1)) + entry("SALT", salt) + entry("ITER", be32(iter));
     if (dp)
         kb.bytes += entry("DPWT", be32(1)) + entry("DPIC", be32(3)) + entry("DPSL", dpsl);
-    for (const ClassSpec& c : classes) {
+    for (const ClassEntry& c : classes) {
         const QByteArray classKey = filled(32, char(0x40 + c.clas));
         kb.classKeys.insert(c.clas, classKey);
         kb.bytes += entry("UUID", filled(16, char('a' + c.clas))) + entry("CLAS", be32(c.clas))
