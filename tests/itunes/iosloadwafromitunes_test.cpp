@@ -1,0 +1,270 @@
+// Loading WhatsApp out of iTunes backups into the cache layout: both manifest
+// generations, plain and encrypted, the group container missing, no WhatsApp
+// at all, repeated loads, encoded and hostile names, cancel and errors.
+#include "itunestestutil.h"
+
+#include "base/apperror.h"
+#include "base/fileutil.h"
+#include "base/recordingmonitor.h"
+#include "chatstore/ioswhatsappdb.h"
+#include "chatstore/loadwhatsappdbthread.h"
+#include "chatstore/wamsgsdatasource.h"
+#include "itunes/iosloadwafromitunesthread.h"
+#include "platform/osservices.h"
+#include "tools/backupbuilder/itunesbackupbuilder.h"
+
+#include <QDirIterator>
+
+using namespace itest;
+
+namespace {
+
+const QString kPassword = QStringLiteral("pass word");
+
+// Every file below folder, by relative path.
+QMap<QString, QByteArray> filesBelow(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        files.insert(QDir(folder).relativeFilePath(it.filePath()), readFile(it.filePath()));
+    }
+    return files;
+}
+
+// Each case gets its own private temporary folder (the default cache).
+class LoadFromItunes : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+        QDir().mkpath(dir.filePath("tmp"));
+    }
+    void TearDown() override { qputenv("TMPDIR", oldTmp); }
+
+    SampleChatDb makeChat(qint64 bulk = 20)
+    {
+        return buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, bulk, false);
+    }
+
+    // Writes the backup, then opens, unlocks and loads it.
+    std::unique_ptr<BackupManifest> backupOf(const SampleChatDb& chat, BackupLayout layout, const QString& password,
+                                             const WhatsAppLayout& wa = {}, const QString& name = "backup",
+                                             const std::function<void(ItunesBackupBuilder&)>& extra = {})
+    {
+        const QString folder = dir.filePath(name);
+        {
+            ItunesBackupBuilder b(folder, layout, password, 10);
+            b.addFile("HomeDomain", "Library/Preferences/com.apple.purplebuddy.plist", "<plist/>");
+            b.addWhatsApp(chat.folder, wa);
+            if (extra)
+                extra(b);
+            b.commit();
+        }
+        return openBackup(folder, password);
+    }
+
+    std::unique_ptr<BackupManifest> openBackup(const QString& folder, const QString& password)
+    {
+        auto backup = std::make_unique<BackupManifest>(folder);
+        backup->openThrow();
+        if (backup->isEncrypted) {
+            EXPECT_TRUE(backup->setPassword(password));
+        }
+        backup->loadThrow();
+        return backup;
+    }
+
+    QTemporaryDir dir;
+    QByteArray oldTmp;
+};
+
+struct LayoutCase {
+    BackupLayout layout;
+    bool encrypted;
+    const char* name;
+};
+
+class LoadEachBackup : public LoadFromItunes, public ::testing::WithParamInterface<LayoutCase> {};
+
+}  // namespace
+
+TEST_P(LoadEachBackup, CacheHoldsTheChatDatabaseAndItsMedia)
+{
+    const SampleChatDb chat = makeChat();
+    auto backup = backupOf(chat, GetParam().layout, GetParam().encrypted ? kPassword : QString());
+    EXPECT_EQ(backup->isEncrypted, GetParam().encrypted);
+    EXPECT_EQ(backup->isDbLayout(), GetParam().layout == BackupLayout::ManifestDb);
+
+    IOSLoadWAFromiTunesThread job(*backup, QString());
+    RecordingMonitor monitor;
+    job.run(monitor);
+    ASSERT_TRUE(monitor.succeeded()) << monitor.errors().join("; ").toStdString();
+    EXPECT_EQ(monitor.reports().first().status, "Loading data from iTunes Backup...");
+    EXPECT_EQ(monitor.reports().first().value, 99);
+    EXPECT_TRUE(monitor.reports().at(1).text.startsWith("Loading ")) << monitor.reports().at(1).text.toStdString();
+
+    // The default cache: inside the private temporary folder, named after the backup.
+    const QString cache = job.cacheFolder();
+    EXPECT_EQ(cache, QDir(platform::privateTempFolder()).filePath("quillometry-itunes_cache/" + backup->backupId()));
+    EXPECT_TRUE(cache.startsWith(dir.filePath("tmp/"))) << cache.toStdString();
+    EXPECT_EQ(QFileInfo(QFileInfo(cache).absolutePath()).permissions() & (QFile::ReadOther | QFile::ExeOther), 0);
+
+    const QString app = cache + "/net.whatsapp.WhatsApp";
+    EXPECT_EQ(readFile(app + "/Documents/ChatStorage.sqlite"), readFile(chat.folder.databasePath));
+    EXPECT_TRUE(QFileInfo(app + "/Library/Preferences/net.whatsapp.WhatsApp.plist").isFile());
+    EXPECT_TRUE(QFileInfo(app + "/Library/Preferences/group.net.whatsapp.WhatsApp.shared.plist").isFile());
+    const auto source = filesBelow(chat.folder.mediaFolder + "/Media");
+    const auto cached = filesBelow(app + "/Library/Media");
+    ASSERT_FALSE(source.isEmpty());
+    EXPECT_EQ(cached, source);
+
+    // The chat store reads the cache like a phone's folder.
+    auto db = std::make_shared<IOSWhatsAppDb>(app + "/Documents/ChatStorage.sqlite", QString(), app + "/Library",
+                                              app + "/Library/Media/Profile", false, false);
+    LoadWhatsAppDbThread load(db);
+    RecordingMonitor loadMonitor;
+    load.run(loadMonitor);
+    ASSERT_FALSE(load.failed()) << load.errorText().toStdString();
+    const PChatDbView view = load.takeResult(false);
+    EXPECT_EQ(int(view->index().sessions.size()), chat.expectedChats);
+    WAMsgsDataSource all(view, nullptr, true);
+    EXPECT_EQ(all.count(), chat.expectedCount);
+    const _Message image = [&] {
+        for (qint64 i = 0; i < all.count(); ++i) {
+            const _Message m = all.at(i);
+            if (m.Z_PK == chat.ids.value("msg.image"))
+                return m;
+        }
+        return _Message();
+    }();
+    ASSERT_TRUE(image.media);
+    EXPECT_TRUE(QFileInfo(image.media->mediaFile).isFile()) << image.media->mediaFile.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, LoadEachBackup,
+                         ::testing::Values(LayoutCase{BackupLayout::ManifestDb, false, "db_plain"},
+                                           LayoutCase{BackupLayout::ManifestDb, true, "db_encrypted"},
+                                           LayoutCase{BackupLayout::ManifestMbdb, false, "mbdb_plain"},
+                                           LayoutCase{BackupLayout::ManifestMbdb, true, "mbdb_encrypted"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LoadFromItunes, NoWhatsAppDataIsAnErrorNotAnEmptySuccess)
+{
+    const SampleChatDb chat = makeChat(0);
+    // (what the backup holds, does the cache folder exist afterwards)
+    struct Case {
+        const char* name;
+        WhatsAppLayout layout;
+        bool withDatabase;
+        bool cacheAfter;
+    };
+    const Case cases[] = {
+        {"group container without the app", {false, true}, true, false},
+        {"app without any database", {false, false}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<BackupManifest> backup;
+        if (c.withDatabase) {
+            backup = backupOf(chat, BackupLayout::ManifestDb, QString(), c.layout, c.name);
+        } else {
+            backup = backupOf(chat, BackupLayout::ManifestDb, QString(), c.layout, c.name, [&](ItunesBackupBuilder& b) {
+                b.addFile(ItunesBackupBuilder::kAppDomain, "Library/Preferences/net.whatsapp.WhatsApp.plist", "x");
+                b.addFile(ItunesBackupBuilder::kGroupDomain, "Library/Preferences/x.plist", "x");
+            });
+        }
+        IOSLoadWAFromiTunesThread job(*backup, QString());
+        RecordingMonitor monitor;
+        job.run(monitor);
+        EXPECT_TRUE(monitor.successes().isEmpty());
+        EXPECT_EQ(monitor.errors(), QStringList{IOSLoadWAFromiTunesThread::noWhatsAppDataText()});
+        EXPECT_EQ(IOSLoadWAFromiTunesThread::noWhatsAppDataText(),
+                  "Found no WhatsApp data in your iTunes Backup. Please check if you have installed and logined "
+                  "WhatsApp Messenger on your iPhone.");
+        EXPECT_EQ(QFileInfo::exists(job.cacheFolder()), c.cacheAfter);
+    }
+}
+
+TEST_F(LoadFromItunes, AppContainerAloneIsEnoughWithoutTheGroupContainer)
+{
+    const SampleChatDb chat = makeChat(5);
+    auto backup = backupOf(chat, BackupLayout::ManifestMbdb, kPassword, {true, false});
+    ASSERT_EQ(backup->nodeAt("AppDomainGroup"), nullptr);
+    IOSLoadWAFromiTunesThread job(*backup, QString());
+    RecordingMonitor monitor;
+    job.run(monitor);
+    ASSERT_TRUE(monitor.succeeded()) << monitor.errors().join("; ").toStdString();
+    const QString app = job.appFolder();
+    EXPECT_EQ(readFile(app + "/Documents/ChatStorage.sqlite"), readFile(chat.folder.databasePath));
+    EXPECT_EQ(filesBelow(app + "/Library/Media"), filesBelow(chat.folder.mediaFolder + "/Media"));
+}
+
+TEST_F(LoadFromItunes, SecondLoadKeepsCachedMediaAndReplacesTheDatabases)
+{
+    const SampleChatDb chat = makeChat(0);
+    auto backup = backupOf(chat, BackupLayout::ManifestDb, kPassword);
+    {
+        IOSLoadWAFromiTunesThread first(*backup, QString());
+        RecordingMonitor monitor;
+        first.run(monitor);
+        ASSERT_TRUE(monitor.succeeded());
+    }
+    IOSLoadWAFromiTunesThread job(*backup, QString());
+    const QString app = job.appFolder();
+    const auto media = filesBelow(app + "/Library/Media");
+    ASSERT_GE(media.size(), 3);
+    const QStringList names = media.keys();
+    // A cached media file stays as it is; an empty one is copied again; the
+    // databases, the app container and the group's Library are copied anew.
+    writeFile(app + "/Library/Media/" + names[0], "kept from the first load");
+    writeFile(app + "/Library/Media/" + names[1], "");
+    QFile::remove(app + "/Library/Media/" + names[2]);
+    writeFile(app + "/Documents/ChatStorage.sqlite", "stale");
+    writeFile(app + "/Documents/ChatStorage.sqlite-wal", "stale wal of the earlier load");
+    writeFile(app + "/Library/Preferences/group.net.whatsapp.WhatsApp.shared.plist", "stale");
+
+    RecordingMonitor monitor;
+    job.run(monitor);
+    ASSERT_TRUE(monitor.succeeded());
+    EXPECT_EQ(readFile(app + "/Library/Media/" + names[0]), "kept from the first load");
+    EXPECT_EQ(readFile(app + "/Library/Media/" + names[1]), media.value(names[1]));
+    EXPECT_EQ(readFile(app + "/Library/Media/" + names[2]), media.value(names[2]));
+    EXPECT_EQ(readFile(app + "/Documents/ChatStorage.sqlite"), readFile(chat.folder.databasePath));
+    EXPECT_FALSE(QFileInfo::exists(app + "/Documents/ChatStorage.sqlite-wal"));
+    EXPECT_NE(readFile(app + "/Library/Preferences/group.net.whatsapp.WhatsApp.shared.plist"), "stale");
+    EXPECT_GE(job.keptFiles(), int(media.size()) - 2);
+}
+
+TEST_F(LoadFromItunes, MediaNamesArePercentEncodedAndStillFoundByTheReader)
+{
+    SampleChatDb chat = makeChat(0);
+    const QString jid = "4915550001@s.whatsapp.net";
+    const QString name = QString::fromUtf8("Fotó 100%.jpg");
+    const QString rel = "Media/" + jid + "/c/d/" + name;
+    Sqlite3DB db;
+    db.openThrow(chat.folder.databasePath, 2);
+    db.executeThrow(Sqlite3Sql(QString("update ZWAMEDIAITEM set ZMEDIALOCALPATH=? where Z_PK=%1")
+                                   .arg(chat.ids.value("media.image")))
+                        .addTextParam(rel));
+    db.close();
+    writeFile(chat.folder.mediaFolder + "/" + rel, "encoded photo");
+
+    auto backup = backupOf(chat, BackupLayout::ManifestMbdb, QString());
+    IOSLoadWAFromiTunesThread job(*backup, QString());
+    RecordingMonitor monitor;
+    job.run(monitor);
+    ASSERT_TRUE(monitor.succeeded()) << monitor.errors().join("; ").toStdString();
+    const QString folder = job.appFolder() + "/Library/Media/" + jid + "/c/d/";
+    const QString encoded = percentEncodedFileName(decomposedText(name));
+    EXPECT_EQ(encoded, "Foto%CC%81 100%25.jpg");
+    EXPECT_EQ(readFile(folder + encoded), "encoded photo");
+    EXPECT_FALSE(QFileInfo::exists(folder + name));
+
+    IOSWhatsAppDb cacheDb(job.appFolder() + "/Documents/ChatStorage.sqlite", QString(), job.appFolder() + "/Library",
+                          job.appFolder() + "/Library/Media/Profile", false, false);
+    EXPECT_EQ(cacheDb.resolveMediaPath(rel), folder + encoded);
+}
