@@ -121,6 +121,8 @@ void BackupManifest::openThrow()
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(file.errorString());
     const PlistCFType plist = PlistCFType::parse(file.readAll());
+    if (plist.type() != PlistCFType::DictionaryType)
+        throw AppError(QStringLiteral("%1 is not a property list.").arg(QDir::toNativeSeparators(path)));
     const PlistCFType lockdown = plist.value(QStringLiteral("Lockdown"));
     udid = lockdown.value(QStringLiteral("UniqueDeviceID")).toText();
     deviceName = lockdown.value(QStringLiteral("DeviceName")).toText();

@@ -268,3 +268,145 @@ TEST_F(LoadFromItunes, MediaNamesArePercentEncodedAndStillFoundByTheReader)
                           job.appFolder() + "/Library/Media/Profile", false, false);
     EXPECT_EQ(cacheDb.resolveMediaPath(rel), folder + encoded);
 }
+
+namespace {
+
+// Does something when the job reaches the node of that name.
+class AtNode : public RecordingMonitor {
+public:
+    AtNode(QString name, std::function<void()> action) : m_text("Loading " + name + "..."), m_action(action) {}
+    void postProgress(const QString& status, int value, const QString& text) override
+    {
+        RecordingMonitor::postProgress(status, value, text);
+        if (text == m_text)
+            m_action();
+    }
+
+private:
+    QString m_text;
+    std::function<void()> m_action;
+};
+
+class CancelAtNode : public AtNode {
+public:
+    explicit CancelAtNode(QString name) : AtNode(name, [this] { requestCancel(); }) {}
+};
+
+}  // namespace
+
+TEST_F(LoadFromItunes, CancelAndErrorsRemoveOnlyWhatTheJobCreated)
+{
+    const SampleChatDb chat = makeChat(0);
+    auto backup = backupOf(chat, BackupLayout::ManifestDb, kPassword);
+    const QString storedDb = MBDBParser::backupFilePath(
+        backup->folder.path(), MBDBParser::fileIdOf(ItunesBackupBuilder::kGroupDomain, "ChatStorage.sqlite"), false);
+    const QByteArray storedBytes = readFile(storedDb);
+
+    enum Target { DefaultCache, LocalDatabase, LocalDatabaseWithEarlierImport, NewFolder };
+    enum Failure { Cancel, UnwritableFile };
+    struct Case {
+        Target target;
+        Failure failure;
+        const char* name;
+    };
+    const Case cases[] = {
+        {DefaultCache, Cancel, "default cache, cancel"},
+        {DefaultCache, UnwritableFile, "default cache, error"},
+        {LocalDatabase, Cancel, "local database, cancel"},
+        {LocalDatabase, UnwritableFile, "local database, error"},
+        {LocalDatabaseWithEarlierImport, Cancel, "local database with an earlier import, cancel"},
+        {NewFolder, UnwritableFile, "folder that did not exist, error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString localDb = dir.filePath(QString("localdb-%1").arg(int(&c - cases)));
+        QString target;
+        if (c.target != DefaultCache) {
+            target = localDb;
+            if (c.target != NewFolder) {
+                writeFile(localDb + "/ChatStorage.sqlite", "the local database");
+                writeFile(localDb + "/Library/Media/Profile/p.thumb", "picture");
+            }
+            if (c.target == LocalDatabaseWithEarlierImport)
+                writeFile(localDb + "/net.whatsapp.WhatsApp/Library/Media/old.jpg", "cached earlier");
+        }
+        IOSLoadWAFromiTunesThread job(*backup, target);
+        // The error: a folder appears where a media file is to be written.
+        const QString blocked = job.appFolder() + "/Library/Media/4915550001@s.whatsapp.net/a/b/IMG_1.jpg";
+        std::unique_ptr<RecordingMonitor> monitor;
+        if (c.failure == Cancel)
+            monitor = std::make_unique<CancelAtNode>("ChatStorage.sqlite");
+        else
+            monitor = std::make_unique<AtNode>("IMG_1.jpg", [&] { QDir().mkpath(blocked); });
+        job.run(*monitor);
+        EXPECT_TRUE(monitor->successes().isEmpty());
+        if (c.failure == Cancel) {
+            EXPECT_TRUE(job.wasCancelled());
+            EXPECT_TRUE(monitor->errors().isEmpty());
+        } else {
+            ASSERT_EQ(monitor->errors().size(), 1);
+            EXPECT_TRUE(monitor->errors().first().contains(blocked)) << monitor->errors().first().toStdString();
+        }
+        switch (c.target) {
+        case DefaultCache:
+            EXPECT_FALSE(QFileInfo::exists(job.cacheFolder()));
+            EXPECT_TRUE(QFileInfo(QFileInfo(job.cacheFolder()).absolutePath()).isDir());
+            break;
+        case LocalDatabase:
+            EXPECT_FALSE(QFileInfo::exists(localDb + "/net.whatsapp.WhatsApp"));
+            EXPECT_EQ(readFile(localDb + "/ChatStorage.sqlite"), "the local database");
+            EXPECT_EQ(readFile(localDb + "/Library/Media/Profile/p.thumb"), "picture");
+            break;
+        case LocalDatabaseWithEarlierImport:
+            // Not created by this run: stays (its Documents were already replaced).
+            EXPECT_EQ(readFile(localDb + "/net.whatsapp.WhatsApp/Library/Media/old.jpg"), "cached earlier");
+            EXPECT_EQ(readFile(localDb + "/ChatStorage.sqlite"), "the local database");
+            break;
+        case NewFolder:
+            EXPECT_FALSE(QFileInfo::exists(localDb));
+            break;
+        }
+    }
+    // The backup itself is never changed.
+    EXPECT_EQ(readFile(storedDb), storedBytes);
+}
+
+TEST_F(LoadFromItunes, NodeNamesNeverLeadOutOfTheCache)
+{
+    const SampleChatDb chat = makeChat(0);
+    auto backup = backupOf(chat, BackupLayout::ManifestMbdb, QString());
+    const BackupNode* real = backup->nodeAt("AppDomainGroup/group.net.whatsapp.WhatsApp.shared/ChatStorage.sqlite");
+    ASSERT_TRUE(real);
+    MBDBRecord folderRecord = real->record;
+    folderRecord.mode = 0x41ED;
+
+    // A hand-made tree with the names a hostile manifest could carry.
+    BackupNode top("net.whatsapp.WhatsApp", folderRecord);
+    for (const QString& name : {QString(".."), QString("."), QString(), QString("../escape.txt"), QString("a\\b")})
+        top.addChild(std::make_unique<BackupNode>(name, real->record));
+    BackupNode* up = top.addChild(std::make_unique<BackupNode>("..", folderRecord));
+    up->addChild(std::make_unique<BackupNode>("escape.txt", real->record));
+    top.addChild(std::make_unique<BackupNode>("fine.sqlite", real->record));
+
+    const QString dest = dir.filePath("nest/dest");
+    QDir().mkpath(dest);
+    IOSLoadWAFromiTunesThread job(*backup, dest);
+    job.cacheNode(&top, dest, true);
+    EXPECT_EQ(filesBelow(dir.filePath("nest")).keys(), QStringList{"dest/net.whatsapp.WhatsApp/fine.sqlite"});
+
+    // A symbolic link planted in the cache is not written through.
+    const QString outside = dir.filePath("outside");
+    QDir().mkpath(outside);
+    RecordingMonitor first;
+    IOSLoadWAFromiTunesThread load(*backup, QString());
+    load.run(first);
+    ASSERT_TRUE(first.succeeded());
+    const QString jidFolder = load.appFolder() + "/Library/Media/4915550001@s.whatsapp.net";
+    ASSERT_TRUE(QFileInfo(jidFolder).isDir());
+    removeFolderTree(jidFolder);
+    ASSERT_TRUE(QFile::link(outside, jidFolder));
+    RecordingMonitor second;
+    load.run(second);
+    EXPECT_TRUE(second.succeeded());
+    EXPECT_TRUE(filesBelow(outside).isEmpty());
+}
