@@ -396,6 +396,34 @@ def case_encrypted_real_rounds(c):
     sys.stderr.write("10 million rounds: backup and restore took %.1f s\n" % (time.time() - start))
 
 
+def case_project_reader(c, password=None):
+    """The program's own backup reader finds WhatsApp's database byte for byte in a backup the phone made."""
+    cli = os.environ.get("QUILLOMETRY_CLI")
+    check(cli and os.path.exists(cli), "QUILLOMETRY_CLI is not set to the command line program")
+    c.backup(UDID_A)
+    folder = os.path.join(c.backups, UDID_A)
+    with open(os.path.join(folder, "Manifest.plist"), "rb") as f:
+        check(plistlib.load(f)["IsEncrypted"] is bool(password), "Manifest.plist IsEncrypted")
+    phone_db = read_file(os.path.join(c.container(UDID_A, group=WA_GROUP), "ChatStorage.sqlite"))
+    check(phone_db.startswith(b"SQLite format 3"), "the phone's ChatStorage.sqlite is no database")
+    out = os.path.join(c.work, "read", "ChatStorage.sqlite")
+    args = [cli, "itunes-get", folder, WA_GROUP_DOMAIN, "ChatStorage.sqlite", "--out", out]
+    if password:
+        rc, text = c.run(args + ["--password", "not the password"])
+        check(rc == 4 and "Invalid password." in text and not os.path.exists(out), "wrong password:\n%s" % text)
+        args += ["--password", password]
+    rc, text = c.run(args)
+    check(rc == 0, "itunes-get failed:\n%s" % text)
+    check(read_file(out) == phone_db, "ChatStorage.sqlite read from the backup differs from the phone's")
+    if password:
+        stored = read_file(c.stored(UDID_A, WA_GROUP_DOMAIN, "ChatStorage.sqlite"))
+        check(stored != phone_db, "the stored ChatStorage.sqlite is not encrypted")
+
+
+def case_project_reader_encrypted(c):
+    case_project_reader(c, "s3cret pw")
+
+
 def case_two_phones(c):
     rc, out = c.run(["idevice_id", "-l"])
     check(sorted(out.split()) == sorted([UDID_A, UDID_B]), "two phones listed as %r" % out)
@@ -429,7 +457,22 @@ CASES = {
     "encrypted_restore": (case_encrypted_restore, [(UDID_A, ["--password", "s3cret pw", "--rounds", "1000"])], []),
     "encrypted_real_rounds": (case_encrypted_real_rounds, [(UDID_A, ["--password", "s3cret pw"])], []),
     "two_phones": (case_two_phones, [(UDID_A, []), (UDID_B, ["--name", "Bob's iPhone"])], []),
+    "project_reader": (case_project_reader, [(UDID_A, [])], []),
+    "project_reader_encrypted": (case_project_reader_encrypted,
+                                 [(UDID_A, ["--password", "s3cret pw", "--rounds", "1000"])], []),
 }
+
+# Cases whose phone holds a chat database written by the project's fixture
+# builder (make-chatdb, named by MAKE_CHATDB) instead of the tiny one above.
+FIXTURE_CHAT_CASES = {"project_reader", "project_reader_encrypted"}
+
+
+def make_fixture_chat_folder(folder):
+    tool = os.environ.get("MAKE_CHATDB")
+    if not tool or not os.path.exists(tool):
+        raise Failure("MAKE_CHATDB is not set to the fixture builder")
+    subprocess.run([tool, folder, "--layout", "modern", "--messages", "300"], check=True,
+                   stdout=subprocess.DEVNULL, restore_signals=False)
 
 
 def outer(phonesim, name):
@@ -437,7 +480,14 @@ def outer(phonesim, name):
     work = tempfile.mkdtemp(prefix="phonesim-test-")
     try:
         chat = os.path.join(work, "chat")
-        make_chat_folder(chat)
+        if name in FIXTURE_CHAT_CASES:
+            try:
+                make_fixture_chat_folder(chat)
+            except Failure as e:
+                print("FAIL %s: %s" % (name, e))
+                return 1
+        else:
+            make_chat_folder(chat)
         args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
         for udid, opts in phones:
             folder = os.path.join(work, "phone-" + udid)
