@@ -2,6 +2,7 @@
 // dialog and the console monitor run, with every outcome.
 #include "base/recordingmonitor.h"
 #include "support/fakejob.h"
+#include "support/qtprint.h"
 
 #include <gtest/gtest.h>
 
