@@ -1,6 +1,8 @@
 // The command line's monitor: a one-line progress bar on standard error when
 // it is a terminal, plain progress lines otherwise. The first Ctrl-C asks
-// the job to cancel; a second one ends the process at once.
+// the job to cancel; a second one ends the process at once. A monitor serves
+// one job: a command that runs several stages makes one monitor per stage
+// (and stops when a stage did not end with success).
 #pragma once
 
 #include "base/job.h"
