@@ -1,4 +1,5 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
+#include "base/apptranslator.h"
 #include "base/productinfo.h"
 #include "cli/clicommand.h"
 #include "cli/exitcodes.h"
@@ -37,6 +38,10 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
+    // The jobs' texts (IDS_ keys) read the same as in the window.
+    AppTranslator translator;
+    translator.loadEmbedded();
+    QCoreApplication::installTranslator(&translator);
     QTextStream out(stdout);
     QTextStream err(stderr);
     const QStringList args = app.arguments().mid(1);

@@ -1,0 +1,3 @@
+#include "chatstore/abswamsgssource.h"
+
+AbsWAMsgsSource::~AbsWAMsgsSource() = default;

@@ -1,0 +1,46 @@
+// One chat database folder as the rest of the program sees it: the chat
+// database file, the optional contacts database, the media folder that
+// stored media paths are relative to, and the profile-picture folder. The
+// paths are set at construction and never change.
+#pragma once
+
+#include "chatstore/chatindex.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class AbsWhatsAppDb {
+public:
+    AbsWhatsAppDb(const QString& databasePath, const QString& contactsPath, const QString& mediaFolder,
+                  const QString& profileFolder);
+    virtual ~AbsWhatsAppDb();
+    AbsWhatsAppDb(const AbsWhatsAppDb&) = delete;
+    AbsWhatsAppDb& operator=(const AbsWhatsAppDb&) = delete;
+
+    // Reads every personal and group chat with its group and members into index.
+    virtual void listSessions(ChatIndex& index) = 0;
+    virtual void beginTransaction() = 0;
+    // Commits when commit is true, else rolls back; never throws.
+    virtual void endTransaction(bool commit) = 0;
+    virtual void closeDb() = 0;
+    // Messages of the loaded types in one chat, or in every chat when session is null.
+    virtual qint64 countMessages(const _ChatSession* session) = 0;
+    // Page `page` (from 1) of `pageSize` messages, oldest or newest first.
+    virtual QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
+                                         int pageSize, bool ascending) = 0;
+
+    const QString& databasePath() const { return m_databasePath; }
+    const QString& contactsPath() const { return m_contactsPath; }
+    const QString& mediaFolder() const { return m_mediaFolder; }
+    const QString& profileFolder() const { return m_profileFolder; }
+
+private:
+    QString m_databasePath;
+    QString m_contactsPath;
+    QString m_mediaFolder;
+    QString m_profileFolder;
+};
+
+using PAbsWhatsAppDb = std::shared_ptr<AbsWhatsAppDb>;

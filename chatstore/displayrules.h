@@ -1,0 +1,49 @@
+// The rules that turn chat records into the texts users see: chat and member
+// names, the one-line message text of the list and the exports, group-event
+// texts, quote previews, attachment and card names, Core Data dates and the
+// emoji rewriting. All are pure functions of the records except
+// writeCardFiles, which writes the card's photo and text to files.
+#pragma once
+
+#include "chatstore/chatrecords.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+// Text before the first "@" of a JID, or the whole text without one.
+QString jidUser(const QString& jid);
+
+// Core Data seconds (since 2001-01-01 00:00:00 UTC) as a local date-time,
+// truncated toward zero to whole seconds.
+QDateTime coreDataToDateTime(double seconds);
+// The reverse, for writers and fixtures.
+double dateTimeToCoreData(const QDateTime& dateTime);
+
+QString sessionDisplayName(const _ChatSession& session, bool withNumber, bool withMembers);
+QString memberDisplayName(const _GroupMember& member, bool withNumber);
+// Chat name, plus " - " and the member's name for a group member's message.
+QString messageTitle(const _Message& message);
+QString messageDisplayText(const _Message& message);
+QString groupEventText(const _Message& message);
+QString quotedPreviewText(const _QuotedRef& quote);
+// The serialized quoted payload to write back; a payload with none of the
+// seven known kinds becomes a fresh one with the text "[QUOTED MESSAGE]".
+QByteArray quotedPayloadBytes(const _QuotedRef& quote);
+QString documentName(const _MediaItem& media);
+QString cardDisplayName(const _MediaItem& media);
+QString cardTempBaseName(const _MediaItem& media, qint64 messageId);
+// Writes the first card's photo to photoPath and all card texts to cardPath,
+// each only when no file is there yet. Returns false when a file that was to
+// be written could not be.
+bool writeCardFiles(const _MediaItem& media, const QString& photoPath, const QString& cardPath);
+QImage sessionAvatar(const _ChatSession& session);
+
+// Replaces every emoji by the callback's text for its code point (upper-case
+// hexadecimal, no leading zeros).
+using EmojiCallback = std::function<QString(const QString& code)>;
+QString emojiRewrite(const QString& text, const EmojiCallback& callback);
+// The list and the exports put "[EMOJI]" in place of every emoji.
+QString emojiAsLabel(const QString& text);

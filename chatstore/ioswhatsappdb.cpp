@@ -1,0 +1,570 @@
+#include "chatstore/ioswhatsappdb.h"
+
+#include "base/apperror.h"
+#include "base/fileutil.h"
+#include "chatstore/displayrules.h"
+#include "chatstore/mediapaths.h"
+#include "chatstore/plistcftype.h"
+#include "chatstore/receiptcodec.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
+
+// Chats whose JID is a personal or a group address; broadcast lists and
+// status are left out everywhere.
+const char kListedChats[] = "(ZCONTACTJID like '%@s.whatsapp.net' or ZCONTACTJID like '%@g.us')";
+
+QString messageBody()
+{
+    return QStringLiteral(
+        " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
+        "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us') and "
+        "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,7,8,11,15)");
+}
+
+// The object of a keyed archive's "$objects" that the root's key names.
+PlistCFType archivedObject(const PlistCFType& objects, const PlistCFType& root, const char* key, bool* zero)
+{
+    const PlistCFType ref = root.value(QString::fromLatin1(key));
+    const quint64 uid = ref.type() == PlistCFType::UidType ? ref.toUid() : 0;
+    *zero = uid == 0;
+    if (uid == 0 || uid >= quint64(objects.size()))
+        return {};
+    return objects.at(int(uid));
+}
+
+}  // namespace
+
+IOSWhatsAppDb::IOSWhatsAppDb(const QString& databasePath, const QString& contactsPath, const QString& mediaFolder,
+                             const QString& profileFolder, bool upgrade, std::optional<bool> createIfMissing)
+    : AbsWhatsAppDb(databasePath, contactsPath, mediaFolder, profileFolder),
+      m_upgrade(upgrade),
+      m_createIfMissing(createIfMissing.value_or(upgrade))
+{
+}
+
+IOSWhatsAppDb::~IOSWhatsAppDb()
+{
+    closeDb();
+}
+
+void IOSWhatsAppDb::ensureOpen()
+{
+    if (m_db.isOpen())
+        return;
+    const QString path = databasePath();
+    try {
+        if (QFileInfo(path).isFile()) {
+            m_db.openThrow(path, SQLITE_OPEN_READWRITE);
+        } else if (m_createIfMissing) {
+            createDatabase(m_db, path);
+        } else {
+            throw AppError(QStringLiteral("IOSWhatsAppDb::ensureOpen: the chat database %1 does not exist.")
+                               .arg(QDir::toNativeSeparators(path)));
+        }
+        m_schema.buildSchemaCache(m_db);
+        if (m_upgrade)
+            applyUpgrades(m_db, m_schema);
+        m_hasParentColumn = m_schema.hasColumn(QStringLiteral("ZWAMESSAGE"), QStringLiteral("ZPARENTMESSAGE"));
+        m_hasMetadataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("ZMETADATA"));
+        m_hasQuotedDataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("QM_QUOTED_DATA"));
+        m_hasMessageInfoTable = m_schema.hasTable(QStringLiteral("ZWAMESSAGEINFO"));
+
+        // Chats the phone marked as removed go before anything is listed.
+        m_db.beginTran();
+        try {
+            if (m_schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZREMOVED"))) {
+                QList<qint64> removed;
+                Sqlite3Cursor c = m_db.queryThrow("select Z_PK from ZWACHATSESSION where ZREMOVED=1");
+                while (c.moveNext())
+                    removed << c.getInt64(0);
+                for (qint64 chat : removed)
+                    deleteChat(chat);
+            }
+            m_db.commitTran();
+        } catch (...) {
+            try {
+                m_db.rollbackTran();
+            } catch (...) {
+            }
+            throw;
+        }
+    } catch (...) {
+        m_db.close();
+        m_schema.clear();
+        throw;
+    }
+    openContactsV2();
+}
+
+void IOSWhatsAppDb::openContactsV2()
+{
+    m_contactsV2.close();
+    if (contactsPath().isEmpty())
+        return;
+    const QString v2 = QFileInfo(contactsPath()).absolutePath() + QStringLiteral("/ContactsV2.sqlite");
+    const QFileInfo info(v2);
+    if (!info.isFile() || info.size() <= 0)
+        return;
+    try {
+        m_contactsV2.openThrow(v2, SQLITE_OPEN_READWRITE);
+    } catch (const std::exception& e) {
+        qDebug("IOSWhatsAppDb::ensureOpen, open ContactsV2.sqlite failed. %s", e.what());
+        m_contactsV2.close();
+    }
+}
+
+void IOSWhatsAppDb::beginTransaction()
+{
+    ensureOpen();
+    m_db.beginTran();
+}
+
+void IOSWhatsAppDb::endTransaction(bool commit)
+{
+    try {
+        if (commit)
+            m_db.commitTran();
+        else
+            m_db.rollbackTran();
+    } catch (const std::exception& e) {
+        qDebug("IOSWhatsAppDb::endTransaction failed. %s", e.what());
+    }
+}
+
+void IOSWhatsAppDb::closeDb()
+{
+    if (m_db.isOpen()) {
+        if (m_db.inTransaction()) {
+            try {
+                m_db.rollbackTran();
+            } catch (...) {
+            }
+        }
+        sqlite3_wal_checkpoint(m_db.db, nullptr);
+        m_db.close();
+    }
+    m_contactsV2.close();
+    m_schema.clear();
+}
+
+void IOSWhatsAppDb::listSessions(ChatIndex& index)
+{
+    ensureOpen();
+    Sqlite3Cursor c = m_db.queryThrow(QStringLiteral("select * from ZWACHATSESSION where ") +
+                                      QLatin1String(kListedChats));
+    while (c.moveNext()) {
+        auto session = std::make_shared<_ChatSession>();
+        session->Z_PK = c.getInt64(QStringLiteral("Z_PK"));
+        session->Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
+        session->ZFLAGS = c.getInt(QStringLiteral("ZFLAGS"));
+        session->ZGROUPINFO = c.getInt64(QStringLiteral("ZGROUPINFO"));
+        session->ZLASTMESSAGEDATE = c.getDouble(QStringLiteral("ZLASTMESSAGEDATE"));
+        session->ZCONTACTJID = c.getText(QStringLiteral("ZCONTACTJID"));
+        session->ZPARTNERNAME = c.getText(QStringLiteral("ZPARTNERNAME"));
+        const QString user = jidUser(session->ZCONTACTJID);
+        session->picturePath = pathInsideFolder(profileFolder(), user + QStringLiteral(".jpg"));
+        session->thumbnailPath = pathInsideFolder(profileFolder(), user + QStringLiteral(".thumb"));
+        index.sessions[session->Z_PK] = session;
+
+        if (session->ZGROUPINFO > 0) {
+            if (PGroupInfo known = index.group(session->ZGROUPINFO)) {
+                session->groupInfo = known;
+            } else {
+                Sqlite3Cursor g = m_db.queryThrow(
+                    QStringLiteral("select * from ZWAGROUPINFO where Z_PK=%1").arg(session->ZGROUPINFO));
+                if (g.moveNext()) {
+                    auto info = std::make_shared<_GroupInfo>();
+                    info->Z_PK = g.getInt64(QStringLiteral("Z_PK"));
+                    info->Z_OPT = g.getInt(QStringLiteral("Z_OPT"));
+                    info->ZSTATE = g.getInt(QStringLiteral("ZSTATE"));
+                    info->ZCHATSESSION = g.getInt64(QStringLiteral("ZCHATSESSION"));
+                    info->ZLASTMESSAGEOWNER = g.getInt64(QStringLiteral("ZLASTMESSAGEOWNER"));
+                    info->ZCREATIONDATE = g.getDouble(QStringLiteral("ZCREATIONDATE"));
+                    info->ZSUBJECTTIMESTAMP = g.getDouble(QStringLiteral("ZSUBJECTTIMESTAMP"));
+                    info->ZOWNERJID = g.getText(QStringLiteral("ZOWNERJID"));
+                    info->ZPICTUREID = g.getText(QStringLiteral("ZPICTUREID"));
+                    info->ZPICTUREPATH = g.getText(QStringLiteral("ZPICTUREPATH"));
+                    info->ZSUBJECTOWNERJID = g.getText(QStringLiteral("ZSUBJECTOWNERJID"));
+                    info->session = session;
+                    session->groupInfo = info;
+                    index.groups[session->ZGROUPINFO] = info;
+                }
+            }
+        }
+
+        Sqlite3Cursor m = m_db.queryThrow(
+            QStringLiteral("select * from ZWAGROUPMEMBER where ZCHATSESSION=%1").arg(session->Z_PK));
+        while (m.moveNext()) {
+            auto member = std::make_shared<_GroupMember>();
+            member->Z_PK = m.getInt64(QStringLiteral("Z_PK"));
+            member->Z_OPT = m.getInt(QStringLiteral("Z_OPT"));
+            member->ZISACTIVE = m.getInt(QStringLiteral("ZISACTIVE"));
+            member->ZCHATSESSION = m.getInt64(QStringLiteral("ZCHATSESSION"));
+            member->ZCONTACTNAME = m.getText(QStringLiteral("ZCONTACTNAME"));
+            member->ZMEMBERJID = m.getText(QStringLiteral("ZMEMBERJID"));
+            index.members[member->Z_PK] = member;
+            session->members[member->ZMEMBERJID] = member;
+        }
+    }
+}
+
+qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
+{
+    ensureOpen();
+    Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody());
+    if (session) {
+        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
+        sql.addTextParam(session->ZCONTACTJID);
+    }
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
+                                            int pageSize, bool ascending)
+{
+    ensureOpen();
+    QList<_Message> messages;
+    if (page < 1 || pageSize < 1)
+        return messages;
+    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody());
+    if (session) {
+        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
+        sql.addTextParam(session->ZCONTACTJID);
+    }
+    sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc")
+                            : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc"));
+    sql.appendSql(QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
+    {
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        messages.reserve(pageSize);
+        while (c.moveNext()) {
+            QSet<qint64> chain;
+            messages.append(readMessage(c, index, chain, false));
+        }
+    }
+    addPageDetails(messages);
+    return messages;
+}
+
+// The media items and receipts of a whole page in two statements instead of
+// two per message; what each message gets is the same as rowToMessage gives.
+void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
+{
+    QHash<qint64, QList<int>> byMedia;
+    QHash<qint64, int> byId;
+    QStringList mediaIds;
+    QStringList messageIds;
+    for (int i = 0; i < messages.size(); ++i) {
+        const _Message& m = messages.at(i);
+        if (m.ZMEDIAITEM > 0) {
+            auto& list = byMedia[m.ZMEDIAITEM];
+            if (list.isEmpty())
+                mediaIds << QString::number(m.ZMEDIAITEM);
+            list << i;
+        }
+        byId.insert(m.Z_PK, i);
+        messageIds << QString::number(m.Z_PK);
+    }
+    if (!mediaIds.isEmpty()) {
+        Sqlite3Cursor c = m_db.queryThrow(
+            QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
+        QSet<qint64> seen;
+        while (c.moveNext()) {
+            const qint64 pk = c.getInt64(QStringLiteral("Z_PK"));
+            if (seen.contains(pk))
+                continue;
+            seen.insert(pk);
+            for (int i : byMedia.value(pk))
+                applyMediaRow(messages[i], c);
+        }
+    }
+    for (_Message& m : messages)
+        if (m.ZMESSAGETYPE == msgtype::kLink)
+            m.ZMESSAGETYPE = msgtype::kText;
+    if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
+        Sqlite3Cursor c = m_db.queryThrow(
+            QStringLiteral("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE in (%1) order by Z_PK")
+                .arg(messageIds.join(QLatin1Char(','))));
+        while (c.moveNext()) {
+            const auto it = byId.constFind(c.getInt64(QStringLiteral("ZMESSAGE")));
+            if (it != byId.constEnd())
+                messages[*it].receipts += decodeReceipts(c.getBlob(QStringLiteral("ZRECEIPTINFO")));
+        }
+    }
+}
+
+_Message IOSWhatsAppDb::rowToMessage(const Sqlite3Cursor& cursor, const ChatIndex& index)
+{
+    ensureOpen();
+    QSet<qint64> chain;
+    return readMessage(cursor, index, chain, true);
+}
+
+_Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& index, QSet<qint64>& chain,
+                                    bool withDetails)
+{
+    _Message m;
+    m.Z_PK = c.getInt64(QStringLiteral("Z_PK"));
+    m.Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
+    m.ZFLAGS = c.getInt(QStringLiteral("ZFLAGS"));
+    m.ZGROUPEVENTTYPE = c.getInt(QStringLiteral("ZGROUPEVENTTYPE"));
+    m.ZISFROMME = c.getInt(QStringLiteral("ZISFROMME"));
+    m.ZMESSAGESTATUS = c.getInt(QStringLiteral("ZMESSAGESTATUS"));
+    m.ZMESSAGETYPE = c.getInt(QStringLiteral("ZMESSAGETYPE"));
+    m.ZBROADCAST = c.getInt64(QStringLiteral("ZBROADCAST"));
+    m.ZCHATSESSION = c.getInt64(QStringLiteral("ZCHATSESSION"));
+    m.ZGROUPMEMBER = c.getInt64(QStringLiteral("ZGROUPMEMBER"));
+    m.ZMEDIAITEM = c.getInt64(QStringLiteral("ZMEDIAITEM"));
+    m.ZMESSAGEDATE = c.getDouble(QStringLiteral("ZMESSAGEDATE"));
+    m.ZFROMJID = c.getText(QStringLiteral("ZFROMJID"));
+    m.ZPUSHNAME = c.getText(QStringLiteral("ZPUSHNAME"));
+    m.ZSTANZAID = c.getText(QStringLiteral("ZSTANZAID"));
+    m.ZTEXT = c.getText(QStringLiteral("ZTEXT"));
+    m.ZTOJID = c.getText(QStringLiteral("ZTOJID"));
+    m.ZSORT = c.getInt64(QStringLiteral("ZSORT"));
+    m.ZSTARRED = c.getInt(QStringLiteral("ZSTARRED"));
+    m.session = index.session(m.ZCHATSESSION);
+    if (m.ZGROUPMEMBER > 0)
+        m.member = index.member(m.ZGROUPMEMBER);
+
+    if (withDetails) {
+        if (m.ZMEDIAITEM > 0) {
+            Sqlite3Sql sql("select * from ZWAMEDIAITEM where Z_PK=?");
+            sql.addInt64Param(m.ZMEDIAITEM);
+            Sqlite3Cursor media = m_db.queryThrow(sql);
+            if (media.moveNext())
+                applyMediaRow(m, media);
+        }
+        if (m.ZMESSAGETYPE == msgtype::kLink)
+            m.ZMESSAGETYPE = msgtype::kText;
+    }
+
+    // Parents are read recursively; a chain that comes back to a message
+    // already on it, or that runs too deep, ends there.
+    if (m_hasParentColumn) {
+        const qint64 parentId = c.getInt64(QStringLiteral("ZPARENTMESSAGE"));
+        if (parentId != 0 && parentId != m.Z_PK && !chain.contains(parentId) && chain.size() < kMaxParentDepth) {
+            chain.insert(m.Z_PK);
+            Sqlite3Sql sql("select * from ZWAMESSAGE where Z_PK=? limit 1");
+            sql.addInt64Param(parentId);
+            Sqlite3Cursor p = m_db.queryThrow(sql);
+            if (p.moveNext())
+                m.parent = std::make_shared<_Message>(readMessage(p, index, chain, true));
+            chain.remove(m.Z_PK);
+        }
+    }
+
+    if (withDetails && m_hasMessageInfoTable) {
+        Sqlite3Sql sql("select ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE=?");
+        sql.addInt64Param(m.Z_PK);
+        Sqlite3Cursor r = m_db.queryThrow(sql);
+        while (r.moveNext())
+            m.receipts += decodeReceipts(r.getBlob(QStringLiteral("ZRECEIPTINFO")));
+    }
+    return m;
+}
+
+void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
+{
+    if (m.ZMESSAGETYPE == msgtype::kLink) {
+        const QString url = c.getText(QStringLiteral("ZMEDIAURL"));
+        if (!url.isEmpty())
+            m.ZTEXT = url;
+        return;
+    }
+    auto media = std::make_shared<_MediaItem>();
+    media->Z_PK = c.getInt64(QStringLiteral("Z_PK"));
+    media->Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
+    media->ZFILESIZE = c.getInt64(QStringLiteral("ZFILESIZE"));
+    media->ZMEDIAORIGIN = c.getInt(QStringLiteral("ZMEDIAORIGIN"));
+    media->ZMOVIEDURATION = c.getInt(QStringLiteral("ZMOVIEDURATION"));
+    media->ZMESSAGE = c.getInt64(QStringLiteral("ZMESSAGE"));
+    media->ZASPECTRATIO = c.getDouble(QStringLiteral("ZASPECTRATIO"));
+    media->ZHACCURACY = c.getDouble(QStringLiteral("ZHACCURACY"));
+    media->ZLATITUDE = c.getDouble(QStringLiteral("ZLATITUDE"));
+    media->ZLONGITUDE = c.getDouble(QStringLiteral("ZLONGITUDE"));
+    media->ZAUTHORNAME = c.getText(QStringLiteral("ZAUTHORNAME"));
+    media->ZCOLLECTIONNAME = c.getText(QStringLiteral("ZCOLLECTIONNAME"));
+    media->ZMEDIALOCALPATH = c.getText(QStringLiteral("ZMEDIALOCALPATH"));
+    media->ZMEDIAURL = c.getText(QStringLiteral("ZMEDIAURL"));
+    media->ZTHUMBNAILLOCALPATH = c.getText(QStringLiteral("ZTHUMBNAILLOCALPATH"));
+    media->ZTITLE = c.getText(QStringLiteral("ZTITLE"));
+    media->ZVCARDNAME = c.getText(QStringLiteral("ZVCARDNAME"));
+    const QString cards = c.getText(QStringLiteral("ZVCARDSTRING"));
+    if (!cards.isEmpty())
+        media->cardTexts = cards.split(kVCardSeparator);
+    media->ZXMPPTHUMBPATH = c.getText(QStringLiteral("ZXMPPTHUMBPATH"));
+    if (m.ZMESSAGETYPE == msgtype::kDocument) {
+        const QString author = media->ZAUTHORNAME.trimmed();
+        media->ZTITLE = author.isEmpty() ? m.ZTEXT.trimmed() : author;
+    }
+
+    // Files: the media file, the XMPP thumbnail and the thumbnail, which
+    // falls back to the XMPP thumbnail or the media file.
+    media->mediaFile = resolveMediaPath(media->ZMEDIALOCALPATH);
+    media->xmppThumbnailFile = resolveMediaPath(media->ZXMPPTHUMBPATH);
+    if (!media->ZTHUMBNAILLOCALPATH.isEmpty())
+        media->thumbnailFile = resolveMediaPath(media->ZTHUMBNAILLOCALPATH);
+    else if (!media->ZXMPPTHUMBPATH.isEmpty())
+        media->thumbnailFile = media->xmppThumbnailFile;
+    else
+        media->thumbnailFile = media->mediaFile;
+    const bool thumbExists = !media->thumbnailFile.isEmpty() && QFileInfo(media->thumbnailFile).isFile();
+    if (!thumbExists)
+        media->thumbnailFile = media->mediaFile;
+    if ((media->mediaFile.isEmpty() || !QFileInfo(media->mediaFile).isFile()) && !media->thumbnailFile.isEmpty() &&
+        QFileInfo(media->thumbnailFile).isFile())
+        media->mediaFile = media->thumbnailFile;
+
+    readQuote(*media, c, m);
+    m.media = media;
+}
+
+void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& m)
+{
+    _QuotedRef& quote = media.quote;
+    if (m_hasMetadataColumn) {
+        const QByteArray metadata = row.getBlob(QStringLiteral("ZMETADATA"));
+        if (metadata.isEmpty())
+            return;
+        const PlistCFType archive = PlistCFType::parse(metadata);
+        const PlistCFType objects = archive.value(QStringLiteral("$objects"));
+        if (objects.type() != PlistCFType::ArrayType || objects.size() < 2)
+            return;
+        const PlistCFType root = objects.at(1);
+        if (root.type() != PlistCFType::DictionaryType)
+            return;
+        bool zero = false;
+        const PlistCFType data = archivedObject(objects, root, "quotedMessageData", &zero);
+        if (zero)
+            return;
+        quote.payload = parseQuotedPayload(data.toBytes());
+        const PlistCFType sender = archivedObject(objects, root, "senderJID", &zero);
+        if (!zero)
+            quote.senderJid = sender.toText();
+        quote.stanzaId = archivedObject(objects, root, "stanzaID", &zero).toText();
+    } else if (m_hasQuotedDataColumn) {
+        const QByteArray data = row.getBlob(QStringLiteral("QM_QUOTED_DATA"));
+        if (data.isEmpty())
+            return;
+        quote.payload = parseQuotedPayload(data);
+        quote.senderJid = row.getText(QStringLiteral("QM_QUOTED_SENDER"));
+        quote.stanzaId = row.getText(QStringLiteral("QM_QUOTED_STANZAID"));
+    } else {
+        return;
+    }
+    if (quote.senderJid.isEmpty() || !m.session)
+        return;
+    if (m.session->isGroup()) {
+        const auto it = m.session->members.constFind(quote.senderJid);
+        if (it != m.session->members.constEnd() && *it)
+            quote.senderName = (*it)->ZCONTACTNAME;
+    } else {
+        quote.senderName = m.session->ZPARTNERNAME;
+    }
+}
+
+QString IOSWhatsAppDb::resolveMediaPath(const QString& stored) const
+{
+    const QString path = pathInsideFolder(mediaFolder(), stored);
+    if (path.isEmpty() || QFileInfo(path).isFile())
+        return path;
+    // The program stores its own copies under an encoded file name.
+    const QFileInfo info(path);
+    const QString candidate =
+        info.absolutePath() + QLatin1Char('/') + percentEncodedFileName(decomposedText(info.fileName()));
+    if (candidate != path && QFileInfo(candidate).isFile() && isInsideFolder(mediaFolder(), candidate))
+        return candidate;
+    return path;
+}
+
+const QHash<QString, int>& IOSWhatsAppDb::entityIds()
+{
+    ensureOpen();
+    if (!m_entityIdsRead) {
+        Sqlite3Cursor c = m_db.queryThrow("select * from Z_PRIMARYKEY");
+        QHash<QString, int> ids;
+        while (c.moveNext())
+            ids.insert(c.getText(QStringLiteral("Z_NAME")), c.getInt(QStringLiteral("Z_ENT")));
+        m_entityIds = ids;
+        m_entityIdsRead = true;
+    }
+    return m_entityIds;
+}
+
+int IOSWhatsAppDb::entityId(const QString& name)
+{
+    return entityIds().value(name, 0);
+}
+
+const QHash<QString, qint64>& IOSWhatsAppDb::abUserIdByName()
+{
+    ensureOpen();
+    if (m_abUserIdsRead)
+        return m_abUserIdByName;
+    m_abUserIdsRead = true;
+    if (contactsPath().isEmpty() || !QFileInfo(contactsPath()).isFile())
+        return m_abUserIdByName;
+    try {
+        Sqlite3DB contacts;
+        contacts.openThrow(contactsPath(), SQLITE_OPEN_READWRITE);
+        Sqlite3Cursor c = contacts.queryThrow("select ZABUSERID,ZFULLNAME from ZWACONTACT");
+        while (c.moveNext())
+            m_abUserIdByName.insert(c.getText(QStringLiteral("ZFULLNAME")), c.getInt64(QStringLiteral("ZABUSERID")));
+    } catch (const std::exception& e) {
+        qDebug("IOSWhatsAppDb::abUserIdByName, read Contacts.sqlite failed. %s", e.what());
+    }
+    return m_abUserIdByName;
+}
+
+QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppId)
+{
+    ensureOpen();
+    if (!m_contactsV2.isOpen())
+        return {};
+    try {
+        Sqlite3Sql sql("select ZIDENTIFIER from ZWAADDRESSBOOKCONTACT where ZWHATSAPPID=? limit 1");
+        sql.addTextParam(whatsAppId);
+        Sqlite3Cursor c = m_contactsV2.queryThrow(sql);
+        return c.moveNext() ? c.getText(QStringLiteral("ZIDENTIFIER")) : QString();
+    } catch (const std::exception& e) {
+        qDebug("IOSWhatsAppDb::contactIdentifierFromContactV2Db, query contact identifier from ContactsV2.sqlite "
+               "failed. %s",
+               e.what());
+        return {};
+    }
+}
+
+void IOSWhatsAppDb::deleteChat(qint64 chatId)
+{
+    ensureOpen();
+    const QString c = QString::number(chatId);
+    auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };
+    const QString ofChat = QStringLiteral("(select Z_PK from ZWAMESSAGE where ZCHATSESSION=%1)");
+    if (m_schema.hasTable(QStringLiteral("ZWABROADCAST")))
+        run(QStringLiteral("delete from ZWABROADCAST where Z_PK in (select ZBROADCAST from ZWAMESSAGE where "
+                           "ZCHATSESSION=%1)"));
+    run(QStringLiteral("delete from ZWAMEDIAITEM where ZMESSAGE in ") + ofChat);
+    if (m_schema.hasTable(QStringLiteral("ZWAMESSAGEWORD")))
+        run(QStringLiteral("delete from ZWAMESSAGEWORD where ZMESSAGE in ") + ofChat);
+    // No receipts or parent links may point at the removed rows: SQLite
+    // hands their row ids out again, and a later message would inherit them.
+    if (m_schema.hasTable(QStringLiteral("ZWAMESSAGEINFO")))
+        run(QStringLiteral("delete from ZWAMESSAGEINFO where ZMESSAGE in ") + ofChat);
+    if (m_schema.hasColumn(QStringLiteral("ZWAMESSAGE"), QStringLiteral("ZPARENTMESSAGE")))
+        run(QStringLiteral("update ZWAMESSAGE set ZPARENTMESSAGE=NULL where ZPARENTMESSAGE in ") + ofChat +
+            QStringLiteral(" and (ZCHATSESSION is null or ZCHATSESSION<>%1)"));
+    run(QStringLiteral("delete from ZWAMESSAGE where ZCHATSESSION=%1"));
+    if (m_schema.hasTable(QStringLiteral("ZWACHATPROPERTIES")))
+        run(QStringLiteral("delete from ZWACHATPROPERTIES where ZCHATSESSION=%1"));
+    run(QStringLiteral("delete from ZWAGROUPINFO where ZCHATSESSION=%1"));
+    run(QStringLiteral("delete from ZWAGROUPMEMBER where ZCHATSESSION=%1"));
+    run(QStringLiteral("delete from ZWACHATSESSION where Z_PK=%1"));
+}

@@ -1,0 +1,15 @@
+// The reference a media item keeps to the message it quotes: who sent the
+// quoted message, its stanza id, and the quoted payload (a WAQuotedMsg, as
+// stored in QM_QUOTED_DATA or inside ZMETADATA).
+#pragma once
+
+#include "chatstore/quotedpayload.h"
+
+#include <QString>
+
+struct _QuotedRef {
+    QString senderJid;   // empty when the quoted message was the owner's
+    QString senderName;  // filled by the reader from the chat's members or partner
+    QString stanzaId;    // a media item has a quote when this is not empty
+    WAQuotedMsg payload;
+};

@@ -1,0 +1,137 @@
+#include "cli/itunesclisupport.h"
+
+#include "base/apperror.h"
+#include "cli/consolemonitor.h"
+#include "cli/exitcodes.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/iositunesbksetpasswordthread.h"
+
+#include <QtGlobal>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads one line from the terminal without echoing it.
+QString promptPassword()
+{
+    std::fprintf(stderr, "Backup password: ");
+    std::fflush(stderr);
+    termios old {};
+    const bool haveTerm = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (haveTerm) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (haveTerm)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fprintf(stderr, "\n");
+    return QString::fromLocal8Bit(line.c_str());
+}
+
+}  // namespace
+
+void cliOut(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void cliErr(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void FunctionJob::run(JobMonitor& monitor)
+{
+    monitor.postProgress(m_title, 0, QString());
+    runGuarded(monitor, [&] { return m_body(monitor); });
+}
+
+bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptions* options, QString* error)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* target) {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(a);
+                return false;
+            }
+            *target = args[++i];
+            return true;
+        };
+        if (a == QLatin1String("--password")) {
+            if (!value(&options->password))
+                return false;
+            options->hasPassword = true;
+        } else if (a == QLatin1String("--password-env")) {
+            if (!value(&options->passwordEnv))
+                return false;
+        } else if (withOut && a == QLatin1String("--out")) {
+            if (!value(&options->out))
+                return false;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            *error = QStringLiteral("unknown option %1").arg(a);
+            return false;
+        } else {
+            options->positional << a;
+        }
+    }
+    return true;
+}
+
+int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
+{
+    try {
+        backup.openThrow();
+    } catch (const std::exception& e) {
+        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
+        return exitcode::kFailure;
+    }
+    if (!backup.isEncrypted)
+        return exitcode::kSuccess;
+
+    QString password;
+    if (options.hasPassword) {
+        password = options.password;
+    } else if (!options.passwordEnv.isEmpty()) {
+        if (!qEnvironmentVariableIsSet(options.passwordEnv.toLocal8Bit().constData())) {
+            cliErr(QStringLiteral("error: the environment variable %1 that should hold the backup password is not set\n")
+                       .arg(options.passwordEnv));
+            return exitcode::kPassword;
+        }
+        password = qEnvironmentVariable(options.passwordEnv.toLocal8Bit().constData());
+    } else if (isatty(STDIN_FILENO)) {
+        password = promptPassword();
+    } else {
+        cliErr(QStringLiteral("error: this backup is encrypted; give its password with --password, "
+                              "--password-env NAME or at the prompt of a terminal\n"));
+        return exitcode::kPassword;
+    }
+    if (password.isEmpty()) {
+        cliErr(QStringLiteral("error: Password is required.\n"));
+        return exitcode::kPassword;
+    }
+
+    IOSiTunesBKSetPasswordThread job(backup, password);
+    ConsoleMonitor monitor;
+    const int code = monitor.runJob(job);
+    if (code != exitcode::kSuccess)
+        return code;
+    if (!job.result()) {
+        cliErr(QStringLiteral("error: Invalid password.\n"));
+        return exitcode::kPassword;
+    }
+    return exitcode::kSuccess;
+}

@@ -1,0 +1,46 @@
+// What the itunes-* commands share: their options, opening a backup folder
+// and unlocking it with a password from the command line, the environment or
+// a prompt.
+#pragma once
+
+#include "base/job.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class BackupManifest;
+
+struct ItunesCliOptions {
+    QStringList positional;
+    QString password;
+    bool hasPassword = false;
+    QString passwordEnv;
+    QString out;
+};
+
+// Parses the arguments; `withOut` allows --out FILE. False with a message in
+// *error for an unknown option or a missing value.
+bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptions* options, QString* error);
+
+// Opens the backup and, when it is encrypted, unlocks it. Returns
+// exitcode::kSuccess or the exit code after printing the error.
+int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options);
+
+// A job made of one function, for running library calls under the console
+// monitor's progress and Ctrl-C handling.
+class FunctionJob : public Job {
+public:
+    FunctionJob(QString title, std::function<QString(JobMonitor&)> body)
+        : m_title(std::move(title)), m_body(std::move(body)) {}
+    void run(JobMonitor& monitor) override;
+
+private:
+    QString m_title;
+    std::function<QString(JobMonitor&)> m_body;
+};
+
+// Writes UTF-8 text to standard output / standard error.
+void cliOut(const QString& text);
+void cliErr(const QString& text);

@@ -1,0 +1,87 @@
+// quillometry-cli messages SOURCE [--chat JID] [--desc]: messages as the
+// message list shows them, one line each: date, flag, contact, content.
+#include "chatstore/displayrules.h"
+#include "chatstore/wamsgsdatasource.h"
+#include "cli/chatsource.h"
+#include "cli/clicommand.h"
+#include "cli/exitcodes.h"
+
+#include <QLocale>
+#include <QTextStream>
+
+namespace {
+
+// One line per message: line breaks inside the text are shown as "\n".
+QString oneLine(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    text.replace(QLatin1Char('\r'), QLatin1String("\\n"));
+    return text;
+}
+
+int runMessages(const QStringList& args)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QString source;
+    QString jid;
+    bool ascending = true;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--chat") && i + 1 < args.size()) {
+            jid = args.at(++i);
+        } else if (a == QLatin1String("--desc")) {
+            ascending = false;
+        } else if (!a.startsWith(QLatin1String("--")) && source.isEmpty()) {
+            source = a;
+        } else {
+            source.clear();
+            break;
+        }
+    }
+    if (source.isEmpty()) {
+        err << "usage: quillometry-cli messages SOURCE [--chat JID] [--desc]\n";
+        return exitcode::kUsage;
+    }
+    int code = exitcode::kSuccess;
+    const PChatDbView view = loadChatSource(source, &code);
+    if (!view)
+        return code;
+    PChatSession chat;
+    if (!jid.isEmpty()) {
+        chat = view->index().sessionByJid(jid);
+        if (!chat) {
+            err << "error: the database has no chat " << jid << "\n";
+            return exitcode::kFailure;
+        }
+    }
+    const QLocale locale = QLocale::system();
+    try {
+        WAMsgsDataSource messages(view, chat, ascending);
+        const qint64 count = messages.count();
+        for (qint64 i = 0; i < count; ++i) {
+            const _Message m = messages.at(i);
+            const bool event = m.ZMESSAGETYPE == msgtype::kGroupEvent;
+            const QString date = locale.toString(coreDataToDateTime(m.ZMESSAGEDATE), QLocale::ShortFormat);
+            const QString flag = event ? QString() : m.ZISFROMME ? QStringLiteral("To") : QStringLiteral("From");
+            const QString contact = event ? QStringLiteral("<System>") : messageTitle(m);
+            QString content = messageDisplayText(m);
+            if (m.ZSTARRED != 0)
+                content.prepend(QChar(0x2605));
+            out << date << '\t' << flag << '\t' << oneLine(contact) << '\t' << oneLine(content) << '\n';
+        }
+    } catch (const std::exception& e) {
+        out.flush();
+        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        return exitcode::kFailure;
+    }
+    return exitcode::kSuccess;
+}
+
+const CliRegistrar reg({QStringLiteral("messages"), QStringLiteral("messages SOURCE [--chat JID] [--desc]"),
+                        QStringLiteral("print the messages of a database (or of one chat) as the message list shows "
+                                       "them: date, flag, contact, content"),
+                        runMessages});
+
+}  // namespace

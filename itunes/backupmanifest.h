@@ -1,0 +1,106 @@
+// One iTunes backup folder: its identity (Manifest.plist, Status.plist), the
+// keybag and password state of an encrypted backup, the manifest loaded into
+// a browsable tree, copying files out (decrypted), encrypting files in, and
+// the reduced Manifest.db of a restore. Long operations run on one worker
+// thread at a time; failures are thrown as AppError.
+#pragma once
+
+#include "itunes/backupnode.h"
+#include "itunes/keybag.h"
+#include "itunes/mbdbparser.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+
+class Sqlite3DB;
+
+class BackupManifest : public QObject {
+    Q_OBJECT
+public:
+    // Called after every chunk of a copy: total size, bytes so far, the
+    // caller's argument.
+    using ProgressCallback = std::function<void(qint64 total, qint64 done, const QVariant& arg)>;
+
+    explicit BackupManifest(const QString& folderPath, QObject* parent = nullptr);
+    ~BackupManifest() override;
+
+    // Reads Manifest.plist (and the time of Status.plist).
+    void openThrow();
+    // Loads the manifest and builds the tree; does nothing the second time.
+    void loadThrow();
+    // Unlocks the keybag with the password; on success remembers it and, when
+    // the manifest database is encrypted, decrypts it into
+    // Manifest-decrypted.db. False for a wrong password (nothing changes).
+    bool setPassword(const QString& password);
+
+    // Lowercase hex MD5 of the folder's absolute path.
+    QString backupId() const;
+    ManifestLocation manifestLocation() const;
+    bool isDbLayout() const { return MBDBParser::isDbLayout(folder.path()); }
+
+    // Copies one stored file out to destinationPath, decrypted when the
+    // backup is encrypted and its key unwraps. The destination appears only
+    // when complete.
+    void copyItemThrow(const BackupNode* node, const QString& destinationPath, const QVariant& progressArg = {},
+                       const ProgressCallback& progress = {});
+    void copyItem(const BackupNode* node, const QString& destinationPath, const QVariant& progressArg = {},
+                  const ProgressCallback& progress = {});
+    void copyRecordThrow(const MBDBRecord& record, const QString& destinationPath, const QVariant& progressArg = {},
+                         const ProgressCallback& progress = {});
+
+    // AES-256-CBC, zero IV, 8192-byte chunks. The destination is written
+    // under a temporary name and renamed when complete.
+    static void decryptFileThrow(const QByteArray& key, const QString& sourcePath, const QString& destinationPath);
+    // With an empty key a plain copy (the destination must not exist).
+    static void encryptFileThrow(const QString& sourcePath, const QString& destinationPath, const QByteArray& key);
+
+    // The first file of class 3 and of class 4 whose key unwraps; throws
+    // "BackupManifest::firstEncryptedItem, no valid keys" when the records
+    // end before both are found.
+    void firstEncryptedItem(ClassKeyRecord& class3Record, ClassKeyRecord& class4Record);
+
+    // Writes a copy of Manifest.db that keeps only the named domains (and
+    // all system domains when asked), re-encrypted when the manifest is.
+    void filteredManifestThrow(bool keepAllSystemDomains, const QStringList& keepDomains,
+                               const QString& destinationPath,
+                               const std::function<void(Sqlite3DB&)>& extraStep = {});
+
+    // Every number of a version text ("12.4.1" -> 12, 4, 1).
+    static QList<int> versionNumbers(const QString& text);
+
+    // The node of a tree path ("Applications/net.whatsapp.WhatsApp"), or null.
+    BackupNode* nodeAt(const QString& path) const;
+    // Records of the manifest once loaded.
+    MBDBParser& recordTable() { return records; }
+
+    QString udid;
+    QString deviceName;
+    QDateTime date;
+    QString productType;
+    QString productVersion;
+    QString serialNumber;
+    bool isEncrypted = false;
+    QByteArray backupKeyBag;
+    QByteArray manifestKeyData;
+    QString displayName;
+    QString decryptedManifestPath;
+    QByteArray manifestKey;
+    QDir folder;
+    BackupNode root;
+    QString password;
+    Keybag keybag;
+    MBDBParser records;
+
+private:
+    bool m_recordsLoaded = false;
+    QHash<QString, BackupNode*> m_nodes;  // tree path -> node
+};

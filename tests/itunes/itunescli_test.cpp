@@ -1,0 +1,89 @@
+// The itunes-* commands of quillometry-cli on the encrypted Manifest.mbdb
+// fixture and on a plain backup of our own.
+#include "itunestestutil.h"
+
+#include "cli/exitcodes.h"
+
+using namespace itest;
+
+#ifdef Q_CLI_PATH
+
+TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
+{
+    QTemporaryDir dir;
+    if (!QFileInfo(fixturePath("itunes-encrypted-mbdb")).isDir())
+        GTEST_SKIP() << "shared fixture itunes-encrypted-mbdb is absent";
+    ASSERT_TRUE(copyFixture("itunes-encrypted-mbdb", dir.filePath("bk")));
+    const QString bk = dir.filePath("bk");
+    const QString out = dir.filePath("out/Test.txt");
+
+    CliResult ok = runCli({"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", out, "--password", "0000"});
+    EXPECT_EQ(ok.exitCode, exitcode::kSuccess) << ok.err.toStdString();
+    EXPECT_EQ(readFile(out), "Test data");
+
+    QFile::remove(out);
+    CliResult env = runCli({"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", out, "--password-env", "BKPW"},
+                           {{"BKPW", "0000"}});
+    EXPECT_EQ(env.exitCode, exitcode::kSuccess) << env.err.toStdString();
+    EXPECT_EQ(readFile(out), "Test data");
+
+    struct Case {
+        const char* name;
+        QStringList extra;
+        const char* message;
+    } cases[] = {
+        {"wrong password", {"--password", "0001"}, "Invalid password."},
+        {"no password and no terminal", {}, "this backup is encrypted"},
+        {"unset variable", {"--password-env", "NO_SUCH_VARIABLE_Q"}, "NO_SUCH_VARIABLE_Q"},
+        {"empty password", {"--password", ""}, "Password is required."},
+    };
+    for (const Case& c : cases) {
+        const QString target = dir.filePath(QString("out/%1").arg(c.name));
+        CliResult r = runCli(QStringList{"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", target} + c.extra);
+        EXPECT_EQ(r.exitCode, exitcode::kPassword) << c.name;
+        EXPECT_TRUE(r.err.contains(c.message)) << c.name << ": " << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target)) << c.name;
+    }
+
+    CliResult info = runCli({"itunes-info", bk, "--password", "0000"});
+    EXPECT_EQ(info.exitCode, exitcode::kSuccess);
+    EXPECT_TRUE(info.out.contains("Device name: Fixture iPhone"));
+    EXPECT_TRUE(info.out.contains("Encrypted: yes"));
+    EXPECT_TRUE(info.out.contains("Layout: Manifest.mbdb"));
+    EXPECT_TRUE(info.out.contains("Records: 1"));
+}
+
+TEST(ItunesCli, BrowseAndMissingFiles)
+{
+    QTemporaryDir dir;
+    writeManifestPlist(dir.path(), "UDID1", "Plain Phone");
+    MBDBRecord app = makeRecord("AppDomain-net.whatsapp.WhatsApp", "", 0x41C0);
+    MBDBRecord docs = makeRecord("AppDomain-net.whatsapp.WhatsApp", "Documents", 0x41C0);
+    MBDBRecord file = makeRecord("AppDomain-net.whatsapp.WhatsApp", "Documents/notes.txt");
+    writeMbdb(dir.path(), {app, docs, file});
+    writeFile(dir.filePath(file.fileId()), "abc");
+
+    CliResult root = runCli({"itunes-ls", dir.path()});
+    EXPECT_EQ(root.exitCode, exitcode::kSuccess);
+    EXPECT_TRUE(root.out.contains("Applications/")) << root.out.toStdString();
+    CliResult ls = runCli({"itunes-ls", dir.path(), "Applications/net.whatsapp.WhatsApp/Documents"});
+    EXPECT_EQ(ls.exitCode, exitcode::kSuccess);
+    EXPECT_TRUE(ls.out.contains("notes.txt")) << ls.out.toStdString();
+    CliResult missing = runCli({"itunes-ls", dir.path(), "Applications/nothing"});
+    EXPECT_EQ(missing.exitCode, exitcode::kFailure);
+
+    const QString out = dir.filePath("got.txt");
+    CliResult get = runCli({"itunes-get", dir.path(), "AppDomain-net.whatsapp.WhatsApp", "Documents/notes.txt", "--out", out});
+    EXPECT_EQ(get.exitCode, exitcode::kSuccess) << get.err.toStdString();
+    EXPECT_EQ(readFile(out), "abc");
+    CliResult none = runCli({"itunes-get", dir.path(), "AppDomain-net.whatsapp.WhatsApp", "Documents/x", "--out", out});
+    EXPECT_EQ(none.exitCode, exitcode::kFailure);
+    EXPECT_TRUE(none.err.contains("is not in this backup"));
+    EXPECT_EQ(runCli({"itunes-get", dir.path(), "D"}).exitCode, exitcode::kUsage);
+    EXPECT_EQ(runCli({"itunes-info", dir.path(), "--bogus"}).exitCode, exitcode::kUsage);
+    CliResult info = runCli({"itunes-info", dir.path()});
+    EXPECT_TRUE(info.out.contains("Encrypted: no"));
+    EXPECT_TRUE(info.out.contains("Records: 3"));
+}
+
+#endif

@@ -1,0 +1,198 @@
+// Writes realistic WhatsApp chat database folders for tests and benchmarks:
+// the database in one of three layouts, its media files and profile pictures
+// on disk, and (for device-style folders) the contacts databases.
+//
+//   ChatDbBuilder b(dir, ChatDbLayout::Modern);
+//   qint64 chat = b.addChat("4915550001@s.whatsapp.net", "Anna");
+//   b.addMessage({.chat = chat, .text = "hello"});
+//   b.commit();
+//
+// Everything is written inside one transaction that commit() ends, so even
+// hundreds of thousands of messages (addBulkMessages) take a few seconds.
+// The payloads (receipts, quotes, keyed archives) are encoded here by hand,
+// independently of the program's own codecs, so that tests of the reader
+// check it against data it did not write itself.
+#pragma once
+
+#include "chatstore/sqlite3db.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+enum class ChatDbLayout {
+    Script,  // the program's creation script, as created (no upgrades)
+    Local,   // the creation script plus the upgrades of a local database (QM_QUOTED_*, ZWAMESSAGEINFO)
+    Modern,  // a recent phone's layout: ZMETADATA quotes, ZWAMESSAGEINFO, other entity numbers, no ZWAMESSAGEWORD
+};
+
+// Where the parts of one chat database folder lie.
+struct ChatDbFolder {
+    QString root;           // the folder handed to the builder
+    QString appFolder;      // root, or root/net.whatsapp.WhatsApp for device-style folders
+    QString databasePath;   // ChatStorage.sqlite (in Documents/ for device-style folders)
+    QString contactsPath;   // Documents/Contacts.sqlite for device-style folders, else empty
+    QString mediaFolder;    // Library
+    QString profileFolder;  // Library/Media/Profile
+};
+
+struct ChatOptions {
+    int flags = 0;
+    bool removed = false;      // ZREMOVED=1 (only layouts with that column)
+    double lastMessageDate = 0;
+};
+
+struct MessageSpec {
+    qint64 chat = 0;
+    int type = 0;
+    QString text;
+    bool fromMe = false;
+    double date = 0;            // Core Data seconds; 0: one minute after the previous message
+    qint64 member = 0;          // ZGROUPMEMBER
+    int groupEventType = 0;
+    QString stanzaId;           // generated when empty
+    QString fromJid;            // defaults: the chat's JID for incoming, empty for outgoing
+    QString toJid;
+    QString pushName;
+    qint64 sort = 0;            // 0: next number in the chat
+    int starred = 0;
+    int status = 0;
+    qint64 broadcast = 0;
+};
+
+struct MediaSpec {
+    QString localPath;          // ZMEDIALOCALPATH as stored
+    QString thumbnailPath;      // ZTHUMBNAILLOCALPATH
+    QString xmppThumbPath;      // ZXMPPTHUMBPATH
+    QString title;              // ZTITLE (caption)
+    QString authorName;         // ZAUTHORNAME (document title)
+    QString vcardName;
+    QStringList vcards;         // joined with the card separator into ZVCARDSTRING
+    QString mediaUrl;
+    double latitude = 0;
+    double longitude = 0;
+    qint64 fileSize = 0;
+};
+
+// The quoted message: which kind it was and its text.
+struct QuoteSpec {
+    enum Kind { TextOnly, Image, Video, Audio, Location, Card, Cards, Nothing };
+    Kind kind = TextOnly;
+    QString text;
+    QString senderJid;          // empty: the owner's own message
+    QString stanzaId;
+};
+
+// One receipt in one of the two stored forms.
+struct ReceiptSpec {
+    QString recipient;          // a JID for the JID form, digits for the phone-number form
+    qint64 time1 = 0;           // Unix seconds, 0 = absent
+    qint64 time2 = 0;
+    bool phoneForm = false;
+};
+
+class ChatDbBuilder {
+public:
+    // Creates root (and, device-style, net.whatsapp.WhatsApp/Documents), the
+    // database in the layout, and the media and profile folders.
+    ChatDbBuilder(const QString& root, ChatDbLayout layout, bool deviceStyle = false);
+    ~ChatDbBuilder();
+    ChatDbBuilder(const ChatDbBuilder&) = delete;
+    ChatDbBuilder& operator=(const ChatDbBuilder&) = delete;
+
+    const ChatDbFolder& folder() const { return m_folder; }
+    ChatDbLayout layout() const { return m_layout; }
+    Sqlite3DB& db() { return m_db; }
+    bool hasColumn(const QString& table, const QString& column);
+
+    qint64 addChat(const QString& jid, const QString& partnerName, const ChatOptions& options = {});
+    // A group chat with its ZWAGROUPINFO row.
+    qint64 addGroup(const QString& jid, const QString& subject, const QString& ownerJid = {});
+    qint64 addMember(qint64 chat, const QString& memberJid, const QString& contactName, bool active = true);
+    qint64 addMessage(const MessageSpec& spec);
+    qint64 addMediaItem(qint64 message, const MediaSpec& spec);
+    // Stores the quote of a media item where the layout keeps quotes
+    // (ZMETADATA, else QM_QUOTED_*); false when the layout has neither.
+    bool setQuote(qint64 mediaItem, const QuoteSpec& quote);
+    // Raw quote storage, for hostile or unusual values.
+    void setQuoteColumns(qint64 mediaItem, const QByteArray& payload, const QString& senderJid,
+                         const QString& stanzaId);
+    void setMetadata(qint64 mediaItem, const QByteArray& metadata);
+    // One ZWAMESSAGEINFO row holding the receipts; false without that table.
+    bool addReceipts(qint64 message, const QList<ReceiptSpec>& receipts);
+    void setParent(qint64 message, qint64 parent);
+    void setRemoved(qint64 chat, bool removed = true);
+
+    // Files under the media folder (relative path as it would be stored, a
+    // leading "/" allowed) and the profile folder.
+    QString writeMediaFile(const QString& relativePath, const QByteArray& data);
+    QString writeImage(const QString& relativePath, int width, int height, const char* format = "PNG",
+                       const QColor& color = QColor(40, 120, 200));
+    QString writeProfilePicture(const QString& jid, const char* suffix = ".thumb");
+    // Device-style folders: Documents/Contacts.sqlite (ZWACONTACT) and
+    // Documents/ContactsV2.sqlite (ZWAADDRESSBOOKCONTACT).
+    void writeContacts(const QList<QPair<QString, qint64>>& nameToAbUserId,
+                       const QList<QPair<QString, QString>>& whatsAppIdToIdentifier);
+
+    // count plain messages spread over the given chats (round robin), of a
+    // realistic mix of types: mostly text, some images (sharing a few real
+    // files), locations, documents, group events in groups, starred ones
+    // and receipts on outgoing ones. Returns how many of them the reader
+    // lists (types it loads, in chats it lists).
+    qint64 addBulkMessages(qint64 count, const QList<qint64>& chats, quint32 seed = 1);
+
+    // Messages of loaded types in listed chats that are not removed: what
+    // the reader must count, for one chat or (0) for all.
+    qint64 expectedCount(qint64 chat = 0) const;
+
+    void commit();
+
+    // Payload encoders, usable on their own.
+    static QByteArray quotedPayload(const QuoteSpec& quote);
+    static QByteArray receiptBlob(const QList<ReceiptSpec>& receipts);
+    static QByteArray quoteMetadata(const QByteArray& payload, const QString& senderJid, const QString& stanzaId);
+    // A vCard with FN, TEL and a folded Base64 JPEG photo (when withPhoto).
+    static QString vcard(const QString& name, const QString& phone, bool withPhoto);
+    static QByteArray imageBytes(int width, int height, const char* format, const QColor& color);
+
+private:
+    struct ChatInfo {
+        QString jid;
+        bool listed = false;
+        bool removed = false;
+        qint64 sort = 0;
+        qint64 counted = 0;
+    };
+    int ent(const char* name) const;
+    void ensureTransaction();
+
+    ChatDbFolder m_folder;
+    ChatDbLayout m_layout;
+    Sqlite3DB m_db;
+    QHash<QString, int> m_entities;
+    QHash<qint64, ChatInfo> m_chats;
+    QHash<QString, QHash<QString, bool>> m_columns;
+    double m_lastDate = 600000000.0;  // 2020-01-05
+    qint64 m_stanza = 0;
+};
+
+// A complete sample folder: one-to-one, group, broadcast and status chats,
+// members, every message type (0-8, 11, 15 and unknown ones), captions,
+// quotes, receipts in both forms, parents (and a parent loop), a starred
+// message, a removed chat (layouts with ZREMOVED), media files on disk
+// (a path stored with a leading "/", one leaving the media folder), a
+// vCard with a photo, profile pictures, and bulkMessages extra messages.
+struct SampleChatDb {
+    ChatDbFolder folder;
+    qint64 expectedCount = 0;           // messages the reader counts over all chats
+    int expectedChats = 0;              // chats the reader lists
+    QHash<QString, qint64> ids;         // named rows: "chat.anna", "msg.image", ...
+};
+SampleChatDb buildSampleChatDb(const QString& root, ChatDbLayout layout, qint64 bulkMessages = 0,
+                               bool deviceStyle = false);

@@ -1,0 +1,67 @@
+// make-chatdb: writes a sample chat database folder for manual tests and
+// benchmarks.
+//   make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]
+#include "tools/fixturebuilder/chatdbbuilder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QStringList args = app.arguments().mid(1);
+    QString folder;
+    ChatDbLayout layout = ChatDbLayout::Local;
+    qint64 messages = 0;
+    bool device = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--layout") && i + 1 < args.size()) {
+            const QString v = args.at(++i);
+            if (v == QLatin1String("script"))
+                layout = ChatDbLayout::Script;
+            else if (v == QLatin1String("local"))
+                layout = ChatDbLayout::Local;
+            else if (v == QLatin1String("modern"))
+                layout = ChatDbLayout::Modern;
+            else {
+                err << "make-chatdb: unknown layout " << v << "\n";
+                return 2;
+            }
+        } else if (a == QLatin1String("--messages") && i + 1 < args.size()) {
+            bool ok = false;
+            messages = args.at(++i).toLongLong(&ok);
+            if (!ok || messages < 0) {
+                err << "make-chatdb: --messages needs a number\n";
+                return 2;
+            }
+        } else if (a == QLatin1String("--device")) {
+            device = true;
+        } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
+            folder = a;
+        } else {
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]\n";
+            return 2;
+        }
+    }
+    if (folder.isEmpty()) {
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]\n";
+        return 2;
+    }
+    try {
+        QElapsedTimer timer;
+        timer.start();
+        const SampleChatDb db = buildSampleChatDb(folder, layout, messages, device);
+        out << "database: " << db.folder.databasePath << "\n"
+            << "chats listed: " << db.expectedChats << "\n"
+            << "messages counted: " << db.expectedCount << "\n"
+            << "written in " << timer.elapsed() << " ms\n";
+    } catch (const std::exception& e) {
+        err << "make-chatdb: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
