@@ -23,22 +23,32 @@ public:
     // True when the job stopped because of a cancel.
     bool wasCancelled() const { return m_wasCancelled; }
 
+    // The error text for something thrown that is not a std::exception.
+    static QString unknownErrorText();
+
 protected:
     // Runs body; turns JobCancelled into a silent stop and every
-    // std::exception into postError with its UTF-8 message. body returns the
-    // success text (empty: no box).
+    // std::exception into postError with its UTF-8 message (anything else
+    // thrown is reported as an unexpected error instead of ending the
+    // program). body returns the success text (empty: no box).
     template <class F>
     void runGuarded(JobMonitor& monitor, F&& body)
     {
+        QString text;
         try {
-            QString text = body();
-            m_succeeded = true;
-            monitor.postSuccess(text);
+            text = body();
         } catch (const JobCancelled&) {
             m_wasCancelled = true;
+            return;
         } catch (const std::exception& e) {
             monitor.postError(QString::fromUtf8(e.what()));
+            return;
+        } catch (...) {
+            monitor.postError(unknownErrorText());
+            return;
         }
+        m_succeeded = true;
+        monitor.postSuccess(text);
     }
 
 private:

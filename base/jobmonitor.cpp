@@ -6,28 +6,37 @@ JobMonitor::~JobMonitor() = default;
 
 void JobMonitor::requestCancel()
 {
-    setCancelledFlag();
-    std::vector<std::function<void()>> listeners;
-    {
-        std::lock_guard<std::mutex> lock(m_listenersMutex);
-        for (auto& [id, f] : m_listeners)
-            listeners.push_back(f);
-    }
-    for (auto& f : listeners)
+    // The flag goes up under the lock, so a listener being added right now
+    // either is in the map below or sees the flag and calls itself.
+    std::lock_guard<std::recursive_mutex> lock(m_listenersMutex);
+    if (m_cancelled.exchange(true, std::memory_order_acq_rel))
+        return;
+    // Copied first: a listener may remove itself (or others) while it runs.
+    std::vector<int> ids;
+    for (auto& [id, f] : m_listeners)
+        ids.push_back(id);
+    for (int id : ids) {
+        auto it = m_listeners.find(id);
+        if (it == m_listeners.end())
+            continue;
+        std::function<void()> f = it->second;
         f();
+    }
 }
 
 int JobMonitor::addCancelListener(std::function<void()> listener)
 {
-    std::lock_guard<std::mutex> lock(m_listenersMutex);
+    std::lock_guard<std::recursive_mutex> lock(m_listenersMutex);
     int id = m_nextListener++;
+    if (cancelled())
+        listener();
     m_listeners.emplace(id, std::move(listener));
     return id;
 }
 
 void JobMonitor::removeCancelListener(int id)
 {
-    std::lock_guard<std::mutex> lock(m_listenersMutex);
+    std::lock_guard<std::recursive_mutex> lock(m_listenersMutex);
     m_listeners.erase(id);
 }
 

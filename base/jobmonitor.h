@@ -1,8 +1,10 @@
 // The protocol between a long job and whoever watches it: the window's
 // progress dialog, the command line's progress bar, or a test. A job reports
 // progress, then exactly one of error or success, and polls cancelled()
-// between units of work. It must never post anything after a cancel was
-// seen or after its error/success.
+// between units of work. Once it has seen a cancel it stops and posts
+// nothing; the one exception is a job that has already passed its commit
+// point: it finishes and posts its success, because that is what happened.
+// Nothing is posted after the error or the success.
 #pragma once
 
 #include <QString>
@@ -30,9 +32,15 @@ public:
 
     // Marks the job cancelled and tells every listener (sub-objects that run
     // long operations of their own and want to stop inside a unit of work).
+    // Only the first call notifies; later calls do nothing.
     void requestCancel();
 
-    // Listeners are called on the thread that calls requestCancel().
+    // Listeners are called on the thread that calls requestCancel(), so they
+    // must be quick (set a flag, abort a socket) and must never wait for the
+    // job's thread. A listener added after the cancel is called at once, on
+    // the adding thread, so a sub-operation that starts late still stops.
+    // removeCancelListener() returns only when no call of that listener is
+    // running any more; after it the listener's captures may be destroyed.
     int addCancelListener(std::function<void()> listener);
     void removeCancelListener(int id);
 
@@ -41,11 +49,14 @@ public:
     static int percentOf(qint64 index, qint64 count);
 
 protected:
+    // Raises the flag without telling the listeners.
     void setCancelledFlag() { m_cancelled.store(true, std::memory_order_release); }
 
 private:
     std::atomic<bool> m_cancelled{false};
-    std::mutex m_listenersMutex;
+    // Held while listeners run, so that removal waits for a running call;
+    // recursive so that a listener may add or remove listeners itself.
+    std::recursive_mutex m_listenersMutex;
     std::map<int, std::function<void()>> m_listeners;
     int m_nextListener = 1;
 };

@@ -444,37 +444,35 @@ Sqlite3Sql Sqlite3Row::insertSql(const QString& table, const QSet<QString>& excl
     for (const QString& e : excluded)
         lowerExcluded.insert(e.toLower());
     QStringList names;
-    QStringList marks;
-    Sqlite3Sql sql;
-    for (const QString& column : m_order) {
-        if (lowerExcluded.contains(column.toLower()))
-            continue;
-        names << column;
-        marks << QStringLiteral("?");
-        const QVariant& v = m_values.value(column);
-        if (!v.isValid() || v.isNull())
+    for (const QString& column : m_order)
+        if (!lowerExcluded.contains(column.toLower()))
+            names << column;
+    QStringList marks(names.size(), QStringLiteral("?"));
+    Sqlite3Sql sql(QStringLiteral("insert into %1(%2) values(%3)")
+                       .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+    for (const QString& column : names) {
+        const QVariant& v = m_values[column];
+        switch (v.isNull() ? QMetaType::UnknownType : v.typeId()) {
+        case QMetaType::UnknownType:
             sql.addNullParam();
-        else if (v.typeId() == QMetaType::QByteArray)
+            break;
+        case QMetaType::QByteArray:
             sql.addBlobParam(v.toByteArray());
-        else if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
             sql.addDoubleParam(v.toDouble());
-        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
-                 v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Bool)
+            break;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Bool:
             sql.addInt64Param(v.toLongLong());
-        else
+            break;
+        default:
             sql.addTextParam(v.toString());
-    }
-    Sqlite3Sql result(QStringLiteral("insert into %1(%2) values(%3)").arg(table, names.join(QLatin1Char(',')),
-                                                                         marks.join(QLatin1Char(','))));
-    for (const auto& p : sql.params()) {
-        switch (p.kind) {
-        case Sqlite3Sql::ParamKind::Text: result.addTextParam(p.text); break;
-        case Sqlite3Sql::ParamKind::Int:
-        case Sqlite3Sql::ParamKind::Int64: result.addInt64Param(p.integer); break;
-        case Sqlite3Sql::ParamKind::Double: result.addDoubleParam(p.real); break;
-        case Sqlite3Sql::ParamKind::Blob: result.addBlobParam(p.blob); break;
-        case Sqlite3Sql::ParamKind::Null: result.addNullParam(); break;
         }
     }
-    return result;
+    return sql;
 }

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <thread>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +24,14 @@ extern "C" void onInterrupt(int)
     }
 }
 
+int terminalWidth(FILE* stream)
+{
+    struct winsize ws {};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20)
+        return ws.ws_col;
+    return 80;
+}
+
 }  // namespace
 
 ConsoleMonitor::ConsoleMonitor(FILE* stream) : m_stream(stream), m_tty(isatty(fileno(stream)) != 0) {}
@@ -37,18 +46,24 @@ void ConsoleMonitor::postProgress(const QString& status, int value, const QStrin
     if (value >= 0)
         m_value = qBound(0, value, 100);
     m_text = text;
-    render(false);
+    render();
 }
 
 void ConsoleMonitor::postError(const QString& message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_outcome != Outcome::None)
+        return;
+    m_outcome = Outcome::Error;
     m_error = message;
 }
 
 void ConsoleMonitor::postSuccess(const QString& message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_outcome != Outcome::None)
+        return;
+    m_outcome = Outcome::Success;
     m_success = message;
 }
 
@@ -58,26 +73,50 @@ QString ConsoleMonitor::lastError() const
     return m_error;
 }
 
-void ConsoleMonitor::render(bool final)
+QString ConsoleMonitor::successText() const
 {
-    QString text = m_text.isEmpty() ? QStringLiteral("%1%").arg(m_value) : m_text;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_success;
+}
+
+void ConsoleMonitor::writeLine(const QString& line)
+{
+    std::fprintf(m_stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(m_stream);
+}
+
+void ConsoleMonitor::closeLine()
+{
+    if (m_lineOpen) {
+        std::fputc('\n', m_stream);
+        m_lineOpen = false;
+        m_lastBarLine.clear();
+    }
+}
+
+void ConsoleMonitor::render()
+{
+    const QString text = m_text.isEmpty() ? QStringLiteral("Progress:%1%").arg(m_value) : m_text;
     if (m_tty) {
         const int width = 30;
-        int filled = m_value * width / 100;
-        QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'));
+        const int filled = m_value * width / 100;
+        const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'));
         QString line = QStringLiteral("[%1] %2 %3").arg(bar, m_status, text);
-        if (line.size() > 100)
-            line = line.left(100);
+        const int columns = terminalWidth(m_stream) - 1;
+        if (line.size() > columns)
+            line = line.left(columns);
+        // Thousands of reports a job: only a visible change is drawn.
+        if (line == m_lastBarLine && m_lineOpen)
+            return;
+        m_lastBarLine = line;
         std::fprintf(m_stream, "\r\033[K%s", line.toLocal8Bit().constData());
-        m_lineOpen = !final;
-        if (final)
-            std::fputc('\n', m_stream);
+        m_lineOpen = true;
+        std::fflush(m_stream);
     } else if (m_value != m_lastPrintedValue || m_status != m_lastPrintedStatus) {
-        std::fprintf(m_stream, "%s: %s\n", m_status.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+        writeLine(m_status.isEmpty() ? text : m_status + QStringLiteral(": ") + text);
         m_lastPrintedValue = m_value;
         m_lastPrintedStatus = m_status;
     }
-    std::fflush(m_stream);
 }
 
 int ConsoleMonitor::runJob(Job& job)
@@ -91,7 +130,15 @@ int ConsoleMonitor::runJob(Job& job)
 
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        job.run(*this);
+        // A job that lets an exception escape still ends with an outcome
+        // rather than taking the process down.
+        try {
+            job.run(*this);
+        } catch (const std::exception& e) {
+            postError(QString::fromUtf8(e.what()));
+        } catch (...) {
+            postError(Job::unknownErrorText());
+        }
         done.store(true);
     });
     bool cancelAsked = false;
@@ -101,11 +148,8 @@ int ConsoleMonitor::runJob(Job& job)
             cancelAsked = true;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_lineOpen)
-                    std::fputc('\n', m_stream);
-                m_lineOpen = false;
-                std::fprintf(m_stream, "cancelling... (press Ctrl-C again to end at once)\n");
-                std::fflush(m_stream);
+                closeLine();
+                writeLine(QStringLiteral("cancelling... (press Ctrl-C again to end at once)"));
             }
             requestCancel();
         }
@@ -114,22 +158,23 @@ int ConsoleMonitor::runJob(Job& job)
     sigaction(SIGINT, &old, nullptr);
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_lineOpen) {
-        std::fputc('\n', m_stream);
-        m_lineOpen = false;
-    }
-    if (job.succeeded()) {
+    closeLine();
+    switch (m_outcome) {
+    case Outcome::Success:
         if (!m_success.isEmpty())
-            std::fprintf(m_stream, "%s\n", m_success.toLocal8Bit().constData());
-        std::fflush(m_stream);
+            writeLine(m_success);
         return exitcode::kSuccess;
-    }
-    if (!m_error.isEmpty()) {
-        std::fprintf(m_stream, "error: %s\n", m_error.toLocal8Bit().constData());
-        std::fflush(m_stream);
+    case Outcome::Error:
+        writeLine(QStringLiteral("error: ") + m_error);
         return exitcode::kFailure;
+    case Outcome::None:
+        break;
     }
-    std::fprintf(m_stream, "cancelled\n");
-    std::fflush(m_stream);
-    return exitcode::kCancelled;
+    if (cancelled()) {
+        writeLine(QStringLiteral("cancelled"));
+        return exitcode::kCancelled;
+    }
+    m_error = QStringLiteral("The operation ended without a result.");
+    writeLine(QStringLiteral("error: ") + m_error);
+    return exitcode::kFailure;
 }

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -84,4 +87,68 @@ TEST(JobMonitor, CancelListenersRunUntilRemoved)
     m.requestCancel();
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(m.cancelled());
+}
+
+TEST(JobMonitor, CancelNotifiesOnceAndLateListenersAtOnce)
+{
+    RecordingOnly m;
+    int early = 0;
+    CancelListener e(m, [&] { ++early; });
+    m.requestCancel();
+    m.requestCancel();
+    EXPECT_EQ(early, 1);
+
+    // A sub-operation that registers after the cancel must still stop.
+    int late = 0;
+    CancelListener l(m, [&] { ++late; });
+    EXPECT_EQ(late, 1);
+}
+
+TEST(JobMonitor, RemovingAListenerWaitsForItsRunningCall)
+{
+    // The job ends a sub-operation (removing its listener, then destroying
+    // what the listener touches) while the main thread is inside the call.
+    RecordingOnly m;
+    std::atomic<bool> inside{false};
+    std::atomic<bool> finished{false};
+    int id = m.addCancelListener([&] {
+        inside = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        finished = true;
+    });
+    std::thread canceller([&] { m.requestCancel(); });
+    while (!inside.load())
+        std::this_thread::yield();
+    m.removeCancelListener(id);
+    EXPECT_TRUE(finished.load()) << "removal returned while the listener was still running";
+    canceller.join();
+}
+
+TEST(JobMonitor, ListenerMayRemoveItselfWhileCalled)
+{
+    RecordingOnly m;
+    int id = 0;
+    int calls = 0;
+    id = m.addCancelListener([&] {
+        ++calls;
+        m.removeCancelListener(id);
+    });
+    m.requestCancel();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(JobMonitor, GuardedRunTurnsAForeignThrowIntoAnError)
+{
+    class Throws : public Job {
+    public:
+        void run(JobMonitor& m) override
+        {
+            runGuarded(m, []() -> QString { throw 42; });
+        }
+    };
+    Throws job;
+    RecordingOnly m;
+    job.run(m);
+    EXPECT_FALSE(job.succeeded());
+    EXPECT_EQ(m.errors, std::vector<QString>{Job::unknownErrorText()});
 }
