@@ -5,6 +5,7 @@
 #include "base/idstext.h"
 #include "itunes/backupmanifest.h"
 #include "itunes/backupnode.h"
+#include "chatstore/ioswhatsappdb.h"
 #include "platform/osservices.h"
 
 #include <QDir>
@@ -181,4 +182,23 @@ void IOSLoadWAFromiTunesThread::cleanUp()
         removeFolderTree(appFolder());
     if (m_createdTarget)
         QDir().rmdir(m_cacheFolder);
+}
+
+std::shared_ptr<IOSWhatsAppDb> IOSLoadWAFromiTunesThread::openLoadedDb(const QString& appFolder)
+{
+    const QDir app(appFolder);
+    const QString contacts = app.filePath(QStringLiteral("Documents/Contacts.sqlite"));
+    return std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
+                                           QFileInfo(contacts).isFile() ? contacts : QString(),
+                                           app.filePath(QStringLiteral("Library")),
+                                           app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
+}
+
+QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder)
+{
+    // The save step takes a local database's name; its folder path would be
+    // refused as a name (or create a database named after a path).
+    if (!targetFolder.isEmpty())
+        return QFileInfo(QDir::cleanPath(targetFolder)).fileName();
+    return backup.deviceName + QStringLiteral("_Backup");
 }

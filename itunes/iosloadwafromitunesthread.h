@@ -24,8 +24,11 @@
 
 #include <QString>
 
+#include <memory>
+
 class BackupManifest;
 class BackupNode;
+class IOSWhatsAppDb;
 
 class IOSLoadWAFromiTunesThread : public Job {
 public:
@@ -53,6 +56,13 @@ public:
     int keptFiles() const { return m_kept; }
 
     static QString noWhatsAppDataText();
+
+    // The chat database of a loaded app folder (<cache>/net.whatsapp.WhatsApp),
+    // opened like a phone's: never created, never upgraded.
+    static std::shared_ptr<IOSWhatsAppDb> openLoadedDb(const QString& appFolder);
+    // The local database the loaded messages are saved into: the name of the
+    // target local database folder, or the device name followed by "_Backup".
+    static QString proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder);
 
 private:
     void cleanUp();
