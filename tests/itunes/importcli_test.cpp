@@ -2,8 +2,15 @@
 // backups written by the backup builder.
 #include "itunestestutil.h"
 
+#include "base/datafolder.h"
+#include "chatstore/ioswhatsappdb.h"
+#include "chatstore/loadwhatsappdbthread.h"
+#include "chatstore/wamsgsdatasource.h"
+#include "base/recordingmonitor.h"
 #include "cli/exitcodes.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
+
+#include <unistd.h>
 
 using namespace itest;
 
@@ -58,6 +65,180 @@ TEST(ImportCli, ItunesListNewestFirstAcrossTheRoots)
     EXPECT_EQ(none.exitCode, exitcode::kSuccess);
     EXPECT_TRUE(none.out.isEmpty());
     EXPECT_TRUE(none.err.contains("No iTunes backup found")) << none.err.toStdString();
+}
+
+namespace {
+
+struct Snapshot {
+    int chats = 0;
+    QStringList messages;              // "jid|type|stanza|text", sorted
+    QMap<QString, QByteArray> media;   // stanza -> bytes of the media file found
+};
+
+Snapshot snapshotOf(const std::shared_ptr<IOSWhatsAppDb>& db)
+{
+    Snapshot s;
+    LoadWhatsAppDbThread load(db);
+    RecordingMonitor monitor;
+    load.run(monitor);
+    EXPECT_FALSE(load.failed()) << load.errorText().toStdString();
+    const PChatDbView view = load.takeResult(false);
+    s.chats = int(view->index().sessions.size());
+    WAMsgsDataSource all(view, nullptr, true);
+    for (qint64 i = 0, n = all.count(); i < n; ++i) {
+        const _Message m = all.at(i);
+        s.messages << QStringLiteral("%1|%2|%3|%4")
+                          .arg(m.session ? m.session->ZCONTACTJID : QString())
+                          .arg(m.ZMESSAGETYPE)
+                          .arg(m.ZSTANZAID, m.ZTEXT);
+        if (m.media && QFileInfo(m.media->mediaFile).isFile())
+            s.media.insert(m.ZSTANZAID, readFile(m.media->mediaFile));
+    }
+    s.messages.sort();
+    db->closeDb();
+    return s;
+}
+
+Snapshot snapshotOfLocalDb(const QString& folder)
+{
+    return snapshotOf(std::make_shared<IOSWhatsAppDb>(folder + "/ChatStorage.sqlite", QString(), folder + "/Library",
+                                                      folder + "/Library/Media/Profile", true, false));
+}
+
+// A data folder, a home and a temporary folder of the test's own.
+class ImportEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir().mkpath(dir.filePath("tmp"));
+        env = {{"HOME", dir.filePath("home")}, {"XDG_DATA_HOME", dir.filePath("data")}, {"TMPDIR", dir.filePath("tmp")}};
+        localDbs = dataFolderFor(dir.filePath("data")) + "/local_databases";
+        chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 40, false);
+        source = snapshotOf(std::make_shared<IOSWhatsAppDb>(chat.folder.databasePath, QString(), chat.folder.mediaFolder,
+                                                            chat.folder.profileFolder, false, false));
+    }
+
+    QString makeBackup(const QString& name, BackupLayout layout, const QString& password,
+                       const WhatsAppLayout& wa = {})
+    {
+        BackupIdentity id;
+        id.deviceName = name;
+        const QString folder = dir.filePath("backups/" + name);
+        ItunesBackupBuilder b(folder, layout, password, 10, id);
+        b.addFile("HomeDomain", "Library/Preferences/com.apple.purplebuddy.plist", "<plist/>");
+        b.addWhatsApp(chat.folder, wa);
+        b.commit();
+        return folder;
+    }
+
+    QString cacheOf(const QString& backupFolder) const
+    {
+        const QString id = QCryptographicHash::hash(QDir(backupFolder).absolutePath().toUtf8(), QCryptographicHash::Md5).toHex();
+        return dir.filePath(QString("tmp/quillometry-%1/quillometry-itunes_cache/%2").arg(::getuid()).arg(id));
+    }
+
+    QStringList localDbNames() const { return QDir(localDbs).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
+
+    QTemporaryDir dir;
+    QMap<QString, QString> env;
+    QString localDbs;
+    SampleChatDb chat;
+    Snapshot source;
+};
+
+}  // namespace
+
+TEST_F(ImportEndToEnd, EachBackupGivesALocalDatabaseEqualToTheFixture)
+{
+    ASSERT_GT(source.messages.size(), 40);
+    ASSERT_GE(source.media.size(), 3);
+    struct Case {
+        const char* name;
+        BackupLayout layout;
+        const char* password;
+    };
+    const Case cases[] = {
+        {"db plain", BackupLayout::ManifestDb, ""},
+        {"db encrypted", BackupLayout::ManifestDb, "s3cret pw"},
+        {"mbdb plain", BackupLayout::ManifestMbdb, ""},
+        {"mbdb encrypted", BackupLayout::ManifestMbdb, "s3cret pw"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = makeBackup(c.name, c.layout, c.password);
+        QStringList args{"import", folder};
+        if (*c.password)
+            args << "--password" << c.password;
+        const CliResult r = runCli(args, env);
+        ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+        const QString name = QString(c.name) + "_Backup";
+        EXPECT_TRUE(r.out.contains("into the local database \"" + name + "\"")) << r.out.toStdString();
+        const Snapshot imported = snapshotOfLocalDb(localDbs + "/" + name);
+        EXPECT_EQ(imported.chats, chat.expectedChats);
+        EXPECT_EQ(imported.messages.size(), chat.expectedCount);
+        EXPECT_EQ(imported.messages, source.messages);
+        EXPECT_EQ(imported.media, source.media);
+    }
+}
+
+TEST_F(ImportEndToEnd, NoWhatsAppAndWrongPasswordLeaveNothingBehind)
+{
+    const QString bare = makeBackup("bare", BackupLayout::ManifestDb, "", {false, true});
+    CliResult r = runCli({"import", bare}, env);
+    EXPECT_EQ(r.exitCode, exitcode::kFailure);
+    EXPECT_TRUE(r.err.contains("Found no WhatsApp data in your iTunes Backup. Please check if you have installed and "
+                               "logined WhatsApp Messenger on your iPhone."))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("Successfully"));
+
+    const QString locked = makeBackup("locked", BackupLayout::ManifestDb, "right");
+    r = runCli({"import", locked, "--password", "wrong"}, env);
+    EXPECT_EQ(r.exitCode, exitcode::kPassword);
+    EXPECT_TRUE(r.err.contains("Invalid password.")) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(cacheOf(locked)));
+    EXPECT_FALSE(QFileInfo::exists(locked + "/Manifest-decrypted.db"));
+    EXPECT_TRUE(localDbNames().isEmpty()) << localDbNames().join(", ").toStdString();
+}
+
+TEST_F(ImportEndToEnd, SecondImportKeepsCachedMediaAndReplacesTheDatabase)
+{
+    const QString folder = makeBackup("twice", BackupLayout::ManifestMbdb, "pw");
+    CliResult r = runCli({"import", folder, "--password", "pw"}, env);
+    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    const QString app = cacheOf(folder) + "/net.whatsapp.WhatsApp";
+    const QString cachedImage = app + "/Library/Media/4915550001@s.whatsapp.net/a/b/IMG_1.jpg";
+    ASSERT_TRUE(QFileInfo(cachedImage).isFile());
+    writeFile(cachedImage, "cached by the first import");
+    writeFile(app + "/Documents/ChatStorage.sqlite", "damaged since");
+
+    r = runCli({"import", folder, "--password", "pw"}, env);
+    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("(0 new)")) << r.out.toStdString();
+    EXPECT_EQ(readFile(cachedImage), "cached by the first import");
+    EXPECT_EQ(readFile(app + "/Documents/ChatStorage.sqlite"), readFile(chat.folder.databasePath));
+    EXPECT_EQ(localDbNames(), QStringList{"twice_Backup"});
+    EXPECT_EQ(snapshotOfLocalDb(localDbs + "/twice_Backup").messages, source.messages);
+}
+
+TEST_F(ImportEndToEnd, IntoAnExistingLocalDatabaseByName)
+{
+    const QString folder = makeBackup("into", BackupLayout::ManifestDb, "");
+    CliResult r = runCli({"import", folder, "--to", "Family"}, env);
+    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(localDbs + "/Family/net.whatsapp.WhatsApp"));
+    // Now it exists: the copy goes into its folder, as from its own entry.
+    r = runCli({"import", folder, "--to", "family"}, env);
+    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(localDbs + "/Family/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite").isFile());
+    EXPECT_EQ(localDbNames(), QStringList{"Family"});
+    EXPECT_EQ(snapshotOfLocalDb(localDbs + "/Family").messages, source.messages);
+
+    for (const char* bad : {"..", "a/b", " "}) {
+        r = runCli({"import", folder, "--to", bad}, env);
+        EXPECT_EQ(r.exitCode, exitcode::kUsage) << bad;
+    }
+    EXPECT_EQ(localDbNames(), QStringList{"Family"});
 }
 
 #endif

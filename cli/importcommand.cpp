@@ -1,0 +1,129 @@
+// import FOLDER [--to NAME]: what the window's "Import from iTunes Backup"
+// does. The WhatsApp files of the backup are copied (decrypted) into the
+// import cache, opened as a chat database, and all of their messages saved
+// into a local database: the one named by --to (matched without regard to
+// case, created when missing), else the device name followed by "_Backup".
+// Importing into an existing local database copies into that database's
+// folder, as its own entry in the window does.
+#include "base/apperror.h"
+#include "base/datafolder.h"
+#include "chatstore/backupmessagesthread.h"
+#include "chatstore/loadwhatsappdbthread.h"
+#include "chatstore/localdatabases.h"
+#include "chatstore/wamsgsdatasource.h"
+#include "cli/clicommand.h"
+#include "cli/consolemonitor.h"
+#include "cli/exitcodes.h"
+#include "cli/itunesclisupport.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/iosloadwafromitunesthread.h"
+
+#include <QDir>
+
+namespace {
+
+const QString kUsage = QStringLiteral(
+    "usage: quillometry-cli import FOLDER [--to NAME] [--password P | --password-env NAME]\n");
+
+int run(const QStringList& args)
+{
+    // --to is this command's own; the rest are the itunes-* options.
+    QStringList rest;
+    QString to;
+    bool hasTo = false;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--to")) {
+            if (i + 1 >= args.size()) {
+                cliErr(kUsage + QStringLiteral("--to needs a value\n"));
+                return exitcode::kUsage;
+            }
+            to = args[++i];
+            hasTo = true;
+        } else {
+            rest << args[i];
+        }
+    }
+    ItunesCliOptions options;
+    QString error;
+    if (!parseItunesCliOptions(rest, false, &options, &error) || options.positional.size() != 1) {
+        cliErr(kUsage + (error.isEmpty() ? QString() : error + QLatin1Char('\n')));
+        return exitcode::kUsage;
+    }
+    if (hasTo) {
+        const QString nameError = localDbNameError(to);
+        if (!nameError.isEmpty()) {
+            cliErr(QStringLiteral("error: %1\n").arg(nameError));
+            return exitcode::kUsage;
+        }
+    }
+
+    BackupManifest backup(options.positional.first());
+    int code = openItunesBackup(backup, options);
+    if (code != exitcode::kSuccess)
+        return code;
+    try {
+        backup.loadThrow();
+    } catch (const std::exception& e) {
+        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
+        return exitcode::kFailure;
+    }
+
+    const QString base = localDatabasesFolder();
+    const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString());
+    const QString existing = matchLocalDatabaseName(name, localDatabaseNames(base));
+    const QString targetFolder = hasTo && !existing.isEmpty() ? QDir(base).filePath(existing) : QString();
+
+    IOSLoadWAFromiTunesThread copy(backup, targetFolder);
+    {
+        ConsoleMonitor monitor;
+        code = monitor.runJob(copy);
+        if (code != exitcode::kSuccess)
+            return code;
+    }
+
+    PChatDbView view;
+    {
+        LoadWhatsAppDbThread load(IOSLoadWAFromiTunesThread::openLoadedDb(copy.appFolder()));
+        ConsoleMonitor monitor;
+        code = monitor.runJob(load);
+        if (code != exitcode::kSuccess)
+            return code;
+        if (load.failed()) {
+            cliErr(QStringLiteral("error: %1\n").arg(load.errorText()));
+            return exitcode::kFailure;
+        }
+        view = load.takeResult(false);
+    }
+
+    LocalDatabase target;
+    try {
+        target = findOrCreateLocalDatabase(name, base);
+    } catch (const std::exception& e) {
+        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
+        return exitcode::kFailure;
+    }
+    BackupMessagesThread save(target.db, std::make_shared<WAMsgsDataSource>(view, nullptr, true));
+    ConsoleMonitor monitor;
+    code = monitor.runJob(save);
+    target.db->closeDb();
+    if (code != exitcode::kSuccess) {
+        // A database this command created and could not fill is not left
+        // behind as an empty one.
+        if (target.created)
+            removeLocalDatabase(target.name, base);
+        return code;
+    }
+    cliOut(QStringLiteral("Imported %1 messages (%2 new) into the local database \"%3\".\n")
+               .arg(save.sourceCount())
+               .arg(save.addedCount())
+               .arg(target.name));
+    return exitcode::kSuccess;
+}
+
+CliRegistrar reg({QStringLiteral("import"),
+                  QStringLiteral("import FOLDER [--to NAME] [--password P | --password-env NAME]"),
+                  QStringLiteral("load WhatsApp from an iTunes backup and save its messages into a local database "
+                                 "(device name + \"_Backup\" unless --to names one)"),
+                  run});
+
+}  // namespace
