@@ -418,6 +418,18 @@ def case_project_reader(c, password=None):
     if password:
         stored = read_file(c.stored(UDID_A, WA_GROUP_DOMAIN, "ChatStorage.sqlite"))
         check(stored != phone_db, "the stored ChatStorage.sqlite is not encrypted")
+    # The whole import: every message of the phone's database lands in a local database.
+    with open(os.path.join(c.work, "expected-messages")) as f:
+        expected = f.read().strip()
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(c.work, "data"), TMPDIR=os.path.join(c.work, "tmp"))
+    os.makedirs(env["TMPDIR"], exist_ok=True)
+    args = [cli, "import", folder] + (["--password", password] if password else [])
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=TOOL_TIMEOUT,
+                       restore_signals=False)
+    text = p.stdout.decode("utf-8", "replace")
+    check(p.returncode == 0, "import failed:\n%s" % text)
+    check(("Imported %s messages" % expected) in text and "Alice's iPhone_Backup" in text,
+          "import of %s messages:\n%s" % (expected, text))
 
 
 def case_project_reader_encrypted(c):
@@ -471,8 +483,12 @@ def make_fixture_chat_folder(folder):
     tool = os.environ.get("MAKE_CHATDB")
     if not tool or not os.path.exists(tool):
         raise Failure("MAKE_CHATDB is not set to the fixture builder")
-    subprocess.run([tool, folder, "--layout", "modern", "--messages", "300"], check=True,
-                   stdout=subprocess.DEVNULL, restore_signals=False)
+    out = subprocess.run([tool, folder, "--layout", "modern", "--messages", "300"], check=True,
+                         stdout=subprocess.PIPE, restore_signals=False).stdout.decode()
+    # What the reader must count, for the import at the end of the case.
+    counted = [l.split(":")[1].strip() for l in out.splitlines() if l.startswith("messages counted:")]
+    with open(os.path.join(os.path.dirname(folder), "expected-messages"), "w") as f:
+        f.write(counted[0] if counted else "")
 
 
 def outer(phonesim, name):
