@@ -35,9 +35,11 @@ IOSLoadWAFromiTunesThread::IOSLoadWAFromiTunesThread(BackupManifest& backup, con
 
 QString IOSLoadWAFromiTunesThread::defaultCacheFolder(const QString& backupId)
 {
-    QString temp = platform::privateTempFolder();
+    // Never the shared temporary folder: decrypted chats would sit there
+    // for anyone to read.
+    const QString temp = platform::privateTempFolder();
     if (temp.isEmpty())
-        temp = QDir::tempPath();
+        return {};
     return QDir(temp).filePath(QStringLiteral("quillometry-itunes_cache/") + backupId);
 }
 
@@ -72,6 +74,8 @@ void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
         try {
             if (m_defaultCache) {
                 // Decrypted chats never sit in a folder others can enter.
+                if (m_cacheFolder.isEmpty())
+                    throw AppError(QStringLiteral("can not create a private temporary folder."));
                 if (!platform::createPrivateFolder(m_cacheFolder))
                     throw AppError(QStringLiteral("can not create %1.").arg(QDir::toNativeSeparators(m_cacheFolder)));
             } else {
@@ -172,6 +176,8 @@ void IOSLoadWAFromiTunesThread::cacheNode(const BackupNode* node, const QString&
 
 void IOSLoadWAFromiTunesThread::cleanUp()
 {
+    if (m_cacheFolder.isEmpty())
+        return;
     if (m_defaultCache) {
         removeFolderTree(m_cacheFolder);
         return;
