@@ -218,3 +218,29 @@ TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)
     }
     qputenv("TMPDIR", oldTmp);
 }
+
+TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
+{
+    QTemporaryDir dir;
+    makeBackup(dir.filePath("enc"), at(2021), "Locked", "pw");
+    BackupManifest backup(dir.filePath("enc"));
+    backup.openThrow();
+    bool prompted = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* prompt = qobject_cast<PasscodeDlg*>(QApplication::activeModalWidget())) {
+            prompted = true;
+            prompt->btnCancel->click();
+        }
+    });
+    timer.start(20);
+    BoxCloser closer;
+    bool saveCalled = false;
+    EXPECT_FALSE(loadChosenBackup(nullptr, backup, QString(), [&](const QString&, const PAbsWAMsgsSource&) {
+        saveCalled = true;
+    }));
+    EXPECT_TRUE(prompted);
+    EXPECT_FALSE(saveCalled);
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("; ").toStdString();
+    EXPECT_TRUE(backup.root.children.empty());  // the manifest was not even loaded
+}
