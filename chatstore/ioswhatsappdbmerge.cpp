@@ -250,6 +250,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     m_db.executeThrow(sql);
     const qint64 n = m_db.lastInsertId();
     cache.noteInsert(kWAMessage, n);
+    ++m_messagesWritten;
 
     if (m.media) {
         const qint64 media = insertMediaItem(n, *m.media, m);
