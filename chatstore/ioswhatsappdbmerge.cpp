@@ -501,7 +501,8 @@ bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& sto
 
 void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
 {
-    if (m.session) {
+    // A chat's pictures are looked at once per transaction, not per message.
+    if (m.session && mergeCache().firstPicturesOf(m.session->ZCONTACTJID)) {
         for (const QString& source : {m.session->picturePath, m.session->thumbnailPath}) {
             if (source.isEmpty() || !QFileInfo(source).isFile())
                 continue;
