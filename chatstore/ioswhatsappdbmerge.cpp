@@ -177,6 +177,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
 {
     ChatMergeCache& cache = mergeCache();
     const ChatMergeCache::Columns& cols = cache.columns();
+    m_pageMark.valid = false;
     static const QString kWAMessage = QStringLiteral("WAMessage");
     const int entMessage = entityId(kWAMessage);
 
@@ -250,6 +251,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     m_db.executeThrow(sql);
     const qint64 n = m_db.lastInsertId();
     cache.noteInsert(kWAMessage, n);
+    ++m_messagesWritten;
 
     if (m.media) {
         const qint64 media = insertMediaItem(n, *m.media, m);
@@ -500,7 +502,8 @@ bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& sto
 
 void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
 {
-    if (m.session) {
+    // A chat's pictures are looked at once per transaction, not per message.
+    if (m.session && mergeCache().firstPicturesOf(m.session->ZCONTACTJID)) {
         for (const QString& source : {m.session->picturePath, m.session->thumbnailPath}) {
             if (source.isEmpty() || !QFileInfo(source).isFile())
                 continue;
@@ -534,6 +537,7 @@ bool IOSWhatsAppDb::deleteMessage(const _Message& message)
     ensureOpen();
     if (m_merge)
         m_merge->forgetChats();
+    m_pageMark.valid = false;
     // The row's current values: earlier deletions of the same job have
     // already moved the sort values that the message was read with.
     Sqlite3Sql read("select ZCHATSESSION,ZSORT,ZMEDIAITEM,ZBROADCAST from ZWAMESSAGE where Z_PK=?");
