@@ -1,0 +1,58 @@
+// Builds the XHTML of one page of chat bubbles: up to 50 messages of a
+// message source, each as a bubble (text, picture, voice, card, location,
+// document, sticker), group events and day changes as centred bubbles, and
+// links to the pages before and after. Needs no widgets, so the window's
+// bubble view and the exports use the same pages.
+//
+// Chat content is never markup here: every text taken from a message is
+// escaped, and every link target built from a message is URL-encoded. The
+// only file this writes is a contact card's photo and vCard, into the card
+// folder it is given.
+#pragma once
+
+#include "chatstore/abswamsgssource.h"
+
+#include <QString>
+
+struct BubblePageOptions {
+    // Host (and optional ":port") of the vendor's web server, which serves
+    // emoji images under "/app_res/emoji/". Empty: emoji stay characters.
+    QString vendorHost;
+    // Folder for the contact cards' photo (".jpg") and vCard (".vcf") files;
+    // empty: cards are shown without files.
+    QString cardFolder;
+};
+
+class BubblePageBuilder {
+public:
+    static constexpr int kPageSize = 50;
+
+    explicit BubblePageBuilder(BubblePageOptions options = {});
+
+    // ceil(total / 50); 0 for an empty source.
+    static qint64 pageCount(qint64 total);
+    // The 1-based page that shows the message at 0-based `row`.
+    static qint64 pageOfRow(qint64 row);
+
+    // The whole document of page `page` (1-based) of `source`, whose message
+    // count is `total`; empty when the page does not exist. Reads only that
+    // page's messages; what the source throws goes to the caller.
+    QString buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page) const;
+
+    // The page's parts, public for the exports and the tests.
+    QString escape(const QString& text) const;
+    QString messageBubble(const _Message& message) const;
+    QString centreBubble(const QString& text) const;
+    // "#rrggbb" of a group member by its Z_PK.
+    static QString senderColour(qint64 memberPk);
+    // "atta:///?ph=<hex of the UTF-8 path>&sf=<URL-encoded suffix>".
+    static QString attachmentLink(const QString& path, const QString& suffix);
+    // "%1' %2''" of a duration in seconds.
+    static QString durationText(int seconds);
+
+private:
+    QString thumbnailSource(const _MediaItem& media) const;
+    QString cardBody(const _Message& message) const;
+
+    BubblePageOptions m_options;
+};

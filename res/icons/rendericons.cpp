@@ -1,0 +1,144 @@
+// Renders the program's icons and the bubble view's images from the SVG
+// drawings in this folder to the PNG and JPEG files that the program embeds
+// (res/icons/png/) or installs beside itself (wabb/). Run by hand after an
+// SVG changed; the results are committed. From the project root:
+//   g++ -std=c++20 -fPIC res/icons/rendericons.cpp -o /tmp/rendericons \
+//       $(pkg-config --cflags --libs Qt6Gui Qt6Svg) && \
+//   QT_QPA_PLATFORM=offscreen /tmp/rendericons .
+// With a second argument it also writes a contact sheet of every image there.
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgRenderer>
+
+#include <cstdio>
+
+namespace {
+
+struct Entry {
+    const char* svg;     // below res/icons
+    const char* output;  // below the project root
+    int width;
+    int height;
+    bool round;          // cut to a circle (QtSvg draws no clip paths)
+};
+
+// Tool bar and menu icons at the tool bar's 52 pixels; tree and list icons
+// at the 18 pixels the models scale them to; chat pictures at 64, shown at
+// 32 in the header strip.
+const Entry kEntries[] = {
+    {"backup.svg", "res/icons/png/backup.png", 52, 52, false},
+    {"i2i.svg", "res/icons/png/i2i.png", 52, 52, false},
+    {"db2i.svg", "res/icons/png/db2i.png", 52, 52, false},
+    {"extract_media.svg", "res/icons/png/extract_media.png", 52, 52, false},
+    {"export.svg", "res/icons/png/export.png", 52, 52, false},
+    {"print.svg", "res/icons/png/print.png", 52, 52, false},
+    {"delete.svg", "res/icons/png/delete.png", 52, 52, false},
+    {"load_itunes.svg", "res/icons/png/load_itunes.png", 52, 52, false},
+    {"to_itunes.svg", "res/icons/png/to_itunes.png", 52, 52, false},
+    {"open_db_folder.svg", "res/icons/png/open_db_folder.png", 52, 52, false},
+    {"exit.svg", "res/icons/png/exit.png", 52, 52, false},
+    {"help.svg", "res/icons/png/help.png", 52, 52, false},
+    {"home.svg", "res/icons/png/home.png", 52, 52, false},
+    {"unmount.svg", "res/icons/png/unmount.png", 52, 52, false},
+    {"search.svg", "res/icons/png/search.png", 16, 16, false},
+    {"devices.svg", "res/icons/png/devices.png", 18, 18, false},
+    {"databases.svg", "res/icons/png/databases.png", 18, 18, false},
+    {"iphone.svg", "res/icons/png/iphone.png", 18, 18, false},
+    {"database.svg", "res/icons/png/database.png", 18, 18, false},
+    {"icon_sms-sent.svg", "res/icons/png/icon_sms-sent.png", 18, 18, false},
+    {"icon_sms-receive.svg", "res/icons/png/icon_sms-receive.png", 18, 18, false},
+    {"broadcast_flag.svg", "res/icons/png/broadcast_flag.png", 18, 18, false},
+    {"contact.svg", "res/icons/png/contact.png", 64, 64, true},
+    {"group.svg", "res/icons/png/group.png", 64, 64, true},
+    {"broadcast.svg", "res/icons/png/broadcast.png", 64, 64, true},
+    {"bubble/voice.svg", "wabb/voice.png", 64, 64, false},
+    {"bubble/contact.svg", "wabb/contact.png", 128, 128, false},
+    {"bubble/empty_photo.svg", "wabb/empty_photo.jpg", 200, 150, false},
+};
+
+QImage render(const QString& svgPath, int width, int height, bool round, bool* ok)
+{
+    QSvgRenderer svg(svgPath);
+    *ok = svg.isValid();
+    QImage img(width, height, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    if (!*ok)
+        return img;
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    svg.render(&p, QRectF(0, 0, width, height));
+    if (round) {
+        QImage mask(width, height, QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::transparent);
+        QPainter m(&mask);
+        m.setRenderHint(QPainter::Antialiasing);
+        m.setPen(Qt::NoPen);
+        m.setBrush(Qt::black);
+        m.drawEllipse(QRectF(0.5, 0.5, width - 1.0, height - 1.0));
+        m.end();
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.drawImage(0, 0, mask);
+    }
+    return img;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: rendericons <project root> [contact sheet.png]\n");
+        return 2;
+    }
+    const QDir root(QString::fromLocal8Bit(argv[1]));
+    QList<QImage> sheet;
+    int failures = 0;
+    for (const Entry& e : kEntries) {
+        bool ok = false;
+        const QString svgPath = root.filePath(QStringLiteral("res/icons/") + QLatin1String(e.svg));
+        QImage img = render(svgPath, e.width, e.height, e.round, &ok);
+        const QString out = root.filePath(QLatin1String(e.output));
+        QDir().mkpath(QFileInfo(out).absolutePath());
+        const bool jpeg = out.endsWith(QLatin1String(".jpg"));
+        if (jpeg)
+            img = img.convertToFormat(QImage::Format_RGB32);
+        if (!ok || !img.save(out, jpeg ? "JPEG" : "PNG", jpeg ? 92 : -1)) {
+            std::fprintf(stderr, "failed: %s -> %s\n", e.svg, e.output);
+            ++failures;
+            continue;
+        }
+        sheet << img;
+    }
+    if (argc > 2) {
+        // Every image at its own size and at the sizes it is shown.
+        QImage page(900, 420, QImage::Format_RGB32);
+        page.fill(QColor("#EFE9DF"));
+        QPainter p(&page);
+        int x = 10, y = 10, rowHeight = 0;
+        for (const QImage& img : sheet) {
+            if (x + img.width() > page.width() - 10) {
+                x = 10;
+                y += rowHeight + 10;
+                rowHeight = 0;
+            }
+            p.drawImage(x, y, img);
+            x += img.width() + 10;
+            rowHeight = std::max(rowHeight, img.height());
+        }
+        y += rowHeight + 20;
+        x = 10;
+        for (const QImage& img : sheet) {
+            p.drawImage(QRect(x, y, 16, 16), img.scaledToWidth(16, Qt::SmoothTransformation));
+            x += 24;
+        }
+        p.end();
+        page.save(QString::fromLocal8Bit(argv[2]));
+    }
+    return failures == 0 ? 0 : 1;
+}
