@@ -2,6 +2,7 @@
 
 #include "base/apperror.h"
 #include "base/fileutil.h"
+#include "chatstore/chatmergecache.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/mediapaths.h"
 #include "chatstore/plistcftype.h"
@@ -122,19 +123,24 @@ void IOSWhatsAppDb::openContactsV2()
 void IOSWhatsAppDb::beginTransaction()
 {
     ensureOpen();
+    m_merge.reset();
     m_db.beginTran();
 }
 
 void IOSWhatsAppDb::endTransaction(bool commit)
 {
     try {
-        if (commit)
+        if (commit) {
+            flushKeyCounters();
             m_db.commitTran();
-        else
+        } else {
             m_db.rollbackTran();
+        }
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::endTransaction failed. %s", e.what());
     }
+    // What the merge writer remembered may have been rolled back.
+    m_merge.reset();
 }
 
 void IOSWhatsAppDb::closeDb()
@@ -151,6 +157,8 @@ void IOSWhatsAppDb::closeDb()
     }
     m_contactsV2.close();
     m_schema.clear();
+    m_merge.reset();
+    m_entityIdsRead = false;
 }
 
 void IOSWhatsAppDb::listSessions(ChatIndex& index)
@@ -545,6 +553,8 @@ QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppI
 void IOSWhatsAppDb::deleteChat(qint64 chatId)
 {
     ensureOpen();
+    if (m_merge)
+        m_merge->forgetChats();
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };
     const QString ofChat = QStringLiteral("(select Z_PK from ZWAMESSAGE where ZCHATSESSION=%1)");

@@ -14,7 +14,11 @@
 #include <QHash>
 #include <QSet>
 
+#include <memory>
 #include <optional>
+#include <vector>
+
+class ChatMergeCache;
 
 class IOSWhatsAppDb : public AbsWhatsAppDb {
 public:
@@ -71,6 +75,67 @@ public:
     // Parent chains longer than this are cut (a database may hold loops).
     static constexpr int kMaxParentDepth = 32;
 
+    // ---- The merge writer (ioswhatsappdbmerge.cpp) ----------------------
+    // A job merges inside one transaction: beginTransaction, then for each
+    // message findMessageByStanza / mergeMessage and copyMessageFiles, then
+    // commitThrow (or endTransaction(false) on a cancel or an error), and
+    // renumberSort once after the commit.
+
+    // Row id of an existing copy of the message, 0 when none. Group events
+    // match by stanza id alone; other messages also by direction and the
+    // partner's JID. A message without stanza id never matches.
+    qint64 findMessageByStanza(const _Message& message);
+    // Writes the message (with its chat, group and members when the chat is
+    // new, its sender, media item, quote, receipts and, recursively, its
+    // parent) and returns its new row id. Does not look for duplicates.
+    // docId: the row id of its search-index entry, or -2 for none.
+    qint64 mergeMessage(const _Message& message, qint64 docId);
+    // A new chat (with its group and members); abId is the address-book id
+    // of a personal chat's contact, 0 when unknown. Returns the chat's row id.
+    qint64 insertChatSession(qint64 abId, const _ChatSession& session);
+    // A new media item of message row messageId; returns its row id.
+    qint64 insertMediaItem(qint64 messageId, const _MediaItem& item, const _Message& message);
+    // Copies sourceFile to the stored relative path inside mediaFolder,
+    // under the name the program gives its copies. Nothing happens when the
+    // source does not exist, the destination exists already, or the path
+    // would leave mediaFolder. The copy is written under a temporary name and
+    // renamed when complete. True when a file was copied.
+    static bool copyMediaFile(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile);
+    // The files of one merged (or already present) message: the chat's
+    // picture and thumbnail into the profile folder, then the media file,
+    // thumbnail and XMPP thumbnail of its media item. Failures are ignored.
+    void copyMessageFiles(const _Message& message);
+    // Commits the job's transaction (after writing the key counters kept
+    // during the merge); throws when the commit fails.
+    void commitThrow();
+    // Recomputes every chat's ZSORT order, last message and counter, the
+    // group's last sender, Z_MAX of every entity and repairs NULL flags, in
+    // a transaction of its own; leaves the database closed.
+    void renumberSort();
+    // Removes one message with its media item, words, receipts and (when no
+    // other message uses it) broadcast; parent links to it are cleared and
+    // the ZSORT gap in its chat is closed. Runs in the caller's transaction.
+    // Returns false when the row was not there. Files stay on disk.
+    bool deleteMessage(const _Message& message);
+    // After deleted messages were committed: removes the files that the
+    // given stored media paths name (inside the media folder) unless a
+    // remaining media item still refers to the same file. Returns how many
+    // files were removed.
+    int removeUnreferencedMediaFiles(const QStringList& storedPaths);
+
+    // The ZSORT order of one chat's messages (exposed for tests): items are
+    // sorted by date, then neighbours whose old sort values differ by at most
+    // 10 and dates by at most 60 s are put in sort-value order. Always ends,
+    // even when the rule forms cycles; items more than 60 s apart keep their
+    // date order.
+    struct SortItem {
+        qint64 pk = 0;
+        qint64 sort = 0;
+        double date = 0;
+        qint64 member = 0;
+    };
+    static void orderSortItems(std::vector<SortItem>& items);
+
 private:
     // withDetails: also the media item and receipts (pages add those in bulk).
     _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain, bool withDetails);
@@ -93,4 +158,9 @@ private:
     bool m_hasMetadataColumn = false;
     bool m_hasQuotedDataColumn = false;
     bool m_hasMessageInfoTable = false;
+    // Per-transaction state of the merge writer (chats, members, counters).
+    std::unique_ptr<ChatMergeCache> m_merge;
+    ChatMergeCache& mergeCache();
+    qint64 mergeMessageChain(const _Message& message, qint64 docId, QSet<const _Message*>& chain);
+    void flushKeyCounters();
 };

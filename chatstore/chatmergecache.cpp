@@ -1,0 +1,80 @@
+#include "chatstore/chatmergecache.h"
+
+#include <QStringList>
+
+ChatMergeCache::ChatMergeCache(const ChatSchema& schema)
+{
+    auto has = [&schema](const char* table, const char* column) {
+        return schema.hasColumn(QString::fromLatin1(table), QString::fromLatin1(column));
+    };
+    Columns& c = m_columns;
+    c.msgFlags = has("ZWAMESSAGE", "ZFLAGS");
+    c.msgMediaSectionId = has("ZWAMESSAGE", "ZMEDIASECTIONID");
+    c.msgFilteredRecipientCount = has("ZWAMESSAGE", "ZFILTEREDRECIPIENTCOUNT");
+    c.msgDocId = has("ZWAMESSAGE", "ZDOCID");
+    c.msgStarred = has("ZWAMESSAGE", "ZSTARRED");
+    c.msgDataItemVersion = has("ZWAMESSAGE", "ZDATAITEMVERSION");
+    c.msgErrorStatus = has("ZWAMESSAGE", "ZMESSAGEERRORSTATUS");
+    c.msgParent = has("ZWAMESSAGE", "ZPARENTMESSAGE");
+    c.msgMessageInfo = has("ZWAMESSAGE", "ZMESSAGEINFO");
+    c.messageInfoTable = schema.hasTable(QStringLiteral("ZWAMESSAGEINFO"));
+    c.chatFlags = has("ZWACHATSESSION", "ZFLAGS");
+    c.chatHidden = has("ZWACHATSESSION", "ZHIDDEN");
+    c.chatRemoved = has("ZWACHATSESSION", "ZREMOVED");
+    c.chatSessionType = has("ZWACHATSESSION", "ZSESSIONTYPE");
+    c.chatIdentityEpoch = has("ZWACHATSESSION", "ZIDENTITYVERIFICATIONEPOCH");
+    c.chatIdentityState = has("ZWACHATSESSION", "ZIDENTITYVERIFICATIONSTATE");
+    c.chatContactIdentifier = has("ZWACHATSESSION", "ZCONTACTIDENTIFIER");
+    c.memberContactIdentifier = has("ZWAGROUPMEMBER", "ZCONTACTIDENTIFIER");
+    c.mediaAspectRatio = has("ZWAMEDIAITEM", "ZASPECTRATIO");
+    c.mediaAuthorName = has("ZWAMEDIAITEM", "ZAUTHORNAME");
+    c.mediaCollectionName = has("ZWAMEDIAITEM", "ZCOLLECTIONNAME");
+    c.mediaTitle = has("ZWAMEDIAITEM", "ZTITLE");
+    c.mediaMetadata = has("ZWAMEDIAITEM", "ZMETADATA");
+    c.mediaQuotedData = has("ZWAMEDIAITEM", "QM_QUOTED_DATA");
+    c.mediaQuotedSender = has("ZWAMEDIAITEM", "QM_QUOTED_SENDER");
+    c.mediaQuotedStanzaId = has("ZWAMEDIAITEM", "QM_QUOTED_STANZAID");
+
+    // The message row: the fixed columns, then the optional ones the target
+    // has, then the links to chat and sender (known before the insert).
+    QStringList cols = {QStringLiteral("Z_ENT"),          QStringLiteral("Z_OPT"),         QStringLiteral("ZSORT"),
+                        QStringLiteral("ZGROUPEVENTTYPE"), QStringLiteral("ZISFROMME"),     QStringLiteral("ZMESSAGESTATUS"),
+                        QStringLiteral("ZMESSAGETYPE"),    QStringLiteral("ZMESSAGEDATE"),  QStringLiteral("ZFROMJID"),
+                        QStringLiteral("ZPUSHNAME"),       QStringLiteral("ZSTANZAID"),     QStringLiteral("ZTEXT"),
+                        QStringLiteral("ZTOJID")};
+    if (c.msgFlags)
+        cols << QStringLiteral("ZFLAGS");
+    if (c.msgMediaSectionId)
+        cols << QStringLiteral("ZMEDIASECTIONID");
+    if (c.msgFilteredRecipientCount)
+        cols << QStringLiteral("ZFILTEREDRECIPIENTCOUNT");
+    if (c.msgDocId)
+        cols << QStringLiteral("ZDOCID");
+    if (c.msgStarred)
+        cols << QStringLiteral("ZSTARRED");
+    if (c.msgDataItemVersion)
+        cols << QStringLiteral("ZDATAITEMVERSION");
+    if (c.msgErrorStatus)
+        cols << QStringLiteral("ZMESSAGEERRORSTATUS");
+    cols << QStringLiteral("ZCHATSESSION") << QStringLiteral("ZGROUPMEMBER");
+    m_messageInsert = QStringLiteral("insert into ZWAMESSAGE(%1) values(?%2)")
+                          .arg(cols.join(QLatin1Char(',')), QStringLiteral(",?").repeated(cols.size() - 1));
+}
+
+ChatMergeCache::Chat* ChatMergeCache::chat(const QString& jid)
+{
+    auto it = m_chats.find(jid);
+    return it == m_chats.end() ? nullptr : &*it;
+}
+
+ChatMergeCache::Chat& ChatMergeCache::addChat(const QString& jid, const Chat& chat)
+{
+    return *m_chats.insert(jid, chat);
+}
+
+void ChatMergeCache::noteInsert(const QString& entity, qint64 rowId)
+{
+    qint64& max = m_pendingMax[entity];
+    if (rowId > max)
+        max = rowId;
+}

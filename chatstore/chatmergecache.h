@@ -1,0 +1,78 @@
+// ChatMergeCache: what the merge writer remembers about its target during
+// one transaction, so that a merge of hundreds of thousands of messages
+// runs a few indexed statements per message and never a scan: the target's
+// chats by JID with their group and members, which optional columns the
+// target has, and the key counters (Z_MAX) still to be written. It is
+// dropped whenever a transaction begins or ends and when the database is
+// closed, so that nothing it holds outlives a roll-back.
+#pragma once
+
+#include "chatstore/chatschema.h"
+
+#include <QHash>
+#include <QString>
+
+class ChatMergeCache {
+public:
+    struct Chat {
+        qint64 pk = 0;
+        qint64 groupInfo = 0;
+        QHash<QString, qint64> members;  // member JID -> ZWAGROUPMEMBER row id
+    };
+
+    // Which optional columns and tables the target has; read once from the
+    // schema cache.
+    struct Columns {
+        bool msgFlags = false;
+        bool msgMediaSectionId = false;
+        bool msgFilteredRecipientCount = false;
+        bool msgDocId = false;
+        bool msgStarred = false;
+        bool msgDataItemVersion = false;
+        bool msgErrorStatus = false;
+        bool msgParent = false;
+        bool msgMessageInfo = false;
+        bool messageInfoTable = false;
+        bool chatFlags = false;
+        bool chatHidden = false;
+        bool chatRemoved = false;
+        bool chatSessionType = false;
+        bool chatIdentityEpoch = false;
+        bool chatIdentityState = false;
+        bool chatContactIdentifier = false;
+        bool memberContactIdentifier = false;
+        bool mediaAspectRatio = false;
+        bool mediaAuthorName = false;
+        bool mediaCollectionName = false;
+        bool mediaTitle = false;
+        bool mediaMetadata = false;
+        bool mediaQuotedData = false;
+        bool mediaQuotedSender = false;
+        bool mediaQuotedStanzaId = false;
+    };
+
+    explicit ChatMergeCache(const ChatSchema& schema);
+
+    const Columns& columns() const { return m_columns; }
+    // The insert statement of ZWAMESSAGE for this target (one text, so that
+    // the prepared statement is reused).
+    const QString& messageInsertSql() const { return m_messageInsert; }
+
+    // The cached chat of a JID, or null when the target's row is not known yet.
+    Chat* chat(const QString& jid);
+    Chat& addChat(const QString& jid, const Chat& chat);
+    // After deletions: chats are looked up again, counters are kept.
+    void forgetChats() { m_chats.clear(); }
+
+    // Remembers that an entity's table received row id `rowId`.
+    void noteInsert(const QString& entity, qint64 rowId);
+    // The counters to write: entity name -> largest new row id.
+    const QHash<QString, qint64>& pendingKeyCounters() const { return m_pendingMax; }
+    void clearKeyCounters() { m_pendingMax.clear(); }
+
+private:
+    Columns m_columns;
+    QString m_messageInsert;
+    QHash<QString, Chat> m_chats;
+    QHash<QString, qint64> m_pendingMax;
+};

@@ -1,0 +1,800 @@
+// The write side of IOSWhatsAppDb: merging messages from another chat
+// database without duplicating them, copying their files, renumbering the
+// per-chat order and the key counters afterwards, and deleting messages.
+// Every statement that runs once per message has one fixed text with bound
+// parameters, so SQLite prepares it once per job; chats and members of the
+// target are looked up once per chat (ChatMergeCache), never by a scan.
+#include "chatstore/ioswhatsappdb.h"
+
+#include "base/fileutil.h"
+#include "chatstore/chatmergecache.h"
+#include "chatstore/displayrules.h"
+#include "chatstore/keyedarchivebuilder.h"
+#include "chatstore/mediapaths.h"
+#include "chatstore/receiptcodec.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
+const QString kNameSeparator = QStringLiteral("_$!<Name-Separator>!$_");
+
+void bindTextOrNull(Sqlite3Sql& sql, const QString& text)
+{
+    if (text.isEmpty())
+        sql.addNullParam();
+    else
+        sql.addTextParam(text);
+}
+
+void bindIdOrNull(Sqlite3Sql& sql, qint64 id)
+{
+    if (id > 0)
+        sql.addInt64Param(id);
+    else
+        sql.addNullParam();
+}
+
+// The display name of one vCard text: its first FN value, or "Unknown".
+QString cardName(const QString& card)
+{
+    static const QRegularExpression fn(QStringLiteral("FN:([^:\r\n]*)"));
+    const QRegularExpressionMatch match = fn.match(card);
+    return match.hasMatch() ? match.captured(1) : QStringLiteral("Unknown");
+}
+
+// The keyed archive that recent WhatsApp versions keep in ZMETADATA for a
+// media item that quotes another message.
+QByteArray quoteMetadataArchive(const _QuotedRef& quote)
+{
+    KeyedArchiveBuilder b;
+    const quint64 root = b.reserve();  // 1
+    const quint64 stanza = b.add(PlistCFType(quote.stanzaId));
+    const quint64 sender = quote.senderJid.isEmpty() ? 0 : b.add(PlistCFType(quote.senderJid));
+    const quint64 data = b.add(PlistCFType(quotedPayloadBytes(quote.payload)));
+    const quint64 cls = b.addClass(QStringLiteral("WAMediaItemMetadata"),
+                                   {QStringLiteral("WAMediaItemMetadata"), QStringLiteral("NSObject")});
+    PlistCFType dict = PlistCFType::newDictionary();
+    dict.setValue(QStringLiteral("$class"), PlistCFType::fromUid(cls));
+    dict.setValue(QStringLiteral("quotedMessageData"), PlistCFType::fromUid(data));
+    dict.setValue(QStringLiteral("senderJID"), PlistCFType::fromUid(sender));
+    dict.setValue(QStringLiteral("stanzaID"), PlistCFType::fromUid(stanza));
+    for (const char* key : {"backgroundColor", "canonicalURL", "matchedText", "mentions", "rawMessageData",
+                            "rawMessageEncVer", "remoteJID", "snippet"})
+        dict.setValue(QString::fromLatin1(key), PlistCFType::fromUid(0));
+    dict.setValue(QStringLiteral("textfontStyle"), PlistCFType(quint64(0)));
+    b.set(root, dict);
+    return b.toBinary(root);
+}
+
+// Copies source to destination through a temporary file beside it that is
+// renamed only when every byte was written.
+bool copyThroughTemporary(const QString& source, const QString& destination)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(destination);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0) {
+            out.cancelWriting();
+            return false;
+        }
+        if (n == 0)
+            break;
+        if (out.write(buffer.constData(), n) != n) {
+            out.cancelWriting();
+            return false;
+        }
+    }
+    return out.commit();
+}
+
+// True when `file` is the file a stored path names (or the program's
+// encoded copy of it), and not a fallback the reader substituted (a
+// thumbnail standing in for a missing media file, or the reverse).
+bool fileMatchesStoredName(const QString& file, const QString& stored)
+{
+    const QString fileName = QFileInfo(file).fileName();
+    const QString storedName = QFileInfo(stored).fileName();
+    return fileName == storedName || fileName == percentEncodedFileName(decomposedText(storedName));
+}
+
+}  // namespace
+
+ChatMergeCache& IOSWhatsAppDb::mergeCache()
+{
+    ensureOpen();
+    if (!m_merge)
+        m_merge = std::make_unique<ChatMergeCache>(m_schema);
+    return *m_merge;
+}
+
+void IOSWhatsAppDb::flushKeyCounters()
+{
+    if (!m_merge || !m_db.isOpen())
+        return;
+    for (auto it = m_merge->pendingKeyCounters().cbegin(); it != m_merge->pendingKeyCounters().cend(); ++it) {
+        Sqlite3Sql sql("update Z_PRIMARYKEY set Z_MAX=? where Z_NAME=?");
+        sql.addInt64Param(it.value()).addTextParam(it.key());
+        m_db.executeThrow(sql);
+    }
+    m_merge->clearKeyCounters();
+}
+
+void IOSWhatsAppDb::commitThrow()
+{
+    try {
+        flushKeyCounters();
+        m_db.commitTran();
+    } catch (...) {
+        m_merge.reset();
+        throw;
+    }
+    m_merge.reset();
+}
+
+qint64 IOSWhatsAppDb::findMessageByStanza(const _Message& m)
+{
+    ensureOpen();
+    const bool event = m.ZMESSAGETYPE == msgtype::kGroupEvent;
+    const bool outgoing = m.ZISFROMME != 0;
+    Sqlite3Sql sql(event      ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? limit 1"
+                   : outgoing ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and ZTOJID=? limit 1"
+                              : "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and ZFROMJID=? limit 1");
+    bindTextOrNull(sql, m.ZSTANZAID);
+    if (!event) {
+        sql.addIntParam(outgoing ? 1 : 0);
+        bindTextOrNull(sql, outgoing ? m.ZTOJID : m.ZFROMJID);
+    }
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+qint64 IOSWhatsAppDb::mergeMessage(const _Message& message, qint64 docId)
+{
+    QSet<const _Message*> chain;
+    return mergeMessageChain(message, docId, chain);
+}
+
+qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<const _Message*>& chain)
+{
+    ChatMergeCache& cache = mergeCache();
+    const ChatMergeCache::Columns& cols = cache.columns();
+    static const QString kWAMessage = QStringLiteral("WAMessage");
+    const int entMessage = entityId(kWAMessage);
+
+    // The chat (created with its group and members when the target lacks
+    // it) and the sender, both known before the row is written.
+    ChatMergeCache::Chat* chat = nullptr;
+    if (m.session) {
+        const _ChatSession& s = *m.session;
+        chat = cache.chat(s.ZCONTACTJID);
+        if (!chat) {
+            Sqlite3Sql find("select Z_PK,ZGROUPINFO from ZWACHATSESSION where ZCONTACTJID=? limit 1");
+            find.addTextParam(s.ZCONTACTJID);
+            Sqlite3Cursor c = m_db.queryThrow(find);
+            if (c.moveNext()) {
+                ChatMergeCache::Chat known;
+                known.pk = c.getInt64(0);
+                known.groupInfo = c.getInt64(QStringLiteral("ZGROUPINFO"));
+                Sqlite3Sql members("select Z_PK,ZMEMBERJID from ZWAGROUPMEMBER where ZCHATSESSION=? order by Z_PK");
+                members.addInt64Param(known.pk);
+                Sqlite3Cursor mc = m_db.queryThrow(members);
+                while (mc.moveNext()) {
+                    const QString jid = mc.getText(QStringLiteral("ZMEMBERJID"));
+                    if (!known.members.contains(jid))
+                        known.members.insert(jid, mc.getInt64(0));
+                }
+                chat = &cache.addChat(s.ZCONTACTJID, known);
+            } else {
+                const qint64 ab = s.isGroup() ? 0 : abUserIdByName().value(s.ZPARTNERNAME, 0);
+                insertChatSession(ab, s);
+                chat = cache.chat(s.ZCONTACTJID);
+            }
+        }
+    }
+    const qint64 chatPk = chat ? chat->pk : 0;
+    const qint64 memberPk = chat && m.member ? chat->members.value(m.member->ZMEMBERJID, 0) : 0;
+
+    const int type = m.ZMESSAGETYPE;
+    Sqlite3Sql sql(cache.messageInsertSql());
+    sql.addIntParam(entMessage).addIntParam(m.Z_OPT).addInt64Param(m.ZSORT).addIntParam(m.ZGROUPEVENTTYPE);
+    sql.addIntParam(m.ZISFROMME != 0 && type != msgtype::kGroupEvent ? 1 : 0);
+    sql.addIntParam(8).addIntParam(type).addDoubleParam(m.ZMESSAGEDATE);
+    bindTextOrNull(sql, m.ZFROMJID);
+    bindTextOrNull(sql, m.ZPUSHNAME);
+    bindTextOrNull(sql, m.ZSTANZAID);
+    bindTextOrNull(sql, m.ZTEXT);
+    bindTextOrNull(sql, m.ZTOJID);
+    if (cols.msgFlags)
+        sql.addIntParam(m.ZFLAGS);
+    if (cols.msgMediaSectionId) {
+        const bool dated = type == msgtype::kImage || type == msgtype::kVideo || type == msgtype::kGif;
+        if (dated || type == msgtype::kDocument) {
+            const QString month =
+                coreDataToDateTime(m.ZMESSAGEDATE).toLocalTime().toString(QStringLiteral("yyyy-MM"));
+            sql.addTextParam(dated ? month : QStringLiteral("doc-") + month);
+        } else {
+            sql.addNullParam();
+        }
+    }
+    if (cols.msgFilteredRecipientCount)
+        sql.addIntParam(1);
+    if (cols.msgDocId)
+        sql.addInt64Param(docId);
+    if (cols.msgStarred)
+        sql.addIntParam(m.ZSTARRED);
+    if (cols.msgDataItemVersion)
+        sql.addIntParam(3);
+    if (cols.msgErrorStatus)
+        sql.addIntParam(0);
+    bindIdOrNull(sql, chatPk);
+    bindIdOrNull(sql, memberPk);
+    m_db.executeThrow(sql);
+    const qint64 n = m_db.lastInsertId();
+    cache.noteInsert(kWAMessage, n);
+
+    if (m.media) {
+        const qint64 media = insertMediaItem(n, *m.media, m);
+        Sqlite3Sql link("update ZWAMESSAGE set ZMEDIAITEM=? where Z_PK=?");
+        link.addInt64Param(media).addInt64Param(n);
+        m_db.executeThrow(link);
+    }
+
+    // The parent: an existing copy, or merged first. A chain that comes
+    // back to a message on it, or runs too deep, ends there.
+    if (cols.msgParent && m.parent && !chain.contains(m.parent.get()) && chain.size() < kMaxParentDepth) {
+        chain.insert(&m);
+        qint64 parent = findMessageByStanza(*m.parent);
+        if (parent == 0)
+            parent = mergeMessageChain(*m.parent, -2, chain);
+        chain.remove(&m);
+        if (parent > 0) {
+            Sqlite3Sql link("update ZWAMESSAGE set ZPARENTMESSAGE=? where Z_PK=?");
+            link.addInt64Param(parent).addInt64Param(n);
+            m_db.executeThrow(link);
+        }
+    }
+
+    if (cols.messageInfoTable && !m.receipts.isEmpty()) {
+        const QByteArray encoded = encodeReceipts(m.receipts);
+        if (!encoded.isEmpty()) {
+            Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
+            drop.addInt64Param(n);
+            m_db.executeThrow(drop);
+            Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
+            info.addIntParam(entityId(QStringLiteral("WAMessageInfo"))).addIntParam(1).addInt64Param(n);
+            info.addBlobParam(encoded);
+            m_db.executeThrow(info);
+            const qint64 infoId = m_db.lastInsertId();
+            cache.noteInsert(QStringLiteral("WAMessageInfo"), infoId);
+            if (cols.msgMessageInfo) {
+                Sqlite3Sql link("update ZWAMESSAGE set ZMESSAGEINFO=? where Z_PK=?");
+                link.addInt64Param(infoId).addInt64Param(n);
+                m_db.executeThrow(link);
+            }
+        }
+    }
+    return n;
+}
+
+qint64 IOSWhatsAppDb::insertChatSession(qint64 abId, const _ChatSession& s)
+{
+    ChatMergeCache& cache = mergeCache();
+    const ChatMergeCache::Columns& cols = cache.columns();
+    const bool group = s.isGroup();
+
+    QStringList names = {QStringLiteral("Z_ENT"),           QStringLiteral("Z_OPT"),
+                         QStringLiteral("ZCONTACTABID"),    QStringLiteral("ZMESSAGECOUNTER"),
+                         QStringLiteral("ZUNREADCOUNT"),    QStringLiteral("ZCONTACTJID"),
+                         QStringLiteral("ZPARTNERNAME")};
+    Sqlite3Sql values;
+    values.addIntParam(entityId(QStringLiteral("WAChatSession"))).addIntParam(s.Z_OPT);
+    values.addInt64Param(group || abId == 0 ? 0 : abId).addIntParam(0).addIntParam(0);
+    values.addTextParam(s.ZCONTACTJID).addTextParam(s.ZPARTNERNAME);
+    if (cols.chatFlags) {
+        names << QStringLiteral("ZFLAGS");
+        values.addIntParam(s.ZFLAGS);
+    }
+    if (cols.chatHidden) {
+        names << QStringLiteral("ZHIDDEN");
+        values.addIntParam(0);
+    }
+    if (cols.chatRemoved) {
+        names << QStringLiteral("ZREMOVED");
+        values.addIntParam(0);
+    }
+    if (cols.chatSessionType) {
+        names << QStringLiteral("ZSESSIONTYPE");
+        values.addIntParam(s.ZCONTACTJID.contains(QLatin1String("@broadcast")) ? 2 : group ? 1 : 0);
+    }
+    if (cols.chatIdentityEpoch) {
+        names << QStringLiteral("ZIDENTITYVERIFICATIONEPOCH");
+        values.addIntParam(0);
+    }
+    if (cols.chatIdentityState) {
+        names << QStringLiteral("ZIDENTITYVERIFICATIONSTATE");
+        values.addIntParam(0);
+    }
+    if (cols.chatContactIdentifier) {
+        const QString identifier = contactIdentifierFromContactV2Db(jidUser(s.ZCONTACTJID));
+        if (!identifier.isEmpty()) {
+            names << QStringLiteral("ZCONTACTIDENTIFIER");
+            values.addTextParam(identifier);
+        }
+    }
+    Sqlite3Sql insert(QStringLiteral("insert into %1(%2) values(?%3)")
+                          .arg(QStringLiteral("ZWACHATSESSION"), names.join(QLatin1Char(',')),
+                               QStringLiteral(",?").repeated(names.size() - 1)));
+    for (const Sqlite3Sql::Param& p : values.params()) {
+        switch (p.kind) {
+        case Sqlite3Sql::ParamKind::Text:
+            insert.addTextParam(p.text);
+            break;
+        default:
+            insert.addInt64Param(p.integer);
+        }
+    }
+    m_db.executeThrow(insert);
+    const qint64 chatId = m_db.lastInsertId();
+    cache.noteInsert(QStringLiteral("WAChatSession"), chatId);
+
+    ChatMergeCache::Chat entry;
+    entry.pk = chatId;
+    if (s.groupInfo) {
+        const _GroupInfo& g = *s.groupInfo;
+        Sqlite3Sql info(
+            "insert into ZWAGROUPINFO(Z_ENT, Z_OPT, ZSTATE, ZCHATSESSION, ZCREATIONDATE, ZSUBJECTTIMESTAMP, ZOWNERJID, "
+            "ZPICTUREID, ZPICTUREPATH, ZSUBJECTOWNERJID) values(?,?,?,?,?,?,?,?,?,?)");
+        info.addIntParam(entityId(QStringLiteral("WAGroupInfo"))).addIntParam(g.Z_OPT).addIntParam(g.ZSTATE);
+        info.addInt64Param(chatId).addDoubleParam(g.ZCREATIONDATE).addDoubleParam(g.ZSUBJECTTIMESTAMP);
+        info.addTextParam(g.ZOWNERJID).addTextParam(g.ZPICTUREID).addTextParam(g.ZPICTUREPATH);
+        info.addTextParam(g.ZSUBJECTOWNERJID);
+        m_db.executeThrow(info);
+        entry.groupInfo = m_db.lastInsertId();
+        cache.noteInsert(QStringLiteral("WAGroupInfo"), entry.groupInfo);
+        Sqlite3Sql link("update ZWACHATSESSION set ZGROUPINFO=? where Z_PK=?");
+        link.addInt64Param(entry.groupInfo).addInt64Param(chatId);
+        m_db.executeThrow(link);
+    }
+    for (const PGroupMember& member : s.members) {
+        if (!member || !member->ZMEMBERJID.endsWith(QLatin1String("@s.whatsapp.net")))
+            continue;
+        const QString identifier = cols.memberContactIdentifier
+                                       ? contactIdentifierFromContactV2Db(jidUser(member->ZMEMBERJID))
+                                       : QString();
+        Sqlite3Sql sql(identifier.isEmpty()
+                           ? "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
+                             "ZMEMBERJID) values(?,?,?,?,?,?,?)"
+                           : "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
+                             "ZMEMBERJID,ZCONTACTIDENTIFIER) values(?,?,?,?,?,?,?,?)");
+        sql.addIntParam(entityId(QStringLiteral("WAGroupMember"))).addIntParam(member->Z_OPT);
+        sql.addInt64Param(group || abId == 0 ? 0 : abId).addIntParam(member->ZISACTIVE).addInt64Param(chatId);
+        sql.addTextParam(member->ZCONTACTNAME).addTextParam(member->ZMEMBERJID);
+        if (!identifier.isEmpty())
+            sql.addTextParam(identifier);
+        m_db.executeThrow(sql);
+        const qint64 memberId = m_db.lastInsertId();
+        cache.noteInsert(QStringLiteral("WAGroupMember"), memberId);
+        if (!entry.members.contains(member->ZMEMBERJID))
+            entry.members.insert(member->ZMEMBERJID, memberId);
+    }
+    if (!cache.chat(s.ZCONTACTJID))
+        cache.addChat(s.ZCONTACTJID, entry);
+    return chatId;
+}
+
+qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, const _Message& m)
+{
+    ChatMergeCache& cache = mergeCache();
+    const ChatMergeCache::Columns& cols = cache.columns();
+    const int type = m.ZMESSAGETYPE;
+    Sqlite3Row row;
+    row[QStringLiteral("Z_ENT")] = entityId(QStringLiteral("WAMediaItem"));
+    row[QStringLiteral("Z_OPT")] = item.Z_OPT;
+    row[QStringLiteral("ZFILESIZE")] = item.ZFILESIZE;
+    row[QStringLiteral("ZMEDIAORIGIN")] = item.ZMEDIAORIGIN;
+    row[QStringLiteral("ZMOVIEDURATION")] = item.ZMOVIEDURATION;
+    row[QStringLiteral("ZMESSAGE")] = messageId;
+    row[QStringLiteral("ZHACCURACY")] = item.ZHACCURACY;
+    row[QStringLiteral("ZLATITUDE")] = item.ZLATITUDE;
+    row[QStringLiteral("ZLONGITUDE")] = item.ZLONGITUDE;
+    if (!item.ZMEDIALOCALPATH.isEmpty())
+        row[QStringLiteral("ZMEDIALOCALPATH")] = item.ZMEDIALOCALPATH;
+    if (!item.ZMEDIAURL.isEmpty())
+        row[QStringLiteral("ZMEDIAURL")] = item.ZMEDIAURL;
+    if (!item.ZTHUMBNAILLOCALPATH.isEmpty())
+        row[QStringLiteral("ZTHUMBNAILLOCALPATH")] = item.ZTHUMBNAILLOCALPATH;
+
+    // Card and document texts by the message's type.
+    if (type == msgtype::kContact) {
+        QString name = item.ZVCARDNAME;
+        if (item.cardTexts.size() >= 2) {
+            QStringList names;
+            for (const QString& card : item.cardTexts)
+                names << cardName(card);
+            name = QStringLiteral("%1 contacts").arg(item.cardTexts.size()) + kNameSeparator +
+                   names.join(kNameSeparator);
+        }
+        row[QStringLiteral("ZVCARDNAME")] = name;
+        if (!item.cardTexts.isEmpty())
+            row[QStringLiteral("ZVCARDSTRING")] = item.cardTexts.join(kVCardSeparator);
+    } else if (type == msgtype::kDocument) {
+        row[QStringLiteral("ZVCARDNAME")] = item.ZVCARDNAME.isNull() ? QStringLiteral("") : item.ZVCARDNAME;
+        if (!item.cardTexts.isEmpty())
+            row[QStringLiteral("ZVCARDSTRING")] = item.cardTexts.first();
+    } else {
+        if (type == msgtype::kSticker)
+            row[QStringLiteral("ZVCARDSTRING")] = QStringLiteral("image/webp");
+        if (!item.ZVCARDNAME.isEmpty())
+            row[QStringLiteral("ZVCARDNAME")] = item.ZVCARDNAME;
+    }
+
+    if (!item.ZXMPPTHUMBPATH.isEmpty())
+        row[QStringLiteral("ZXMPPTHUMBPATH")] = item.ZXMPPTHUMBPATH;
+    if (cols.mediaAspectRatio)
+        row[QStringLiteral("ZASPECTRATIO")] = item.ZASPECTRATIO;
+    const QString author = type == msgtype::kDocument ? item.ZTITLE : item.ZAUTHORNAME;
+    if (cols.mediaAuthorName && !author.isEmpty())
+        row[QStringLiteral("ZAUTHORNAME")] = author;
+    if (cols.mediaCollectionName && !item.ZCOLLECTIONNAME.isEmpty())
+        row[QStringLiteral("ZCOLLECTIONNAME")] = item.ZCOLLECTIONNAME;
+    if (cols.mediaTitle && !item.ZTITLE.isEmpty())
+        row[QStringLiteral("ZTITLE")] = item.ZTITLE;
+
+    if (item.hasQuote()) {
+        if (cols.mediaMetadata) {
+            row[QStringLiteral("ZMETADATA")] = quoteMetadataArchive(item.quote);
+        } else if (cols.mediaQuotedData) {
+            row[QStringLiteral("QM_QUOTED_DATA")] = quotedPayloadBytes(item.quote.payload);
+            if (cols.mediaQuotedSender)
+                row[QStringLiteral("QM_QUOTED_SENDER")] = item.quote.senderJid;
+            if (cols.mediaQuotedStanzaId)
+                row[QStringLiteral("QM_QUOTED_STANZAID")] = item.quote.stanzaId;
+        }
+    }
+    m_db.executeThrow(row.insertSql(QStringLiteral("ZWAMEDIAITEM")));
+    const qint64 id = m_db.lastInsertId();
+    cache.noteInsert(QStringLiteral("WAMediaItem"), id);
+    return id;
+}
+
+bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile)
+{
+    if (sourceFile.isEmpty() || !QFileInfo(sourceFile).isFile())
+        return false;
+    // A stored path that leads out of the media folder is not followed.
+    const QString target = pathInsideFolder(mediaFolder, storedPath);
+    if (target.isEmpty())
+        return false;
+    const QFileInfo info(target);
+    const QString encoded = percentEncodedFileName(decomposedText(info.fileName()));
+    const QString destination = info.absolutePath() + QLatin1Char('/') + encoded;
+    const QFileInfo existing(destination);
+    if (existing.exists() || existing.isSymLink())
+        return false;
+    if (!QDir().mkpath(info.absolutePath()))
+        return false;
+    // Checked again now that the folders exist: a link among them may lead out.
+    if (!isInsideFolder(QDir(mediaFolder).absolutePath(), destination))
+        return false;
+    return copyThroughTemporary(sourceFile, destination);
+}
+
+void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
+{
+    if (m.session) {
+        for (const QString& source : {m.session->picturePath, m.session->thumbnailPath}) {
+            if (source.isEmpty() || !QFileInfo(source).isFile())
+                continue;
+            const QString name = QFileInfo(source).fileName();
+            if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+                continue;
+            const QString destination = QDir(profileFolder()).absoluteFilePath(name);
+            const QFileInfo existing(destination);
+            if (existing.exists() || existing.isSymLink())
+                continue;
+            QDir().mkpath(profileFolder());
+            if (isInsideFolder(QDir(profileFolder()).absolutePath(), destination))
+                copyThroughTemporary(source, destination);
+        }
+    }
+    if (m.media) {
+        const _MediaItem& item = *m.media;
+        const std::pair<const QString*, const QString*> files[] = {{&item.ZMEDIALOCALPATH, &item.mediaFile},
+                                                                   {&item.ZTHUMBNAILLOCALPATH, &item.thumbnailFile},
+                                                                   {&item.ZXMPPTHUMBPATH, &item.xmppThumbnailFile}};
+        for (const auto& [stored, file] : files) {
+            if (stored->isEmpty() || file->isEmpty() || !fileMatchesStoredName(*file, *stored))
+                continue;
+            copyMediaFile(mediaFolder(), *stored, *file);
+        }
+    }
+}
+
+bool IOSWhatsAppDb::deleteMessage(const _Message& message)
+{
+    ensureOpen();
+    if (m_merge)
+        m_merge->forgetChats();
+    // The row's current values: earlier deletions of the same job have
+    // already moved the sort values that the message was read with.
+    Sqlite3Sql read("select ZCHATSESSION,ZSORT,ZMEDIAITEM,ZBROADCAST from ZWAMESSAGE where Z_PK=?");
+    read.addInt64Param(message.Z_PK);
+    qint64 chat = 0, sort = 0, media = 0, broadcast = 0;
+    {
+        Sqlite3Cursor c = m_db.queryThrow(read);
+        if (!c.moveNext())
+            return false;
+        chat = c.getInt64(0);
+        sort = c.getInt64(QStringLiteral("ZSORT"));
+        media = c.getInt64(QStringLiteral("ZMEDIAITEM"));
+        broadcast = c.getInt64(QStringLiteral("ZBROADCAST"));
+    }
+    auto run = [this](const char* text, qint64 a, std::optional<qint64> b = std::nullopt) {
+        Sqlite3Sql sql(text);
+        sql.addInt64Param(a);
+        if (b)
+            sql.addInt64Param(*b);
+        m_db.executeThrow(sql);
+    };
+    if (m_schema.hasTable(QStringLiteral("ZWAMESSAGEWORD")))
+        run("delete from ZWAMESSAGEWORD where ZMESSAGE=?", message.Z_PK);
+    if (media != 0)
+        run("delete from ZWAMEDIAITEM where Z_PK=?", media);
+    if (m_hasMessageInfoTable)
+        run("delete from ZWAMESSAGEINFO where ZMESSAGE=?", message.Z_PK);
+    if (m_hasParentColumn)
+        run("update ZWAMESSAGE set ZPARENTMESSAGE=NULL where ZPARENTMESSAGE=?", message.Z_PK);
+    run("delete from ZWAMESSAGE where Z_PK=?", message.Z_PK);
+    if (chat != 0)
+        run("update ZWAMESSAGE set ZSORT=ZSORT-1 where ZCHATSESSION=? and ZSORT > ?", chat, sort);
+    if (broadcast != 0 && m_schema.hasTable(QStringLiteral("ZWABROADCAST")))
+        run("delete from ZWABROADCAST where Z_PK=? and (select count(*) from ZWAMESSAGE where ZBROADCAST=?) = 0",
+            broadcast, broadcast);
+    return true;
+}
+
+int IOSWhatsAppDb::removeUnreferencedMediaFiles(const QStringList& storedPaths)
+{
+    ensureOpen();
+    auto normalized = [](const QString& stored) {
+        QString rel = stored;
+        if (rel.startsWith(QLatin1Char('/')))
+            rel.remove(0, 1);
+        return rel.isEmpty() ? QString() : QDir::cleanPath(rel);
+    };
+    QHash<QString, QString> candidates;  // resolved file -> normalized stored path
+    for (const QString& stored : storedPaths) {
+        const QString norm = normalized(stored);
+        if (norm.isEmpty())
+            continue;
+        const QString file = resolveMediaPath(stored);
+        if (!file.isEmpty() && QFileInfo(file).isFile())
+            candidates.insert(file, norm);
+    }
+    if (candidates.isEmpty())
+        return 0;
+    // Every file the remaining media items name, as stored and as the
+    // program's encoded copy, in one pass over the table.
+    const QString root = QDir::cleanPath(QDir(mediaFolder()).absolutePath());
+    QSet<QString> used;
+    {
+        Sqlite3Cursor c =
+            m_db.queryThrow("select ZMEDIALOCALPATH,ZTHUMBNAILLOCALPATH,ZXMPPTHUMBPATH from ZWAMEDIAITEM");
+        while (c.moveNext()) {
+            for (int i = 0; i < 3; ++i) {
+                const QString norm = normalized(c.value(i).toString());
+                if (norm.isEmpty())
+                    continue;
+                const QString path = QDir::cleanPath(root + QLatin1Char('/') + norm);
+                used.insert(path);
+                const QFileInfo info(path);
+                used.insert(info.path() + QLatin1Char('/') + percentEncodedFileName(decomposedText(info.fileName())));
+            }
+        }
+    }
+    int removed = 0;
+    for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
+        if (used.contains(QDir::cleanPath(it.key())))
+            continue;
+        if (QFile::remove(it.key()))
+            ++removed;
+    }
+    return removed;
+}
+
+// ---- renumbering ------------------------------------------------------------
+
+void IOSWhatsAppDb::orderSortItems(std::vector<SortItem>& items)
+{
+    // Date order first (ties by old sort value, then row id) ...
+    std::stable_sort(items.begin(), items.end(), [](const SortItem& a, const SortItem& b) {
+        if (a.date != b.date)
+            return a.date < b.date;
+        if (a.sort != b.sort)
+            return a.sort < b.sort;
+        return a.pk < b.pk;
+    });
+    // ... then an item moves before its neighbour while the two are close in
+    // both sort value (10) and date (60 s) and its sort value is smaller.
+    // Every swap removes one pair out of sort-value order, so this ends
+    // whatever cycles the rule forms; items never swapped directly (those
+    // far apart in time) keep their date order.
+    auto near = [](const SortItem& a, const SortItem& b) {
+        return std::llabs(a.sort - b.sort) <= 10 && std::fabs(a.date - b.date) <= 60.0;
+    };
+    for (size_t i = 1; i < items.size(); ++i) {
+        for (size_t j = i; j > 0; --j) {
+            SortItem& before = items[j - 1];
+            SortItem& after = items[j];
+            if (!near(before, after) || !(after.sort < before.sort))
+                break;
+            std::swap(before, after);
+        }
+    }
+}
+
+namespace {
+
+// The new sort value of each row of the chat being renumbered, by row id.
+struct ChatSortMap {
+    std::vector<std::pair<qint64, int>> byPk;  // sorted by row id
+};
+
+void chatzsortFunction(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    const auto* map = static_cast<const ChatSortMap*>(sqlite3_user_data(context));
+    const qint64 pk = sqlite3_value_int64(argv[0]);
+    const int old = sqlite3_value_int(argv[1]);
+    if (argc == 2 && map && !map->byPk.empty()) {
+        const auto it = std::lower_bound(map->byPk.begin(), map->byPk.end(), std::make_pair(pk, INT_MIN));
+        if (it != map->byPk.end() && it->first == pk) {
+            sqlite3_result_int(context, it->second);
+            return;
+        }
+    }
+    sqlite3_result_int(context, old);
+}
+
+}  // namespace
+
+void IOSWhatsAppDb::renumberSort()
+{
+    closeDb();
+    beginTransaction();
+    ChatSortMap map;
+    try {
+        if (sqlite3_create_function_v2(m_db.db, "chatzsort", 2, SQLITE_ANY, &map, chatzsortFunction, nullptr,
+                                       nullptr, nullptr) != SQLITE_OK)
+            throw Sqlite3Error(QString::fromUtf8(sqlite3_errmsg(m_db.db)));
+
+        QList<qint64> chats;
+        {
+            Sqlite3Cursor c = m_db.queryThrow(
+                "select distinct ZCHATSESSION from ZWAMESSAGE where ZCHATSESSION>0 order by ZCHATSESSION asc");
+            while (c.moveNext())
+                chats << c.getInt64(0);
+        }
+        const bool groupInfoOwner = m_schema.hasColumn(QStringLiteral("ZWAGROUPINFO"), QStringLiteral("ZLASTMESSAGEOWNER"));
+        const bool recentGroupChat =
+            m_schema.hasColumn(QStringLiteral("ZWAGROUPMEMBER"), QStringLiteral("ZRECENTGROUPCHAT"));
+        const bool lastSession = m_schema.hasColumn(QStringLiteral("ZWAMESSAGE"), QStringLiteral("ZLASTSESSION"));
+        std::vector<SortItem> items;
+        for (qint64 chat : chats) {
+            items.clear();
+            {
+                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER "
+                               "from ZWAMESSAGE where ZCHATSESSION=?");
+                sql.addInt64Param(chat);
+                Sqlite3Cursor c = m_db.queryThrow(sql);
+                while (c.moveNext())
+                    items.push_back({c.getInt64(0), c.getInt64(QStringLiteral("ZSORT")),
+                                     c.getDouble(QStringLiteral("ZMESSAGEDATE")),
+                                     c.getInt64(QStringLiteral("ZGROUPMEMBER"))});
+            }
+            if (items.empty())
+                continue;
+            orderSortItems(items);
+            map.byPk.clear();
+            map.byPk.reserve(items.size());
+            for (size_t i = 0; i < items.size(); ++i)
+                map.byPk.emplace_back(items[i].pk, int(i + 1));
+            std::sort(map.byPk.begin(), map.byPk.end());
+
+            // Rows already holding their number are left alone.
+            Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) where ZCHATSESSION=? "
+                                "and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
+            renumber.addInt64Param(chat);
+            m_db.executeThrow(renumber);
+
+            const SortItem& last = items.back();
+            Sqlite3Sql session(
+                "update ZWACHATSESSION set ZLASTMESSAGE=?,ZLASTMESSAGEDATE=?,ZMESSAGECOUNTER=? where Z_PK=?");
+            session.addInt64Param(last.pk).addDoubleParam(last.date).addInt64Param(qint64(items.size()));
+            session.addInt64Param(chat);
+            m_db.executeThrow(session);
+
+            if (lastSession) {
+                Sqlite3Sql clear(
+                    "update ZWAMESSAGE set ZLASTSESSION=null where ZLASTSESSION is not null and ZCHATSESSION=?");
+                clear.addInt64Param(chat);
+                m_db.executeThrow(clear);
+                Sqlite3Sql set("update ZWAMESSAGE set ZLASTSESSION=? where Z_PK=?");
+                set.addInt64Param(chat).addInt64Param(last.pk);
+                m_db.executeThrow(set);
+            }
+            if (last.member > 0) {
+                if (groupInfoOwner) {
+                    Sqlite3Sql owner("update ZWAGROUPINFO set ZLASTMESSAGEOWNER=? where ZCHATSESSION=?");
+                    owner.addInt64Param(last.member).addInt64Param(chat);
+                    m_db.executeThrow(owner);
+                }
+                if (recentGroupChat) {
+                    Sqlite3Sql clear("update ZWAGROUPMEMBER set ZRECENTGROUPCHAT=null where ZCHATSESSION=?");
+                    clear.addInt64Param(chat);
+                    m_db.executeThrow(clear);
+                    Sqlite3Sql set("update ZWAGROUPMEMBER set ZRECENTGROUPCHAT= (select Z_PK from ZWAGROUPINFO "
+                                   "where ZCHATSESSION=? limit 1) where ZCHATSESSION=? and Z_PK=?");
+                    set.addInt64Param(chat).addInt64Param(chat).addInt64Param(last.member);
+                    m_db.executeThrow(set);
+                }
+            }
+        }
+        items.clear();
+        items.shrink_to_fit();
+        map.byPk.clear();
+        map.byPk.shrink_to_fit();
+
+        // Key counters from the tables themselves.
+        QList<QPair<QString, QString>> counters;
+        {
+            Sqlite3Cursor c = m_db.queryThrow(
+                " select s.name as tb, p.Z_NAME as zname from sqlite_master as s inner join Z_PRIMARYKEY as p on "
+                "s.name like 'Z'||p.z_name and s.type='table'");
+            while (c.moveNext())
+                counters.append({c.getText(QStringLiteral("tb")), c.getText(QStringLiteral("zname"))});
+        }
+        for (const auto& [table, entity] : counters) {
+            QString quoted = table;
+            quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+            Sqlite3Sql sql(
+                QStringLiteral("update Z_PRIMARYKEY set Z_MAX=(select ifnull(max(Z_PK),0) from \"%1\") where z_name like ?")
+                    .arg(quoted));
+            sql.addTextParam(entity);
+            m_db.executeThrow(sql);
+        }
+
+        // NULL flags that WhatsApp reads as numbers.
+        if (m_schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZARCHIVED")))
+            m_db.executeThrow("update zwachatsession set zarchived=0 where zarchived is null");
+        if (m_schema.hasColumn(QStringLiteral("ZWAGROUPMEMBER"), QStringLiteral("ZISADMIN")))
+            m_db.executeThrow("update ZWAGROUPMEMBER set ZISADMIN=0 where ZISADMIN is null");
+
+        m_db.commitTran();
+    } catch (...) {
+        // Closing the connection also drops the function, which refers to
+        // this frame's map.
+        endTransaction(false);
+        closeDb();
+        throw;
+    }
+    closeDb();
+}

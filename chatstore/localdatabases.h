@@ -1,0 +1,64 @@
+// Local databases: chat databases the program keeps on the computer under
+// a name the user chose, each a folder of local_databases in the data
+// folder laid out like a WhatsApp chat folder:
+//   <name>/ChatStorage.sqlite        created at the first open, always upgraded
+//   <name>/Library/                  media files under their stored paths
+//   <name>/Library/Media/Profile/    chat pictures and thumbnails
+// A sub-folder counts as a local database when it holds ChatStorage.sqlite.
+//
+// The name rules and the find-or-create by name live here, once, for the
+// window and the command line alike. A name is only ever used as one plain
+// folder name inside local_databases: nothing a user types can make a
+// backup write, or a deletion remove, anything outside it.
+#pragma once
+
+#include "chatstore/ioswhatsappdb.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// The text to show when `name` cannot name a local database, or empty when
+// it can: IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME when it is empty
+// after trimming; IDS_INVALID_LOCALDB_NAME when it holds one of
+// \ / : * ? " < > | or a line feed, carriage return, tab or NUL, when it is
+// "." or ".." (or only dots and blanks, which some systems read as such),
+// or when it would resolve to anything but a folder directly inside
+// local_databases. A name with leading or trailing blanks is accepted as is.
+QString localDbNameError(const QString& name);
+
+// The names of the local databases in `baseFolder` (sub-folders holding
+// ChatStorage.sqlite), ordered without regard to case.
+QStringList localDatabaseNames(const QString& baseFolder);
+
+// The name among `existing` that `name` selects: an exact match first, else
+// the first equal without regard to case; empty when none.
+QString matchLocalDatabaseName(const QString& name, const QStringList& existing);
+
+// The chat database of a local-database folder: no contacts database, the
+// media folder Library, the profile folder Library/Media/Profile, upgraded
+// on opening and created at the first open.
+std::shared_ptr<IOSWhatsAppDb> openLocalDatabase(const QString& folder);
+
+struct LocalDatabase {
+    QString name;    // the folder name (an existing database's own spelling)
+    QString folder;  // absolute path
+    std::shared_ptr<IOSWhatsAppDb> db;
+    bool created = false;  // the folder was made by this call
+};
+
+// The local database that `name` selects in `baseFolder`, created (folder
+// with Library/Media/Profile) when there is none; an existing database is
+// matched without regard to case. Throws AppError with the name-rule text
+// for a name localDbNameError refuses, or when the folder cannot be made.
+LocalDatabase findOrCreateLocalDatabase(const QString& name, const QString& baseFolder);
+
+// The same in the data folder's local_databases.
+LocalDatabase findOrCreateLocalDatabase(const QString& name);
+
+// Removes a local database's folder with everything in it (links are
+// removed, never followed). Only folders directly inside baseFolder whose
+// name passes the rules are touched; returns false otherwise or when
+// something could not be removed.
+bool removeLocalDatabase(const QString& name, const QString& baseFolder);
