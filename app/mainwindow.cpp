@@ -13,10 +13,13 @@
 #include "base/fileutil.h"
 #include "base/openexternal.h"
 #include "base/productinfo.h"
+#include "chatstore/backupmessagesthread.h"
 #include "chatstore/chatmediafolder.h"
+#include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/loadwhatsappdbthread.h"
+#include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "chatstore/wamsgslistsource.h"
 #include "platform/osservices.h"
@@ -56,7 +59,12 @@ constexpr bool kHaveImportiTunes = false;  // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
 constexpr bool kHaveUpdateCheck = false;   // online update check
-constexpr bool kHaveLocalDbJobs = false;   // backing up into and deleting from local databases
+#if __has_include("app/localdbselform.h")
+#include "app/localdbselform.h"
+constexpr bool kHaveLocalDbJobs = true;    // backing up into local databases
+#else
+constexpr bool kHaveLocalDbJobs = false;
+#endif
 
 
 QString unavailableNote()
@@ -832,7 +840,7 @@ QMenu* MainWindow::createSMSContextMenu()
         add("IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
         add("IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
         add("IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
-        add("IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete, kHaveLocalDbJobs);
+        add("IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete);
         add("Export selected Messages to iTunes Backup", ":res/to_itunes.png", &MainWindow::miExport2ITunesBKSel,
             kHaveWriteiTunes);
     }
@@ -951,13 +959,9 @@ void MainWindow::miDeleteAll()
     if (shown && shown->view() && shown->view()->database() == dbNode->view->database())
         clearMessages();
     dbNode->view->database()->closeDb();
-    const QString name = dbNode->text;
-    const QString folder = QDir(localDatabasesFolder()).filePath(name);
-    // The name came from the folder listing or from the name rules; refuse
-    // anything that would not name a folder inside local_databases.
-    if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/'))
-        && QFileInfo(folder).absolutePath() == QFileInfo(localDatabasesFolder()).absoluteFilePath())
-        removeFolderTree(folder);
+    // Only a folder directly inside local_databases whose name passes the
+    // name rules is ever removed.
+    removeLocalDatabase(dbNode->text, localDatabasesFolder());
     m_modelMain->removeNode(dbNode);
     selectNode(m_modelMain->localDatabasesRoot());
     informationBox(tr("IDS_DEL_LOCALDB_SUC"));
@@ -1120,14 +1124,125 @@ void MainWindow::scrollBubblesTo(int row)
 // ---------------------------------------------------------------------------
 // Backing up into and deleting from local databases
 
+namespace {
+
+// Asks for the target local database; empty when the user cancelled.
+QString chooseLocalDbName(QWidget* parent, const QStringList& names, const QString& proposed)
+{
+#if __has_include("app/localdbselform.h")
+    LocalDbSelForm form(names, proposed, parent);
+    return form.exec() == QDialog::Accepted ? form.localDbName() : QString();
+#else
+    Q_UNUSED(parent);
+    Q_UNUSED(names);
+    Q_UNUSED(proposed);
+    return QString();
+#endif
+}
+
+}  // namespace
+
+_LocalDbItemNode* MainWindow::localDbNode(const QString& name) const
+{
+    QStringList names;
+    for (auto* node : m_modelMain->localDatabasesRoot()->children)
+        names << node->text;
+    const QString match = matchLocalDatabaseName(name, names);
+    if (match.isEmpty())
+        return nullptr;
+    for (auto* node : m_modelMain->localDatabasesRoot()->children)
+        if (node->text == match && node->kind == kNodeLocalDb)
+            return static_cast<_LocalDbItemNode*>(node);
+    return nullptr;
+}
+
 void MainWindow::saveToLocalDatabase(const QString& proposedName, const PAbsWAMsgsSource& source)
 {
-    Q_UNUSED(proposedName);
-    Q_UNUSED(source);
-    informationBox(unavailableNote());
+    if (!source)
+        return;
+    QStringList names;
+    for (auto* node : m_modelMain->localDatabasesRoot()->children)
+        names << node->text;
+    const QString name = chooseLocalDbName(this, names, proposedName);
+    if (name.isEmpty())
+        return;
+
+    _LocalDbItemNode* target = localDbNode(name);
+    std::shared_ptr<IOSWhatsAppDb> targetDb;
+    try {
+        if (!target) {
+            // Also finds a database made on disk since start-up (by the
+            // command line) under another letter case.
+            LocalDatabase found = findOrCreateLocalDatabase(name);
+            target = localDbNode(found.name);
+            if (!target)
+                target = m_modelMain->addLocalDatabase(found.name, found.db);
+        }
+        targetDb = std::dynamic_pointer_cast<IOSWhatsAppDb>(target->view->database());
+        if (!targetDb)
+            throw AppError(QStringLiteral("MainWindow::saveToLocalDatabase: not a chat database."));
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+        return;
+    }
+    // Messages of the target itself would only be read and written back.
+    if (const auto* data = dynamic_cast<const WAMsgsDataSource*>(source.get());
+        data && data->view() && data->view()->database() == target->view->database()) {
+        warningBox(QCoreApplication::translate("MainWindow", "The messages are already in this database."));
+        return;
+    }
+
+    BackupMessagesThread job(targetDb, source);
+    if (!runProgressJob(this, QString(), job))
+        return;
+    try {
+        reloadChats(target);
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+    }
+    const QPersistentModelIndex index = m_modelMain->indexOf(target);
+    m_treeViewDS->expand(index);
+    // The selection takes effect once this handler has returned.
+    QTimer::singleShot(0, this, [this, index] {
+        if (index.isValid()) {
+            m_treeViewDS->setCurrentIndex(index);
+            m_treeViewDS->scrollTo(index);
+        }
+    });
 }
 
 void MainWindow::deleteSelectedMessages()
 {
-    informationBox(unavailableNote());
+    _AbsDBItemNode* n = currentDatabaseNode();
+    if (!n || n->kind != kNodeLocalDb)
+        return;
+    auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(n->view->database());
+    if (!db)
+        return;
+    if (!questionBox(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
+        return;
+    PAbsWAMsgsSource selected;
+    try {
+        selected = scopeSource(CommandScope::Selected);
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+        return;
+    }
+    DeleteLocalDbMessagesThread job(db, selected);
+    if (!runProgressJob(this, QString(), job))
+        return;
+    try {
+        const bool ascending = currentAscending();
+        AbsTreeItemModel::_ItemNode* current = currentNode();
+        // The view's cached page and count still hold the deleted messages.
+        n->view->resetCache();
+        if (current == n) {
+            reloadChats(n);
+            showMessages(n->view, nullptr, ascending);
+        } else if (current && current->kind == kNodeChat && current->parent == n) {
+            showMessages(n->view, static_cast<_ChatSessionItemNode*>(current)->session, ascending);
+        }
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+    }
 }

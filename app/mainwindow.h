@@ -149,6 +149,8 @@ private:
     void reloadChats(_AbsDBItemNode* node);
     void backupScope(CommandScope scope);
     void deleteSelectedMessages();
+    // The local-database node that a name selects (exact, else ignoring case).
+    _LocalDbItemNode* localDbNode(const QString& name) const;
     void openVendorPage(const QString& path);
     bool currentAscending() const;
     void showChatHeader(const PChatSession& chat);

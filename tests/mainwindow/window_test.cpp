@@ -358,3 +358,49 @@ TEST_F(WindowTest, DisconnectDeviceRemovesTheNodeOnly)
     EXPECT_EQ(w.smsModel()->total(), 0);
     EXPECT_TRUE(QFileInfo::exists(deviceCopyPath("Phone/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")));
 }
+
+TEST_F(WindowTest, DeletingSelectedMessagesShowsWhatIsLeft)
+{
+    buildNamedChats(localDbPath("Family"), ChatDbLayout::Local, false, {"Anna", "Bob"}, 4);
+    MainWindow w;
+    w.show();
+    auto* family = static_cast<_AbsDBItemNode*>(child(w.treeModel()->localDatabasesRoot(), "Family"));
+    select(w, family);
+    select(w, family->children.first());  // Anna
+    ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() == 4; }));
+    for (int row : {1, 2})
+        w.smsView()->selectionModel()->select(w.smsModel()->index(row, 0),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    {
+        BoxAnswerer boxes;
+        w.miDeleteToolbar();  // rows selected: deletes those messages
+        ASSERT_GE(boxes.texts.size(), 2);
+        EXPECT_EQ(boxes.texts.first(), "Confirm to delete selected Messages?");
+        EXPECT_EQ(boxes.texts.last(), "Successfully deleted 2 Messages.");
+    }
+    // The chat is shown again, without the stale page of the database view.
+    EXPECT_EQ(w.smsModel()->total(), 2);
+    EXPECT_EQ(w.findChild<QLabel*>("lbSMSCount")->text(), "Messages: 2");
+    ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() == 2; }));
+    EXPECT_EQ(w.smsModel()->index(0, 3).data().toString(), "Anna says 0");
+    EXPECT_EQ(w.smsModel()->index(1, 3).data().toString(), "Anna says 3");
+
+    // From the database node: its chats are rebuilt and all its messages shown.
+    select(w, family);
+    ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() == 6; }));
+    w.smsView()->selectionModel()->select(w.smsModel()->index(5, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    {
+        BoxAnswerer boxes;
+        w.miDelete();
+    }
+    EXPECT_EQ(w.smsModel()->total(), 5);
+    EXPECT_EQ(chatNames(family), (QStringList{"Anna(4915550010)", "Bob(4915550011)"}));
+    {
+        BoxAnswerer no(false);
+        w.smsView()->selectionModel()->select(w.smsModel()->index(0, 0),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w.miDelete();
+    }
+    EXPECT_EQ(w.smsModel()->total(), 5);
+}
