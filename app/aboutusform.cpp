@@ -47,7 +47,7 @@ AboutUsForm::AboutUsForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     lbCopyRight = new QLabel(this);
     lbCopyRight->setObjectName(QStringLiteral("lbCopyRight"));
     lbCopyRight->setGeometry(100, 80, 221, 16);
-    lbCopyRight->setText(tr("Copyright \u00A9 %1 Quillometry. All rights reserved.")
+    lbCopyRight->setText(tr("Copyright \u00A9 %1 Quillometry")
                              .arg(QDate::currentDate().year()));
 
     lbHomePage = new QLabel(this);
