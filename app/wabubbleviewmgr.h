@@ -1,0 +1,96 @@
+// The chat bubble view: shows the messages of the selected chat as bubbles in
+// the right-hand web view, 50 to a page, follows the message list's
+// selection, and handles the page's links: paging, attachments and contact
+// cards (copied into a private temporary folder and opened from there) and
+// web links (opened in the browser).
+//
+// It reads messages only through a message source. A source that throws
+// while counting or fetching never lets the exception through the event
+// loop: the text goes out as errorOccurred(QString) for the window's error
+// box.
+#pragma once
+
+#include "chatstore/abswamsgssource.h"
+#include "output/bubblepagebuilder.h"
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QWebEngineView;
+class BubbleWebPage;
+
+Q_DECLARE_METATYPE(PAbsWAMsgsSource)
+
+class WABubbleViewMgr : public QObject {
+    Q_OBJECT
+public:
+    // Takes over the view's page (link delegation) and its loadFinished.
+    explicit WABubbleViewMgr(QWebEngineView* view, QObject* parent = nullptr);
+
+    static constexpr int kPageSize = BubblePageBuilder::kPageSize;
+
+    qint64 total() const { return m_total; }
+    qint64 page() const { return m_page; }
+    qint64 pageCount() const { return m_pageCount; }
+    QString pendingAnchor() const { return m_anchor; }
+    // The last document handed to the view (empty for the empty page).
+    const QString& currentHtml() const { return m_html; }
+
+    // Where the page's relative paths ("wabb/...") resolve: the program's
+    // folder, as a local-file URL ending in "/".
+    QUrl baseUrl() const { return m_baseUrl; }
+    void setBaseUrl(const QUrl& url) { m_baseUrl = url; }
+
+    // How files and folders are opened, and how a missing attachment is
+    // reported; the desktop and the warning box unless replaced (tests).
+    void setOpener(std::function<void(const QString&)> opener) { m_open = std::move(opener); }
+    void setExternalOpener(std::function<void(const QString&)> opener) { m_openExternal = std::move(opener); }
+    void setWarner(std::function<void(const QString&)> warner) { m_warn = std::move(warner); }
+
+    // The folder an attachment link's copy goes to: the MD5 of the link's
+    // text inside the private temporary folder.
+    static QString copyFolderFor(const QUrl& url);
+
+signals:
+    void errorOccurred(const QString& text);
+
+public slots:
+    void showBubble(PAbsWAMsgsSource smslist);
+    void onLoadFinish(bool ok);
+    void onLinkClicked(const QUrl& url);
+    void firstPage();
+    void previousPage();
+    void nextPage();
+    void lastPage();
+    void scrollToPos(int row);
+
+private:
+    void render(qint64 page);
+    void showEmpty();
+    void scrollToAnchor(const QString& anchor);
+    void openLocalFile(const QUrl& url);
+    void openAttachment(const QUrl& url);
+    // Copies `file` as `name` into the link's folder and opens the copy (a
+    // known media suffix) or the folder.
+    void copyAndOpen(const QUrl& url, const QString& file, const QString& name, const QString& suffix);
+    void reportMissing(const QString& path);
+    void fail(const std::exception& e);
+
+    QWebEngineView* m_view;
+    BubbleWebPage* m_webPage;
+    BubblePageBuilder m_builder;
+    PAbsWAMsgsSource m_source;
+    qint64 m_total = 0;
+    qint64 m_page = 0;
+    qint64 m_pageCount = 0;
+    QString m_anchor;
+    QString m_html;
+    bool m_awaitingLoad = false;
+    QUrl m_baseUrl;
+    std::function<void(const QString&)> m_open;
+    std::function<void(const QString&)> m_openExternal;
+    std::function<void(const QString&)> m_warn;
+};
