@@ -7,6 +7,7 @@
 #include "app/progressform.h"
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
+#include "app/wabubbleviewmgr.h"
 #include "base/apperror.h"
 #include "base/busylock.h"
 #include "base/datafolder.h"
@@ -1083,42 +1084,23 @@ Q_UNAVAILABLE_COMMAND(miCheckUpdate)
 // ---------------------------------------------------------------------------
 // Bubble view
 
-#if __has_include("app/wabubbleviewmgr.h")
-#include "app/wabubbleviewmgr.h"
-#define Q_WINDOW_HAS_BUBBLES 1
-#endif
-
 void MainWindow::attachBubbleView()
 {
-#ifdef Q_WINDOW_HAS_BUBBLES
     m_bubbles = new WABubbleViewMgr(m_webViewSMS, this);
-#endif
+    // A source failing while the bubbles fetch messages is shown once the
+    // view's own handling has returned.
+    connect(m_bubbles, &WABubbleViewMgr::errorOccurred, this, [](const QString& text) { errorBox(text); },
+            Qt::QueuedConnection);
 }
 
 void MainWindow::showBubbles(const PAbsWAMsgsSource& source)
 {
-#ifdef Q_WINDOW_HAS_BUBBLES
-    try {
-        m_bubbles->showBubble(source);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-    }
-#else
-    Q_UNUSED(source);
-#endif
+    m_bubbles->showBubble(source);
 }
 
 void MainWindow::scrollBubblesTo(int row)
 {
-#ifdef Q_WINDOW_HAS_BUBBLES
-    try {
-        m_bubbles->scrollToPos(row);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-    }
-#else
-    Q_UNUSED(row);
-#endif
+    m_bubbles->scrollToPos(row);
 }
 
 // ---------------------------------------------------------------------------
