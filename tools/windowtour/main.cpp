@@ -7,6 +7,7 @@
 #include "app/itemmodelmain.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
+#include "app/wabubbleviewmgr.h"
 #include "base/apptranslator.h"
 
 #include <QApplication>
@@ -48,6 +49,11 @@ int main(int argc, char* argv[])
     QApplication::installTranslator(&translator);
 
     MainWindow w;
+    // The bubble style sheet and images sit beside the program in the build
+    // tree (build/app/wabb), not beside this tool.
+    const QDir here(QCoreApplication::applicationDirPath());
+    if (!here.exists(QStringLiteral("wabb")) && here.exists(QStringLiteral("../../app/wabb")))
+        w.bubbleView()->setBaseUrl(QUrl::fromLocalFile(QDir::cleanPath(here.filePath(QStringLiteral("../../app"))) + QLatin1Char('/')));
     w.move(0, 0);
     w.show();
     shot(QStringLiteral("start"));
