@@ -769,8 +769,13 @@ QMenu* MainWindow::createTreeContextMenu()
         add("View Cache Files", nullptr, &MainWindow::miViewIOSCacheFiles, kHaveDeviceCache);
         menu->addSeparator();
         add("Save Messages Cache", nullptr, &MainWindow::miSaveDeviceCache, kHaveDeviceCache);
-        // Restoring needs a saved snapshot, which only the device cache
-        // commands make; without them there is never one to restore.
+        // Offered only for a phone whose saved snapshot holds a chat database.
+        const auto* phone = static_cast<const _IOSDeviceItemNode*>(node);
+        if (phone->device && !phone->device->udid.isEmpty() && !phone->offlineCopy
+            && QFileInfo(QDir(dataFolder()).filePath(QStringLiteral("ios_static_cache/") + phone->device->udid
+                                                     + QStringLiteral("/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")))
+                   .isFile())
+            add("Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache, kHaveDeviceCache);
         break;
     }
     case kNodeLocalDb:

@@ -3,6 +3,7 @@
 #include "app/itemmodelsms.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
+#include "base/apperror.h"
 #include "base/datafolder.h"
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
@@ -403,4 +404,28 @@ TEST_F(WindowTest, DeletingSelectedMessagesShowsWhatIsLeft)
         w.miDelete();
     }
     EXPECT_EQ(w.smsModel()->total(), 5);
+}
+
+namespace {
+
+// A source whose messages cannot be read (a database gone bad under the list).
+class UnreadableSource : public WAMsgsListSource {
+public:
+    UnreadableSource() : WAMsgsListSource(QList<_Message>(3)) {}
+    _Message at(qint64) override { throw AppError(QStringLiteral("Sqlite3DB: database disk image is malformed")); }
+};
+
+}  // namespace
+
+TEST_F(WindowTest, AListThatCannotReadItsMessagesShowsTheErrorBox)
+{
+    MainWindow w;
+    w.show();
+    BoxAnswerer boxes;
+    w.smsModel()->setSource(std::make_shared<UnreadableSource>());
+    ASSERT_TRUE(waitFor([&] { return !boxes.texts.isEmpty(); }));
+    EXPECT_TRUE(boxes.texts.first().contains("database disk image is malformed"));
+    QTest::qWait(100);
+    EXPECT_EQ(boxes.texts.size(), 1);  // once, not on every repaint
+    EXPECT_EQ(w.smsModel()->rowCount(), 0);
 }
