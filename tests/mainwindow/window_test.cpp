@@ -3,6 +3,7 @@
 #include "app/itemmodelsms.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
+#include "app/wabubbleviewmgr.h"
 #include "base/apperror.h"
 #include "base/datafolder.h"
 #include "chatstore/chatdbview.h"
@@ -428,4 +429,9 @@ TEST_F(WindowTest, AListThatCannotReadItsMessagesShowsTheErrorBox)
     QTest::qWait(100);
     EXPECT_EQ(boxes.texts.size(), 1);  // once, not on every repaint
     EXPECT_EQ(w.smsModel()->rowCount(), 0);
+
+    // The bubble view reading the same source says so the same way.
+    w.bubbleView()->showBubble(std::make_shared<UnreadableSource>());
+    ASSERT_TRUE(waitFor([&] { return boxes.texts.size() == 2; }));
+    EXPECT_TRUE(boxes.texts.last().contains("database disk image is malformed"));
 }
