@@ -27,7 +27,7 @@ bool readsTarget(const PAbsWAMsgsSource& source, const IOSWhatsAppDb& target)
 
 bool isProgressUnit(qint64 index, qint64 count)
 {
-    const qint64 step = qMax<qint64>(1, count / 1000);
+    const qint64 step = qMax<qint64>(1, (count + 999) / 1000);
     return index == 0 || index + 1 >= count || index % step == 0;
 }
 

@@ -63,7 +63,7 @@ QByteArray quoteMetadataArchive(const _QuotedRef& quote)
     const quint64 root = b.reserve();  // 1
     const quint64 stanza = b.add(PlistCFType(quote.stanzaId));
     const quint64 sender = quote.senderJid.isEmpty() ? 0 : b.add(PlistCFType(quote.senderJid));
-    const quint64 data = b.add(PlistCFType(quotedPayloadBytes(quote.payload)));
+    const quint64 data = b.add(PlistCFType(quotedPayloadBytes(quote)));
     const quint64 cls = b.addClass(QStringLiteral("WAMediaItemMetadata"),
                                    {QStringLiteral("WAMediaItemMetadata"), QStringLiteral("NSObject")});
     PlistCFType dict = PlistCFType::newDictionary();
@@ -463,7 +463,7 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
         if (cols.mediaMetadata) {
             row[QStringLiteral("ZMETADATA")] = quoteMetadataArchive(item.quote);
         } else if (cols.mediaQuotedData) {
-            row[QStringLiteral("QM_QUOTED_DATA")] = quotedPayloadBytes(item.quote.payload);
+            row[QStringLiteral("QM_QUOTED_DATA")] = quotedPayloadBytes(item.quote);
             if (cols.mediaQuotedSender)
                 row[QStringLiteral("QM_QUOTED_SENDER")] = item.quote.senderJid;
             if (cols.mediaQuotedStanzaId)
