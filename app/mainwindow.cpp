@@ -44,6 +44,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -1092,6 +1093,8 @@ Q_UNAVAILABLE_COMMAND(miCheckUpdate)
 void MainWindow::attachBubbleView()
 {
     m_bubbles = new WABubbleViewMgr(m_webViewSMS, this);
+    // The conversation's paper colour also while no chat is shown.
+    m_webViewSMS->page()->setBackgroundColor(QColor(0xEF, 0xE9, 0xDF));
     // A source failing while the bubbles fetch messages is shown once the
     // view's own handling has returned.
     connect(m_bubbles, &WABubbleViewMgr::errorOccurred, this, [](const QString& text) { errorBox(text); },
