@@ -1120,8 +1120,7 @@ namespace {
 QString chooseLocalDbName(QWidget* parent, const QStringList& names, const QString& proposed)
 {
 #if __has_include("app/localdbselform.h")
-    LocalDbSelForm form(names, proposed, parent);
-    return form.exec() == QDialog::Accepted ? form.localDbName() : QString();
+    return LocalDbSelForm::selectName(names, proposed, parent);
 #else
     Q_UNUSED(parent);
     Q_UNUSED(names);
