@@ -49,6 +49,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         const qint64 count = m_source->count();
         m_count = count;
         m_target->beginTransaction();
+        const qint64 writtenBefore = m_target->messagesWritten();
         try {
             for (qint64 i = 0; i < count; ++i) {
                 throwIfCancelled(monitor);
@@ -56,14 +57,12 @@ void BackupMessagesThread::run(JobMonitor& monitor)
                     monitor.postProgress(QString(), int((i + 1) * 100 / count),
                                          QStringLiteral("Messages: %1 / %2").arg(i + 1).arg(count));
                 const _Message message = m_source->at(i);
-                if (m_target->findMessageByStanza(message) == 0) {
-                    if (m_target->mergeMessage(message, -2) == 0)
-                        continue;
-                    ++m_added;
-                }
+                if (m_target->findMessageByStanza(message) == 0 && m_target->mergeMessage(message, -2) == 0)
+                    continue;
                 m_target->copyMessageFiles(message);
             }
             m_target->commitThrow();
+            m_added = m_target->messagesWritten() - writtenBefore;
         } catch (...) {
             m_target->endTransaction(false);
             m_added = 0;

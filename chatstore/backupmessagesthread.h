@@ -18,7 +18,8 @@ public:
 
     void run(JobMonitor& monitor) override;
 
-    // Messages written by the last run (those the target lacked).
+    // Message rows written by the last run (those the target lacked,
+    // parents merged on the way included); 0 unless it committed.
     qint64 addedCount() const { return m_added; }
     // Messages the source held.
     qint64 sourceCount() const { return m_count; }

@@ -10,6 +10,7 @@
 #include "chatstore/chatschema.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 class ChatMergeCache {
@@ -64,6 +65,10 @@ public:
     // After deletions: chats are looked up again, counters are kept.
     void forgetChats() { m_chats.clear(); }
 
+    // True the first time for a chat JID: its pictures are still to be
+    // looked at in this transaction.
+    bool firstPicturesOf(const QString& jid) { return !m_picturesSeen.contains(jid) && (m_picturesSeen.insert(jid), true); }
+
     // Remembers that an entity's table received row id `rowId`.
     void noteInsert(const QString& entity, qint64 rowId);
     // The counters to write: entity name -> largest new row id.
@@ -75,4 +80,5 @@ private:
     QString m_messageInsert;
     QHash<QString, Chat> m_chats;
     QHash<QString, qint64> m_pendingMax;
+    QSet<QString> m_picturesSeen;
 };

@@ -136,6 +136,10 @@ public:
     };
     static void orderSortItems(std::vector<SortItem>& items);
 
+    // ZWAMESSAGE rows written by mergeMessage since this object was made
+    // (parents merged on the way included; rolled-back ones too).
+    qint64 messagesWritten() const { return m_messagesWritten; }
+
 private:
     // withDetails: also the media item and receipts (pages add those in bulk).
     _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain, bool withDetails);
@@ -160,6 +164,7 @@ private:
     bool m_hasMessageInfoTable = false;
     // Per-transaction state of the merge writer (chats, members, counters).
     std::unique_ptr<ChatMergeCache> m_merge;
+    qint64 m_messagesWritten = 0;
     ChatMergeCache& mergeCache();
     qint64 mergeMessageChain(const _Message& message, qint64 docId, QSet<const _Message*>& chain);
     void flushKeyCounters();

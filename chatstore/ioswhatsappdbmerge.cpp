@@ -250,6 +250,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     m_db.executeThrow(sql);
     const qint64 n = m_db.lastInsertId();
     cache.noteInsert(kWAMessage, n);
+    ++m_messagesWritten;
 
     if (m.media) {
         const qint64 media = insertMediaItem(n, *m.media, m);
@@ -500,7 +501,8 @@ bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& sto
 
 void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
 {
-    if (m.session) {
+    // A chat's pictures are looked at once per transaction, not per message.
+    if (m.session && mergeCache().firstPicturesOf(m.session->ZCONTACTJID)) {
         for (const QString& source : {m.session->picturePath, m.session->thumbnailPath}) {
             if (source.isEmpty() || !QFileInfo(source).isFile())
                 continue;

@@ -3,6 +3,7 @@
 #include "base/apperror.h"
 #include "base/datafolder.h"
 #include "base/fileutil.h"
+#include "chatstore/mediapaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -114,4 +115,16 @@ bool removeLocalDatabase(const QString& name, const QString& baseFolder)
     removeFolderTree(folder);
     const QFileInfo after(folder);
     return !after.exists() && !after.isSymLink();
+}
+
+bool removeChatMediaFolder(const IOSWhatsAppDb& db, const QString& jid)
+{
+    if (jid.isEmpty() || jid.contains(QLatin1Char('/')) || jid.contains(QLatin1Char('\\')) ||
+        jid == QLatin1String(".") || jid == QLatin1String("..") || jid.contains(QChar(0)))
+        return false;
+    const QString folder = pathInsideFolder(db.mediaFolder(), QStringLiteral("Media/") + jid);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    removeFolderTree(folder);
+    return !QFileInfo::exists(folder);
 }

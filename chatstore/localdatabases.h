@@ -62,3 +62,9 @@ LocalDatabase findOrCreateLocalDatabase(const QString& name);
 // name passes the rules are touched; returns false otherwise or when
 // something could not be removed.
 bool removeLocalDatabase(const QString& name, const QString& baseFolder);
+
+// After a chat was deleted from a database: removes the folder "Media/" +
+// jid inside the database's media folder, but only when the JID is a plain
+// name (no "/" or "\\", not "." or "..") and the folder lies inside the media
+// folder. Returns true when a folder was removed.
+bool removeChatMediaFolder(const IOSWhatsAppDb& db, const QString& jid);

@@ -1,0 +1,243 @@
+// merge_bench [MESSAGES] [--layout local|modern]: writes a chat database of
+// MESSAGES messages (200,000 by default) in three chats, then backs all of
+// them up into an empty local database with BackupMessagesThread, and once
+// more into the same database (every message a duplicate). For each run it
+// prints messages per second, the time of the renumbering, and the peak
+// resident memory of the run (VmHWM, reset before each run) with samples of
+// the resident size along the way. A third, instrumented run into a fresh
+// database splits the time into reading the source, the duplicate look-up,
+// the writes, the file copies, the commit and the renumbering.
+// Baseline, in the same invocation: the sqlite3 shell copies the same rows
+// (chats, groups, members, messages, media items, receipts) from the
+// source into an empty database of the same layout with ATTACH and
+// INSERT ... SELECT in one transaction.
+#include "chatstore/backupmessagesthread.h"
+#include "chatstore/chatdbview.h"
+#include "chatstore/ioswhatsappdb.h"
+#include "chatstore/localdatabases.h"
+#include "chatstore/wamsgsdatasource.h"
+#include "tools/fixturebuilder/chatdbbuilder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+// Resident sizes from /proc/self/status, in MiB.
+double statusMiB(const char* key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Resets VmHWM to the current resident size (Linux 4.0 and later).
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+class BenchMonitor : public JobMonitor {
+public:
+    QList<double> samples;  // resident MiB at every tenth of the job
+    int lastDecile = -1;
+    void postProgress(const QString&, int value, const QString&) override
+    {
+        if (value >= 0 && value / 10 != lastDecile) {
+            lastDecile = value / 10;
+            samples << statusMiB("VmRSS:");
+        }
+    }
+    void postError(const QString& message) override { std::fprintf(stderr, "error: %s\n", qPrintable(message)); }
+    void postSuccess(const QString&) override {}
+};
+
+double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+
+QString sampleText(const QList<double>& samples)
+{
+    QStringList parts;
+    for (double s : samples)
+        parts << QString::number(s, 'f', 0);
+    return parts.join(QLatin1Char(' '));
+}
+
+struct Run {
+    double totalMs = 0;
+    double peakMiB = 0;
+    qint64 added = 0;
+    QList<double> samples;
+};
+
+Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view)
+{
+    view->resetCache();
+    resetPeak();
+    BenchMonitor monitor;
+    BackupMessagesThread job(target, std::make_shared<WAMsgsDataSource>(view, nullptr, true));
+    QElapsedTimer t;
+    t.start();
+    job.run(monitor);
+    Run r;
+    r.totalMs = ms(t);
+    r.peakMiB = statusMiB("VmHWM:");
+    r.added = job.addedCount();
+    r.samples = monitor.samples;
+    if (!job.succeeded())
+        std::exit(1);
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    qint64 messages = 200000;
+    ChatDbLayout layout = ChatDbLayout::Local;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--layout") && i + 1 < args.size())
+            layout = args[++i] == QLatin1String("modern") ? ChatDbLayout::Modern : ChatDbLayout::Local;
+        else
+            messages = args[i].toLongLong();
+    }
+    if (messages <= 0) {
+        std::fprintf(stderr, "usage: merge_bench [MESSAGES] [--layout local|modern]\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    QElapsedTimer t;
+    t.start();
+    ChatDbFolder folder;
+    {
+        ChatDbBuilder b(dir.filePath(QStringLiteral("source")), layout);
+        const qint64 anna = b.addChat(QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
+        const qint64 ben = b.addChat(QStringLiteral("4915550002@s.whatsapp.net"), QStringLiteral("Ben"));
+        const qint64 group = b.addGroup(QStringLiteral("4915550001-1500000000@g.us"), QStringLiteral("Family"));
+        b.addMember(group, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
+        b.addMember(group, QStringLiteral("4915550003@s.whatsapp.net"), QStringLiteral("Carl"));
+        b.addBulkMessages(messages, {anna, ben, group});
+        b.commit();
+        folder = b.folder();
+    }
+    std::printf("source: %lld messages written in %.0f ms (%s layout)\n", messages, ms(t),
+                layout == ChatDbLayout::Modern ? "modern" : "local");
+
+    auto source = std::make_shared<IOSWhatsAppDb>(folder.databasePath, QString(), folder.mediaFolder,
+                                                  folder.profileFolder, layout == ChatDbLayout::Local, false);
+    auto view = std::make_shared<ChatDbView>(source);
+    source->listSessions(view->index());
+    const qint64 count = source->countMessages(nullptr);
+
+    const QString base = dir.filePath(QStringLiteral("local_databases"));
+    const LocalDatabase target = findOrCreateLocalDatabase(QStringLiteral("Bench"), base);
+    const Run first = backup(target.db, view);
+    const Run second = backup(target.db, view);
+    std::printf("first merge:  %lld messages (%lld written) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
+                "tenths: %s\n",
+                count, first.added, first.totalMs, count / (first.totalMs / 1000.0), first.peakMiB,
+                qPrintable(sampleText(first.samples)));
+    std::printf("second merge: %lld messages (%lld written) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
+                "tenths: %s\n",
+                count, second.added, second.totalMs, count / (second.totalMs / 1000.0), second.peakMiB,
+                qPrintable(sampleText(second.samples)));
+
+    // Where the time goes: the job's loop, timed piece by piece.
+    {
+        const LocalDatabase fresh = findOrCreateLocalDatabase(QStringLiteral("Timed"), base);
+        view->resetCache();
+        WAMsgsDataSource all(view, nullptr, true);
+        double readMs = 0, findMs = 0, writeMs = 0, copyMs = 0;
+        QElapsedTimer total;
+        total.start();
+        fresh.db->beginTransaction();
+        QElapsedTimer part;
+        for (qint64 i = 0; i < count; ++i) {
+            part.start();
+            const _Message m = all.at(i);
+            readMs += ms(part);
+            part.start();
+            const qint64 found = fresh.db->findMessageByStanza(m);
+            findMs += ms(part);
+            part.start();
+            if (found == 0)
+                fresh.db->mergeMessage(m, -2);
+            writeMs += ms(part);
+            part.start();
+            fresh.db->copyMessageFiles(m);
+            copyMs += ms(part);
+        }
+        part.start();
+        fresh.db->commitThrow();
+        const double commitMs = ms(part);
+        part.start();
+        fresh.db->renumberSort();
+        const double renumberMs = ms(part);
+        const double totalMs = ms(total);
+        std::printf("breakdown of a first merge (%.0f ms): reading the source %.0f ms (%.0f%%), duplicate look-up "
+                    "%.0f ms (%.0f%%), writing rows %.0f ms (%.0f%%), file copies %.0f ms (%.0f%%), commit %.0f ms, "
+                    "renumberSort %.0f ms (%.0f%%)\n",
+                    totalMs, readMs, 100 * readMs / totalMs, findMs, 100 * findMs / totalMs, writeMs,
+                    100 * writeMs / totalMs, copyMs, 100 * copyMs / totalMs, commitMs, renumberMs,
+                    100 * renumberMs / totalMs);
+    }
+
+    // Baseline: the same rows copied by the sqlite3 shell.
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty()) {
+        std::printf("baseline: the sqlite3 shell is not installed; no ratio\n");
+        return 0;
+    }
+    const LocalDatabase raw = findOrCreateLocalDatabase(QStringLiteral("Raw"), base);
+    raw.db->ensureOpen();
+    raw.db->closeDb();
+    QString quoted = folder.databasePath;
+    quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    const QString loaded = QStringLiteral("ZMESSAGETYPE in (0,1,2,3,4,5,7,8,11,15)");
+    const QString script =
+        QStringLiteral("ATTACH '%1' AS src;\nBEGIN;\n"
+                       "INSERT INTO main.ZWACHATSESSION SELECT * FROM src.ZWACHATSESSION;\n"
+                       "INSERT INTO main.ZWAGROUPINFO SELECT * FROM src.ZWAGROUPINFO;\n"
+                       "INSERT INTO main.ZWAGROUPMEMBER SELECT * FROM src.ZWAGROUPMEMBER;\n"
+                       "INSERT INTO main.ZWAMESSAGE SELECT * FROM src.ZWAMESSAGE WHERE %2;\n"
+                       "INSERT INTO main.ZWAMEDIAITEM SELECT * FROM src.ZWAMEDIAITEM WHERE ZMESSAGE IN "
+                       "(SELECT Z_PK FROM src.ZWAMESSAGE WHERE %2);\n"
+                       "INSERT INTO main.ZWAMESSAGEINFO SELECT * FROM src.ZWAMESSAGEINFO;\n"
+                       "COMMIT;\n")
+            .arg(quoted, loaded);
+    if (layout != ChatDbLayout::Local) {
+        std::printf("baseline: only for the local layout (same tables on both sides); no ratio\n");
+        return 0;
+    }
+    QProcess p;
+    p.setProgram(shell);
+    p.setArguments({QStringLiteral("-batch"), raw.db->databasePath()});
+    t.restart();
+    p.start();
+    p.waitForStarted();
+    p.write(script.toUtf8());
+    p.closeWriteChannel();
+    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+        std::fprintf(stderr, "sqlite3: %s\n", p.readAllStandardError().constData());
+        return 1;
+    }
+    const double shellMs = ms(t);
+    std::printf("baseline sqlite3 shell (ATTACH + INSERT ... SELECT of the same rows): %.0f ms = %.0f msg/s\n", shellMs,
+                count / (shellMs / 1000.0));
+    std::printf("ratio first merge / shell copy: %.1f x; second merge / shell copy: %.1f x\n",
+                first.totalMs / shellMs, second.totalMs / shellMs);
+    return 0;
+}

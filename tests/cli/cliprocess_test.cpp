@@ -1,0 +1,313 @@
+// quillometry-cli as users run it: the built executable against fixture
+// chat folders, with the data folder in a temporary XDG_DATA_HOME. Covers
+// the reading commands (chats, messages) and the local-database commands
+// (backup, localdbs, delete), their errors, confirmations and Ctrl-C.
+#include "chatstore/ioswhatsappdb.h"
+#include "chatstore/chatindex.h"
+#include "tools/fixturebuilder/chatdbbuilder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kAnna = QStringLiteral("4915550001@s.whatsapp.net");
+const QString kGroup = QStringLiteral("4915550001-1500000000@g.us");
+
+struct Result {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class CliProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("xdg")));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    }
+
+    Result run(const QStringList& args)
+    {
+        Result r;
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(Q_CLI_PATH), args);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(120000));
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    // Runs the command on a pseudo terminal and answers its question.
+    Result runOnTerminal(const QStringList& args, const QByteArray& answer)
+    {
+        Result r;
+        QList<QByteArray> argv8 = {QByteArray(Q_CLI_PATH)};
+        for (const QString& a : args)
+            argv8 << a.toUtf8();
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            setenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8().constData(), 1);
+            std::vector<char*> argv;
+            for (QByteArray& a : argv8)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        QByteArray seen;
+        bool answered = false;
+        for (int i = 0; i < 600; ++i) {
+            pollfd fd{master, POLLIN, 0};
+            if (poll(&fd, 1, 100) > 0) {
+                char buf[512];
+                const ssize_t n = read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                seen.append(buf, int(n));
+            }
+            if (!answered && seen.contains("[y/N]")) {
+                (void)!write(master, answer.constData(), size_t(answer.size()));
+                answered = true;
+            }
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(master);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = QString::fromUtf8(seen);
+        return r;
+    }
+
+    QString localDbs() const { return dir.filePath(QStringLiteral("xdg/Quillometry")); }
+
+    // A sample chat folder (device style when asked) with bulk messages.
+    SampleChatDb sample(const QString& name, qint64 bulk = 0, bool device = false)
+    {
+        return buildSampleChatDb(dir.filePath(name), ChatDbLayout::Local, bulk, device);
+    }
+
+    qint64 countOf(const ChatDbFolder& f, const QString& jid)
+    {
+        IOSWhatsAppDb db(f.databasePath, QString(), f.mediaFolder, f.profileFolder, false, false);
+        ChatIndex index;
+        db.listSessions(index);
+        return db.countMessages(jid.isEmpty() ? nullptr : index.sessionByJid(jid).get());
+    }
+
+    QTemporaryDir dir;
+    QProcessEnvironment env;
+};
+
+QStringList lines(const QString& text)
+{
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+TEST_F(CliProcess, ChatsListsEveryChatWithItsCount)
+{
+    const SampleChatDb s = sample(QStringLiteral("phone"), 0, true);
+    const Result r = run({QStringLiteral("chats"), s.folder.root});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList rows = lines(r.out);
+    ASSERT_EQ(rows.size(), s.expectedChats);
+    qint64 total = 0;
+    for (const QString& row : rows) {
+        const QStringList cols = row.split(QLatin1Char('\t'));
+        ASSERT_EQ(cols.size(), 3) << row.toStdString();
+        EXPECT_EQ(cols[2].toLongLong(), countOf(s.folder, cols[1])) << row.toStdString();
+        total += cols[2].toLongLong();
+    }
+    EXPECT_EQ(total, s.expectedCount);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\t") + kAnna + QStringLiteral("\t")));
+
+    struct Case {
+        QStringList args;
+        int code;
+    };
+    const Case errors[] = {
+        {{QStringLiteral("chats")}, 2},
+        {{QStringLiteral("chats"), QStringLiteral("a"), QStringLiteral("b")}, 2},
+        {{QStringLiteral("chats"), dir.filePath(QStringLiteral("nothing-here"))}, 1},
+        {{QStringLiteral("chats"), QStringLiteral("NoSuchLocalDb")}, 1},
+    };
+    for (const Case& c : errors) {
+        const Result e = run(c.args);
+        EXPECT_EQ(e.code, c.code) << c.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(e.err.isEmpty());
+        EXPECT_TRUE(e.out.isEmpty());
+    }
+}
+
+TEST_F(CliProcess, MessagesPrintsOneLinePerMessageInEitherOrder)
+{
+    const SampleChatDb s = sample(QStringLiteral("phone"));
+    const Result asc = run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--chat"), kAnna});
+    ASSERT_EQ(asc.code, 0) << asc.err.toStdString();
+    const QStringList up = lines(asc.out);
+    EXPECT_EQ(up.size(), countOf(s.folder, kAnna));
+    EXPECT_TRUE(up.first().contains(QStringLiteral("Hello Anna"))) << up.first().toStdString();
+    for (const QString& row : up)
+        EXPECT_EQ(row.count(QLatin1Char('\t')), 3) << row.toStdString();
+    const Result desc = run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--chat"), kAnna,
+                             QStringLiteral("--desc")});
+    ASSERT_EQ(desc.code, 0);
+    QStringList down = lines(desc.out);
+    std::reverse(down.begin(), down.end());
+    EXPECT_EQ(down, up);
+    const Result all = run({QStringLiteral("messages"), s.folder.root});
+    EXPECT_EQ(lines(all.out).size(), s.expectedCount);
+    const Result group = run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--chat"), kGroup});
+    EXPECT_TRUE(group.out.contains(QStringLiteral("Dora\tdinner at 7"))) << group.out.toStdString();
+
+    const Result unknown = run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--chat"), QStringLiteral("x@g.us")});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_TRUE(unknown.err.contains(QStringLiteral("x@g.us")));
+    EXPECT_EQ(run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--bogus")}).code, 2);
+}
+
+TEST_F(CliProcess, BackupIntoNamedLocalDatabasesAndListThem)
+{
+    const SampleChatDb s = sample(QStringLiteral("phone"), 200, true);
+    const Result first = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("Phone_Backup")});
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(QStringLiteral("Successfully backup %1 Messages.").arg(s.expectedCount)))
+        << first.err.toStdString();
+    EXPECT_TRUE(first.out.contains(QStringLiteral("%1 new").arg(s.expectedCount))) << first.out.toStdString();
+
+    // Another spelling selects the same database; nothing is added twice.
+    const Result again = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("phone_BACKUP")});
+    ASSERT_EQ(again.code, 0);
+    EXPECT_TRUE(again.out.contains(QStringLiteral("\"Phone_Backup\"")));
+    EXPECT_TRUE(again.out.contains(QStringLiteral(", 0 new")));
+
+    // One chat into a second database.
+    const Result chat = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral(" Anna only "),
+                             QStringLiteral("--chat"), kAnna});
+    ASSERT_EQ(chat.code, 0) << chat.err.toStdString();
+
+    const Result list = run({QStringLiteral("localdbs")});
+    ASSERT_EQ(list.code, 0);
+    EXPECT_EQ(lines(list.out), (QStringList{QStringLiteral(" Anna only \t%1").arg(countOf(s.folder, kAnna)),
+                                           QStringLiteral("Phone_Backup\t%1").arg(s.expectedCount)}));
+    // The backup reads like any chat database.
+    const Result read = run({QStringLiteral("messages"), QStringLiteral("Phone_Backup"), QStringLiteral("--chat"), kAnna});
+    EXPECT_EQ(lines(read.out).size(), countOf(s.folder, kAnna));
+
+    struct Case {
+        QStringList args;
+        int code;
+        QString text;
+    };
+    const Case refused[] = {
+        {{QStringLiteral("backup"), QStringLiteral("Phone_Backup"), QStringLiteral("--to"), QStringLiteral("PHONE_backup")},
+         2, QStringLiteral("itself")},
+        {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("..")},
+         2, QStringLiteral("Invalid Local Database name")},
+        {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("a/b")},
+         2, QStringLiteral("Invalid Local Database name")},
+        {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("  ")},
+         2, QStringLiteral("Select one Database or enter a new Database name")},
+        {{QStringLiteral("backup"), s.folder.root}, 2, QStringLiteral("usage")},
+        {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("New"), QStringLiteral("--chat"),
+          QStringLiteral("nobody@s.whatsapp.net")},
+         1, QStringLiteral("nobody@s.whatsapp.net")},
+        {{QStringLiteral("backup"), dir.filePath(QStringLiteral("missing")), QStringLiteral("--to"), QStringLiteral("New")},
+         1, QStringLiteral("missing")},
+    };
+    for (const Case& c : refused) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(r.err.contains(c.text)) << r.err.toStdString();
+    }
+    // None of the refused runs left a database or a folder behind.
+    EXPECT_EQ(lines(run({QStringLiteral("localdbs")}).out).size(), 2);
+    EXPECT_EQ(QDir(localDbs()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+}
+
+TEST_F(CliProcess, DeleteAsksFirstAndRemovesAChatOrTheWholeDatabase)
+{
+    const SampleChatDb s = sample(QStringLiteral("phone"));
+    ASSERT_EQ(run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("B")}).code, 0);
+    const QString folder = dir.filePath(QStringLiteral("xdg/Quillometry"));
+    QString dbFolder;
+    for (const QFileInfo& i : QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        dbFolder = i.absoluteFilePath() + QStringLiteral("/local_databases/B");
+    ASSERT_TRUE(QFileInfo(dbFolder + QStringLiteral("/Library/Media/") + kAnna).isDir());
+
+    // Without a terminal and without --yes nothing happens.
+    const Result refused = run({QStringLiteral("delete"), QStringLiteral("B"), QStringLiteral("--chat"), kAnna});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--yes")));
+    EXPECT_TRUE(run({QStringLiteral("chats"), QStringLiteral("B")}).out.contains(kAnna));
+
+    // On a terminal the answer decides.
+    const Result no = runOnTerminal({QStringLiteral("delete"), QStringLiteral("b"), QStringLiteral("--chat"), kAnna}, "n\n");
+    EXPECT_EQ(no.code, 3) << no.out.toStdString();
+    EXPECT_TRUE(no.out.contains(QStringLiteral("Confirm to delete Messages with this contact?")));
+    EXPECT_TRUE(run({QStringLiteral("chats"), QStringLiteral("B")}).out.contains(kAnna));
+    const Result yes = runOnTerminal({QStringLiteral("delete"), QStringLiteral("b"), QStringLiteral("--chat"), kAnna}, "y\n");
+    EXPECT_EQ(yes.code, 0) << yes.out.toStdString();
+    EXPECT_TRUE(yes.out.contains(QStringLiteral("Successfully deleted Messages with this contact.")));
+    const Result chats = run({QStringLiteral("chats"), QStringLiteral("B")});
+    EXPECT_FALSE(chats.out.contains(kAnna));
+    EXPECT_EQ(lines(chats.out).size(), s.expectedChats - 1);
+    EXPECT_FALSE(QFileInfo::exists(dbFolder + QStringLiteral("/Library/Media/") + kAnna));
+
+    EXPECT_EQ(run({QStringLiteral("delete"), QStringLiteral("B"), QStringLiteral("--chat"), kAnna, QStringLiteral("--yes")}).code, 1);
+    EXPECT_EQ(run({QStringLiteral("delete"), QStringLiteral("nothing"), QStringLiteral("--yes")}).code, 1);
+    EXPECT_EQ(run({QStringLiteral("delete"), QStringLiteral(".."), QStringLiteral("--yes")}).code, 2);
+    EXPECT_TRUE(QFileInfo(dbFolder).isDir());
+
+    const Result whole = run({QStringLiteral("delete"), QStringLiteral("B"), QStringLiteral("--yes")});
+    EXPECT_EQ(whole.code, 0) << whole.err.toStdString();
+    EXPECT_TRUE(whole.out.contains(QStringLiteral("Successfully deleted database.")));
+    EXPECT_FALSE(QFileInfo::exists(dbFolder));
+    EXPECT_TRUE(run({QStringLiteral("localdbs")}).out.isEmpty());
+}
+
+TEST_F(CliProcess, CtrlCDuringABackupLeavesTheTargetAsItWas)
+{
+    const SampleChatDb small = sample(QStringLiteral("small"));
+    const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 60000);
+    ASSERT_EQ(run({QStringLiteral("backup"), small.folder.root, QStringLiteral("--to"), QStringLiteral("Kept")}).code, 0);
+
+    auto interrupted = [&](const QString& name) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), big.folder.root, QStringLiteral("--to"), name});
+        QByteArray err;
+        while (!err.contains("Messages: ") && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(100);
+            err += p.readAllStandardError();
+        }
+        kill(pid_t(p.processId()), SIGINT);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        err += p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), 3) << err.constData();
+        EXPECT_TRUE(err.contains("cancelled"));
+    };
+    interrupted(QStringLiteral("Kept"));
+    interrupted(QStringLiteral("Fresh"));
+    // The existing database kept its messages only; the new one is gone.
+    EXPECT_EQ(lines(run({QStringLiteral("localdbs")}).out), QStringList{QStringLiteral("Kept\t%1").arg(small.expectedCount)});
+}
