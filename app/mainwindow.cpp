@@ -2,6 +2,7 @@
 
 #include "app/aboutusform.h"
 #include "app/itemmodelsms.h"
+#include "app/localdbselform.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
 #include "app/progressform.h"
@@ -61,12 +62,6 @@ constexpr bool kHaveImportiTunes = false;  // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
 constexpr bool kHaveUpdateCheck = false;   // online update check
-#if __has_include("app/localdbselform.h")
-#include "app/localdbselform.h"
-constexpr bool kHaveLocalDbJobs = true;    // backing up into local databases
-#else
-constexpr bool kHaveLocalDbJobs = false;
-#endif
 
 
 QString unavailableNote()
@@ -304,8 +299,7 @@ void MainWindow::buildMenus()
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
 
-    m_actBackup = makeAction("IDS_MI_BACKUP_TOOLBAR", QStringLiteral(":res/backup.png"), &MainWindow::miBackupToolbar,
-                             kHaveLocalDbJobs);
+    m_actBackup = makeAction("IDS_MI_BACKUP_TOOLBAR", QStringLiteral(":res/backup.png"), &MainWindow::miBackupToolbar);
     m_actI2i = makeAction("IDS_MI_I2I_TOOLBAR", QStringLiteral(":res/i2i.png"), &MainWindow::miI2iToolbar,
                           kHaveTransfer);
     m_actDb2i = makeAction("IDS_MI_DB2I_TOOLBAR", QStringLiteral(":res/db2i.png"), &MainWindow::miDb2iToolbar,
@@ -761,7 +755,7 @@ QMenu* MainWindow::createTreeContextMenu()
         add("IDS_MI_IMPORT_FROM_ITUNES", ":res/load_itunes.png", &MainWindow::miImportiTunes, kHaveImportiTunes);
         break;
     case kNodeIPhone: {
-        add("IDS_MI_BACKUP_ALL", ":res/backup.png", &MainWindow::miBackupAll, kHaveLocalDbJobs);
+        add("IDS_MI_BACKUP_ALL", ":res/backup.png", &MainWindow::miBackupAll);
         add("IDS_MI_I2I_ALL", ":res/i2i.png", &MainWindow::miI2iAll, kHaveTransfer, iphones > 1);
         add("IDS_MI_EXTRACT_MEDIA_All", ":res/extract_media.png", &MainWindow::miExtractMediaAll, kHaveExtract);
         add("IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
@@ -793,7 +787,7 @@ QMenu* MainWindow::createTreeContextMenu()
     case kNodeChat: {
         const _AbsDBItemNode* parent = ItemModelMain::databaseNodeOf(node);
         if (parent && parent->kind == kNodeIPhone) {
-            add("IDS_MI_BACKUP_CHAT", ":res/backup.png", &MainWindow::miBackupChat, kHaveLocalDbJobs);
+            add("IDS_MI_BACKUP_CHAT", ":res/backup.png", &MainWindow::miBackupChat);
             add("IDS_MI_I2I_CHAT", ":res/i2i.png", &MainWindow::miI2iChat, kHaveTransfer, iphones > 1);
             add("IDS_MI_EXTRACT_MEDIA_CHAT", ":res/extract_media.png", &MainWindow::miExtractMediaChat, kHaveExtract);
             add("IDS_MI_EXPORT_CHAT", ":res/export.png", &MainWindow::miExportChat, kHaveExportFile);
@@ -837,7 +831,7 @@ QMenu* MainWindow::createSMSContextMenu()
         return a;
     };
     if (n->kind == kNodeIPhone) {
-        add("IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup, kHaveLocalDbJobs);
+        add("IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup);
         add("IDS_MI_I2I_SEL", ":res/i2i.png", &MainWindow::miI2i, kHaveTransfer, iphones > 1);
         add("IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
         add("IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
@@ -1119,14 +1113,7 @@ namespace {
 // Asks for the target local database; empty when the user cancelled.
 QString chooseLocalDbName(QWidget* parent, const QStringList& names, const QString& proposed)
 {
-#if __has_include("app/localdbselform.h")
     return LocalDbSelForm::selectName(names, proposed, parent);
-#else
-    Q_UNUSED(parent);
-    Q_UNUSED(names);
-    Q_UNUSED(proposed);
-    return QString();
-#endif
 }
 
 }  // namespace
