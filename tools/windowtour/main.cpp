@@ -5,12 +5,18 @@
 //   XDG_DATA_HOME=/tmp/demo xvfb-run -s "-screen 0 1280x800x24" windowtour /tmp/shots
 #include "app/aboutusform.h"
 #include "app/itemmodelmain.h"
+#include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
 #include "app/wabubbleviewmgr.h"
 #include "base/apptranslator.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -86,6 +92,56 @@ int main(int argc, char* argv[])
             shot(QStringLiteral("tree-menu"), 800);
             menu->close();
             delete menu;
+        }
+        // The chooser a backup asks with.
+        QStringList names;
+        for (auto* db : localRoot->children)
+            names << db->text;
+        LocalDbSelForm chooser(names, phone->text + QStringLiteral("_Backup"), &w);
+        chooser.show();
+        shot(QStringLiteral("backup-chooser"), 800);
+        chooser.close();
+
+        // A whole backup of the chat into a new local database, and deleting
+        // that database again, with every box answered and photographed.
+        if (!phone->children.isEmpty()) {
+            w.selectNode(phone->children.first());
+            QTimer answerer;
+            answerer.setInterval(300);
+            QObject::connect(&answerer, &QTimer::timeout, [&] {
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    if (!top->isVisible())
+                        continue;
+                    if (top->objectName() == QLatin1String("LocalDbSelForm")) {
+                        if (auto* combo = top->findChild<QComboBox*>(QStringLiteral("cbLocalDbNames")))
+                            combo->setEditText(QStringLiteral("Anna Backup"));
+                        if (auto* ok = top->findChild<QPushButton*>(QStringLiteral("btnOK")))
+                            ok->click();
+                    } else if (auto* box = qobject_cast<QMessageBox*>(top)) {
+                        answerer.stop();
+                        shot(QStringLiteral("box"), 300);
+                        QAbstractButton* b = box->button(QMessageBox::Yes);
+                        if (!b)
+                            b = box->button(QMessageBox::Ok);
+                        if (b)
+                            b->click();
+                        answerer.start();
+                    }
+                }
+            });
+            answerer.start();
+            if (std::unique_ptr<QMenu> menu{w.createTreeContextMenu()}) {
+                if (auto* backup = menu->findChild<QAction*>(QStringLiteral("IDS_MI_BACKUP_CHAT")))
+                    backup->trigger();
+            }
+            shot(QStringLiteral("after-backup"));
+            if (w.currentNode() && w.currentNode()->kind == kNodeLocalDb
+                && w.currentNode()->text == QLatin1String("Anna Backup")) {
+                if (auto* del = w.findChild<QAction*>(QStringLiteral("IDS_MI_DELETE_TOOLBAR")))
+                    del->trigger();
+                shot(QStringLiteral("after-delete"));
+            }
+            answerer.stop();
         }
     }
     // The File menu.
