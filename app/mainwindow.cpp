@@ -16,7 +16,6 @@
 #include "base/openexternal.h"
 #include "base/productinfo.h"
 #include "chatstore/backupmessagesthread.h"
-#include "chatstore/chatmediafolder.h"
 #include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
@@ -934,7 +933,7 @@ void MainWindow::miDeleteChat()
         db->deleteChat(chat->Z_PK);
         db->endTransaction(true);
         inTransaction = false;
-        removeChatMediaFolder(db->mediaFolder(), chat->ZCONTACTJID);
+        removeChatMediaFolder(*db, chat->ZCONTACTJID);
         // The list showed the deleted chat: show its database instead.
         clearMessages();
         informationBox(tr("IDS_SUC_DEL_CHAT_MESSAGES"));
@@ -974,8 +973,6 @@ void MainWindow::miDeleteAll()
 void MainWindow::miUnmoutDevice()
 {
     AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (ItemModelMain::databaseNodeOf(node) && node->kind == kNodeChat)
-        node = node->parent;
     if (!node || node->kind != kNodeIPhone)
         return;
     auto* device = static_cast<_IOSDeviceItemNode*>(node);
