@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -159,4 +160,27 @@ TEST(AboutUsForm, ShowsProductVersionYearAndNoLinkWithoutVendorHost)
     EXPECT_EQ(about.size(), QSize(400, 194));
     EXPECT_FALSE(about.lbHomePage->isVisibleTo(&about));
     EXPECT_FALSE(about.lbHomePage->text().contains("http"));
+}
+
+TEST_F(SearchTest, TheListGrowsInBatchesAsItIsScrolledToTheEnd)
+{
+    MainWindow w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    {
+        BoxAnswerer boxes;
+        w.selectNode(w.treeModel()->localDatabasesRoot()->children.first());
+    }
+    ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() > 0; }));
+    QTest::qWait(50);
+    // Only whole batches are loaded, and not everything at once.
+    const int first = w.smsModel()->rowCount();
+    EXPECT_LT(first, 1234);
+    EXPECT_EQ(first % 500, 0);
+    for (int i = 0; i < 5 && w.smsModel()->rowCount() < 1234; ++i) {
+        w.smsView()->scrollToBottom();
+        QTest::qWait(50);
+    }
+    EXPECT_EQ(w.smsModel()->rowCount(), 1234);
+    EXPECT_EQ(w.findChild<QLabel*>("lbSMSCount")->text(), "Messages: 1234");
 }
