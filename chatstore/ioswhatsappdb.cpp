@@ -124,6 +124,7 @@ void IOSWhatsAppDb::beginTransaction()
 {
     ensureOpen();
     m_merge.reset();
+    m_pageMark.valid = false;
     m_db.beginTran();
 }
 
@@ -141,6 +142,7 @@ void IOSWhatsAppDb::endTransaction(bool commit)
     }
     // What the merge writer remembered may have been rolled back.
     m_merge.reset();
+    m_pageMark.valid = false;
 }
 
 void IOSWhatsAppDb::closeDb()
@@ -158,6 +160,7 @@ void IOSWhatsAppDb::closeDb()
     m_contactsV2.close();
     m_schema.clear();
     m_merge.reset();
+    m_pageMark.valid = false;
     m_entityIdsRead = false;
 }
 
@@ -241,21 +244,47 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     QList<_Message> messages;
     if (page < 1 || pageSize < 1)
         return messages;
+    // A page that continues the previous ascending page of the same request
+    // starts after that page's last row (found through the date index)
+    // instead of skipping all earlier rows: reading a whole database page by
+    // page stays linear. Both forms give the same rows in the same order;
+    // the row id breaks ties of date and sort value.
+    const QString scope = session ? session->ZCONTACTJID : QString();
+    const bool continues = ascending && m_pageMark.valid && m_pageMark.page + 1 == page &&
+                           m_pageMark.pageSize == pageSize && m_pageMark.scope == scope &&
+                           m_pageMark.hasSession == (session != nullptr);
     Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody());
     if (session) {
         sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
         sql.addTextParam(session->ZCONTACTJID);
     }
-    sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc")
-                            : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc"));
-    sql.appendSql(QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
+    if (continues) {
+        sql.appendSql(QStringLiteral(" and m.ZMESSAGEDATE>=? and (m.ZMESSAGEDATE>? or (m.ZMESSAGEDATE=? and "
+                                     "(m.ZSORT>? or (m.ZSORT=? and m.Z_PK>?))))"));
+        sql.addDoubleParam(m_pageMark.date).addDoubleParam(m_pageMark.date).addDoubleParam(m_pageMark.date);
+        sql.addInt64Param(m_pageMark.sort).addInt64Param(m_pageMark.sort).addInt64Param(m_pageMark.pk);
+    }
+    sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
+                            : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc"));
+    if (continues)
+        sql.appendSql(QStringLiteral(" limit %1").arg(pageSize));
+    else
+        sql.appendSql(QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
+    m_pageMark.valid = false;
+    bool lastKeyed = false;
     {
         Sqlite3Cursor c = m_db.queryThrow(sql);
         messages.reserve(pageSize);
         while (c.moveNext()) {
             QSet<qint64> chain;
             messages.append(readMessage(c, index, chain, false));
+            lastKeyed = !c.isNull(QStringLiteral("ZMESSAGEDATE")) && !c.isNull(QStringLiteral("ZSORT"));
         }
+    }
+    // A row without date or sort value cannot be continued from by key.
+    if (ascending && lastKeyed && messages.size() == pageSize) {
+        const _Message& last = messages.constLast();
+        m_pageMark = {true, session != nullptr, scope, pageSize, page, last.ZMESSAGEDATE, last.ZSORT, last.Z_PK};
     }
     addPageDetails(messages);
     return messages;
@@ -555,6 +584,7 @@ void IOSWhatsAppDb::deleteChat(qint64 chatId)
     ensureOpen();
     if (m_merge)
         m_merge->forgetChats();
+    m_pageMark.valid = false;
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };
     const QString ofChat = QStringLiteral("(select Z_PK from ZWAMESSAGE where ZCHATSESSION=%1)");

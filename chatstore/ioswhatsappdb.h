@@ -165,6 +165,19 @@ private:
     // Per-transaction state of the merge writer (chats, members, counters).
     std::unique_ptr<ChatMergeCache> m_merge;
     qint64 m_messagesWritten = 0;
+    // Where the last full ascending page ended, so that the next page of the
+    // same request continues from there (invalid after any write).
+    struct PageMark {
+        bool valid = false;
+        bool hasSession = false;
+        QString scope;
+        int pageSize = 0;
+        int page = 0;
+        double date = 0;
+        qint64 sort = 0;
+        qint64 pk = 0;
+    };
+    PageMark m_pageMark;
     ChatMergeCache& mergeCache();
     qint64 mergeMessageChain(const _Message& message, qint64 docId, QSet<const _Message*>& chain);
     void flushKeyCounters();

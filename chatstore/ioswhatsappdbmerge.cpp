@@ -177,6 +177,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
 {
     ChatMergeCache& cache = mergeCache();
     const ChatMergeCache::Columns& cols = cache.columns();
+    m_pageMark.valid = false;
     static const QString kWAMessage = QStringLiteral("WAMessage");
     const int entMessage = entityId(kWAMessage);
 
@@ -536,6 +537,7 @@ bool IOSWhatsAppDb::deleteMessage(const _Message& message)
     ensureOpen();
     if (m_merge)
         m_merge->forgetChats();
+    m_pageMark.valid = false;
     // The row's current values: earlier deletions of the same job have
     // already moved the sort values that the message was read with.
     Sqlite3Sql read("select ZCHATSESSION,ZSORT,ZMEDIAITEM,ZBROADCAST from ZWAMESSAGE where Z_PK=?");

@@ -8,31 +8,70 @@
 
 // Prepared statements are kept per connection and reused by SQL text: the
 // merge writer runs the same few statements hundreds of thousands of times.
+// The cache is bounded: texts longer than kMaxCachedSql (one-off statements
+// such as a page's "in (...)" list) are never kept, and beyond kMaxTexts
+// distinct texts the least recently used one is finalized, so that a long
+// job that builds statements with changing texts does not grow the memory.
 struct StatementCache {
+    static constexpr size_t kMaxTexts = 64;
+    static constexpr size_t kMaxCachedSql = 2048;
+    struct Entry {
+        std::vector<sqlite3_stmt*> statements;
+        quint64 lastUse = 0;
+    };
     sqlite3* db = nullptr;
-    std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle;
+    std::unordered_map<std::string, Entry> idle;
+    quint64 clock = 0;
 
     ~StatementCache() { clear(); }
     void clear()
     {
-        for (auto& [sql, list] : idle)
-            for (sqlite3_stmt* s : list)
+        for (auto& [sql, entry] : idle)
+            for (sqlite3_stmt* s : entry.statements)
                 sqlite3_finalize(s);
         idle.clear();
     }
+    sqlite3_stmt* take(const std::string& sql)
+    {
+        auto it = idle.find(sql);
+        if (it == idle.end() || it->second.statements.empty())
+            return nullptr;
+        sqlite3_stmt* stmt = it->second.statements.back();
+        it->second.statements.pop_back();
+        it->second.lastUse = ++clock;
+        return stmt;
+    }
     void release(const std::string& sql, sqlite3_stmt* stmt)
     {
-        if (!db || sqlite3_db_handle(stmt) != db) {
+        if (!db || sqlite3_db_handle(stmt) != db || sql.size() > kMaxCachedSql) {
             sqlite3_finalize(stmt);
             return;
         }
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
-        auto& list = idle[sql];
-        if (list.size() < 4)
-            list.push_back(stmt);
+        auto it = idle.find(sql);
+        if (it == idle.end()) {
+            if (idle.size() >= kMaxTexts)
+                evictOldest();
+            it = idle.emplace(sql, Entry{}).first;
+        }
+        it->second.lastUse = ++clock;
+        if (it->second.statements.size() < 4)
+            it->second.statements.push_back(stmt);
         else
             sqlite3_finalize(stmt);
+    }
+    void evictOldest()
+    {
+        auto oldest = idle.begin();
+        for (auto it = idle.begin(); it != idle.end(); ++it)
+            if (it->second.lastUse < oldest->second.lastUse)
+                oldest = it;
+        if (oldest == idle.end())
+            return;
+        for (sqlite3_stmt* s : oldest->second.statements)
+            sqlite3_finalize(s);
+        idle.erase(oldest);
     }
 };
 
@@ -188,9 +227,14 @@ struct Sqlite3Cursor::Statement {
 
 Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt))
 {
+    // Each name is kept as the result spells it and in lower case: callers
+    // mostly ask with the result's own spelling, found without converting.
     int n = sqlite3_column_count(m_stmt->stmt);
     for (int i = 0; i < n; ++i) {
-        QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i)).toLower();
+        const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
+        const QString lower = name.toLower();
+        if (!m_columns.contains(lower))
+            m_columns.insert(lower, i);
         if (!m_columns.contains(name))
             m_columns.insert(name, i);
     }
@@ -214,7 +258,9 @@ bool Sqlite3Cursor::moveNext()
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
 {
-    auto it = m_columns.constFind(column.toLower());
+    auto it = m_columns.constFind(column);
+    if (it == m_columns.constEnd())
+        it = m_columns.constFind(column.toLower());
     return it == m_columns.constEnd() ? -1 : it.value();
 }
 
@@ -345,18 +391,10 @@ void Sqlite3DB::rollbackTran()
 
 bool Sqlite3DB::inTransaction() const { return db && sqlite3_get_autocommit(db) == 0; }
 
-sqlite3_stmt* Sqlite3DB::prepareThrow(const Sqlite3Sql& sql)
+sqlite3_stmt* Sqlite3DB::prepareThrow(const std::string& text, StatementCache& cache)
 {
-    if (!db)
-        throw Sqlite3Error(QStringLiteral("database is not open"));
-    std::string text = sql.sql().toUtf8().toStdString();
-    auto cache = cacheFor(db);
-    auto it = cache->idle.find(text);
-    if (it != cache->idle.end() && !it->second.empty()) {
-        sqlite3_stmt* stmt = it->second.back();
-        it->second.pop_back();
+    if (sqlite3_stmt* stmt = cache.take(text))
         return stmt;
-    }
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(db, text.c_str(), int(text.size()), &stmt, nullptr);
     if (rc != SQLITE_OK || !stmt) {
@@ -384,11 +422,16 @@ void Sqlite3DB::executeThrow(const Sqlite3Sql& sql)
 
 Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
 {
-    sqlite3_stmt* stmt = prepareThrow(sql);
+    if (!db)
+        throw Sqlite3Error(QStringLiteral("database is not open"));
+    // The text is converted and the cache looked up once per statement run.
+    std::string text = sql.sql().toUtf8().toStdString();
+    std::shared_ptr<StatementCache> cache = cacheFor(db);
+    sqlite3_stmt* stmt = prepareThrow(text, *cache);
     auto holder = std::make_unique<Sqlite3Cursor::Statement>();
     holder->stmt = stmt;
-    holder->sql = sql.sql().toUtf8().toStdString();
-    holder->cache = cacheFor(db);
+    holder->sql = std::move(text);
+    holder->cache = std::move(cache);
     bindParams(stmt, sql);
     return Sqlite3Cursor(std::move(holder));
 }

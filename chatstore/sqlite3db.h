@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <string>
 #include <stdexcept>
 
 class Sqlite3Error : public std::runtime_error {
@@ -91,7 +92,7 @@ private:
     int columnIndex(const QString& column) const;
 
     std::unique_ptr<Statement> m_stmt;
-    QHash<QString, int> m_columns;  // lower-cased name -> index
+    QHash<QString, int> m_columns;  // name as spelled and lower-cased -> index (first column wins)
     bool m_done = false;
 };
 
@@ -126,7 +127,7 @@ public:
     sqlite3* db = nullptr;
 
 private:
-    sqlite3_stmt* prepareThrow(const Sqlite3Sql& sql);
+    sqlite3_stmt* prepareThrow(const std::string& text, struct StatementCache& cache);
     [[noreturn]] void throwLastError(const QString& context = {});
     QString m_path;
 };

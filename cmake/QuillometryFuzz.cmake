@@ -157,7 +157,14 @@ function(_q_fuzz_finalize)
   foreach(t ${targets})
     list(APPEND byproducts ${CMAKE_BINARY_DIR}/fuzz-clang/${t})
   endforeach()
+  # The sub-build compiles the protocol-buffer sources the main build
+  # generates, so they must exist before it starts.
+  set(deps "")
+  if(TARGET q_proto)
+    set(deps DEPENDS q_proto)
+  endif()
   ExternalProject_Add(q_fuzzers
+    ${deps}
     SOURCE_DIR ${_q_fuzz_root}/tests/fuzz/clang
     BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz-clang
     CMAKE_GENERATOR ${CMAKE_GENERATOR}

@@ -34,5 +34,7 @@ function(q_add_test_folder name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;ASAN_OPTIONS=detect_leaks=0")
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  # ctest takes one environment entry here; scripts/test exports the WebEngine
+  # sandbox switch and sanitizer options for every test.
 endfunction()

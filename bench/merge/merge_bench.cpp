@@ -27,6 +27,9 @@
 
 #include <cstdio>
 
+#include <malloc.h>
+#include <sqlite3.h>
+
 namespace {
 
 // Resident sizes from /proc/self/status, in MiB.
@@ -52,12 +55,16 @@ void resetPeak()
 class BenchMonitor : public JobMonitor {
 public:
     QList<double> samples;  // resident MiB at every tenth of the job
+    QList<double> heap;     // MiB of heap in use (malloc) at the same points
+    QList<double> sqlite;   // MiB SQLite holds at the same points
     int lastDecile = -1;
     void postProgress(const QString&, int value, const QString&) override
     {
         if (value >= 0 && value / 10 != lastDecile) {
             lastDecile = value / 10;
             samples << statusMiB("VmRSS:");
+            heap << double(mallinfo2().uordblks) / 1048576.0;
+            sqlite << double(sqlite3_memory_used()) / 1048576.0;
         }
     }
     void postError(const QString& message) override { std::fprintf(stderr, "error: %s\n", qPrintable(message)); }
@@ -79,6 +86,8 @@ struct Run {
     double peakMiB = 0;
     qint64 added = 0;
     QList<double> samples;
+    QList<double> heap;
+    QList<double> sqlite;
 };
 
 Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view)
@@ -95,6 +104,8 @@ Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view
     r.peakMiB = statusMiB("VmHWM:");
     r.added = job.addedCount();
     r.samples = monitor.samples;
+    r.heap = monitor.heap;
+    r.sqlite = monitor.sqlite;
     if (!job.succeeded())
         std::exit(1);
     return r;
@@ -154,6 +165,9 @@ int main(int argc, char* argv[])
                 "tenths: %s\n",
                 count, second.added, second.totalMs, count / (second.totalMs / 1000.0), second.peakMiB,
                 qPrintable(sampleText(second.samples)));
+    std::printf("heap in use by tenths (MiB): first %s; second %s\nSQLite memory by tenths (MiB): first %s; second %s\n",
+                qPrintable(sampleText(first.heap)), qPrintable(sampleText(second.heap)),
+                qPrintable(sampleText(first.sqlite)), qPrintable(sampleText(second.sqlite)));
 
     // Where the time goes: the job's loop, timed piece by piece.
     {

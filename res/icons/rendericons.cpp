@@ -55,6 +55,11 @@ const Entry kEntries[] = {
     {"contact.svg", "res/icons/png/contact.png", 64, 64, true},
     {"group.svg", "res/icons/png/group.png", 64, 64, true},
     {"broadcast.svg", "res/icons/png/broadcast.png", 64, 64, true},
+    // Pictures inside the device and transfer message boxes.
+    {"illustrations/trust_iphone.svg", "res/icons/png/trust_iphone.png", 280, 260, false},
+    {"illustrations/kill_wa.svg", "res/icons/png/kill_wa.png", 280, 260, false},
+    {"illustrations/close_icloudbk.svg", "res/icons/png/close_icloudbk.jpg", 280, 260, false},
+    {"illustrations/skip-transfer-app-data.svg", "res/icons/png/skip-transfer-app-data.jpg", 280, 260, false},
     {"bubble/voice.svg", "wabb/voice.png", 64, 64, false},
     {"bubble/contact.svg", "wabb/contact.png", 128, 128, false},
     {"bubble/empty_photo.svg", "wabb/empty_photo.jpg", 200, 150, false},
@@ -117,7 +122,7 @@ int main(int argc, char** argv)
     }
     if (argc > 2) {
         // Every image at its own size and at the sizes it is shown.
-        QImage page(900, 420, QImage::Format_RGB32);
+        QImage page(1200, 720, QImage::Format_RGB32);
         page.fill(QColor("#EFE9DF"));
         QPainter p(&page);
         int x = 10, y = 10, rowHeight = 0;

@@ -24,8 +24,15 @@ TEST(Icons, EveryNamedResourceImageLoadsAtItsSize)
         ASSERT_FALSE(image.isNull()) << c.path;
         EXPECT_EQ(image.width(), c.size) << c.path;
         EXPECT_EQ(image.height(), c.size) << c.path;
-        // Drawn, not blank: some pixels are opaque and some are not all one colour.
+        // Drawn with a transparent surround and an opaque middle.
         EXPECT_TRUE(image.hasAlphaChannel()) << c.path;
         EXPECT_GT(image.pixelColor(c.size / 2, c.size / 2).alpha(), 0) << c.path;
+    }
+    // The pictures inside the device and transfer message boxes.
+    for (const char* path : {":res/trust_iphone.png", ":res/kill_wa.png", ":res/close_icloudbk.jpg",
+                             ":res/skip-transfer-app-data.jpg"}) {
+        QImage image(QString::fromLatin1(path));
+        ASSERT_FALSE(image.isNull()) << path;
+        EXPECT_EQ(image.size(), QSize(280, 260)) << path;
     }
 }

@@ -161,3 +161,32 @@ TEST(LocalDatabases, BackupReportsProgressAndCountsEveryMessage)
     empty.run(m2);
     EXPECT_EQ(m2.successes().value(0), QStringLiteral("IDS_SUC_BACKUP_%1_MESSAGES").arg(0));
 }
+
+TEST(LocalDatabases, AChatsMediaFolderGoesOnlyWhenItsJidIsAPlainName)
+{
+    QTemporaryDir dir;
+    const LocalDatabase local = findOrCreateLocalDatabase(QStringLiteral("M"), dir.filePath(QStringLiteral("ldb")));
+    const QString media = local.db->mediaFolder();
+    QDir().mkpath(media + QStringLiteral("/Media/4915550001@s.whatsapp.net/a"));
+    QDir().mkpath(media + QStringLiteral("/Other"));
+    QDir().mkpath(dir.filePath(QStringLiteral("victim")));
+    struct Case {
+        QString jid;
+        bool removed;
+    };
+    const Case cases[] = {
+        {QStringLiteral("../Other"), false},
+        {QStringLiteral(".."), false},
+        {QStringLiteral("."), false},
+        {QStringLiteral("../../../victim"), false},
+        {QString(), false},
+        {QStringLiteral("4915550009@s.whatsapp.net"), false},
+        {QStringLiteral("4915550001@s.whatsapp.net"), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(removeChatMediaFolder(*local.db, c.jid), c.removed) << c.jid.toStdString();
+    EXPECT_TRUE(QFileInfo(media + QStringLiteral("/Other")).isDir());
+    EXPECT_TRUE(QFileInfo(media + QStringLiteral("/Media")).isDir());
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("victim"))).isDir());
+    EXPECT_FALSE(QFileInfo::exists(media + QStringLiteral("/Media/4915550001@s.whatsapp.net")));
+}
