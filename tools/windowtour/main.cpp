@@ -80,11 +80,14 @@ int main(int argc, char* argv[])
         auto* phone = devicesRoot->children.first();
         w.selectNode(phone);
         shot(QStringLiteral("device"));
+        // Every chat of the copy in turn, newest first.
+        int n = 0;
         for (auto* chat : phone->children) {
             w.selectNode(chat);
-            shot(QStringLiteral("device-chat"));
-            break;
+            shot(QStringLiteral("device-chat-%1").arg(++n));
         }
+        if (!phone->children.isEmpty())
+            w.selectNode(phone->children.first());
         // The tree's context menu of the chat.
         if (QMenu* menu = w.createTreeContextMenu()) {
             const QRect r = w.treeView()->visualRect(w.treeView()->currentIndex());
