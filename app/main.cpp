@@ -15,6 +15,8 @@
 
 int main(int argc, char* argv[])
 {
+    // The bubble view's web engine shares the window's graphics contexts.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/quillometry.png")));
     int result = 0;

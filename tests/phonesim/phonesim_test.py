@@ -192,6 +192,9 @@ def case_pairing(c):
     with open(record, "rb") as f:
         old_host = plistlib.load(f)["HostID"]
     os.remove(record)
+    # libimobiledevice seeds its host-id generator with the current second, so
+    # two pairings within one second would get the same HostID.
+    time.sleep(1.1)
     c.ctl("pending", UDID_A)
     rc, out = c.run(["idevicepair", "-u", UDID_A, "validate"])
     check(rc != 0, "validate passed without a pair record on a pending phone: %s" % out)

@@ -1,0 +1,189 @@
+#include "app/itemmodelsms.h"
+
+#include "chatstore/displayrules.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QLocale>
+#include <QPixmap>
+#include <QSize>
+
+namespace {
+
+QPixmap listIcon(const char* path)
+{
+    QPixmap pixmap(QString::fromLatin1(path));
+    return pixmap.isNull() ? pixmap : pixmap.scaledToWidth(18, Qt::SmoothTransformation);
+}
+
+}  // namespace
+
+ItemModelSms::ItemModelSms(QObject* parent) : QAbstractItemModel(parent) {}
+
+void ItemModelSms::setSource(PAbsWAMsgsSource source)
+{
+    const qint64 total = source ? source->count() : 0;
+    beginResetModel();
+    m_rows.clear();
+    m_source = std::move(source);
+    m_total = total;
+    m_failed = false;
+    endResetModel();
+}
+
+QModelIndex ItemModelSms::index(int row, int column, const QModelIndex& parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_rows.size() || column < 0 || column >= 4)
+        return QModelIndex();
+    return createIndex(row, column, quintptr(column == 0 ? row + 1 : 0));
+}
+
+QModelIndex ItemModelSms::parent(const QModelIndex&) const
+{
+    return QModelIndex();
+}
+
+int ItemModelSms::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ItemModelSms::columnCount(const QModelIndex&) const
+{
+    return 4;
+}
+
+Qt::ItemFlags ItemModelSms::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+bool ItemModelSms::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && !m_failed && m_rows.size() < m_total;
+}
+
+ItemModelSms::Row ItemModelSms::rowOf(const _Message& m)
+{
+    Row row;
+    row.date = m.ZMESSAGEDATE;
+    row.fromMe = m.ZISFROMME != 0;
+    row.type = m.ZMESSAGETYPE;
+    row.contact = m.ZMESSAGETYPE == msgtype::kGroupEvent ? QStringLiteral("<System>") : messageTitle(m);
+    row.content = messageDisplayText(m);
+    if (m.ZSTARRED != 0)
+        row.content.prepend(QChar(0x2605));
+    row.receipts = m.receipts;
+    return row;
+}
+
+void ItemModelSms::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    const qint64 n = m_rows.size();
+    const qint64 k = std::min<qint64>(kBatchSize, m_total - n);
+    // Read the whole batch before announcing it, so that a source failing in
+    // the middle leaves the model exactly as it was.
+    QList<Row> batch;
+    batch.reserve(k);
+    try {
+        for (qint64 i = n; i < n + k; ++i)
+            batch.append(rowOf(m_source->at(i)));
+    } catch (const std::exception& e) {
+        m_failed = true;
+        emit fetchFailed(QString::fromUtf8(e.what()));
+        return;
+    }
+    beginInsertRows(QModelIndex(), int(n), int(n + k - 1));
+    m_rows.append(batch);
+    endInsertRows();
+}
+
+QString ItemModelSms::dateText(double seconds)
+{
+    return QLocale::system().toString(coreDataToDateTime(seconds), QLocale::ShortFormat);
+}
+
+QString ItemModelSms::receiptsText(const QList<_Receipt>& receipts)
+{
+    QStringList read;
+    QStringList delivered;
+    const QLocale locale = QLocale::system();
+    for (const _Receipt& r : receipts) {
+        if (r.time2.isValid())
+            read << r.recipient + QStringLiteral(": ") + locale.toString(r.time2.toLocalTime(), QLocale::ShortFormat);
+        if (r.time1.isValid())
+            delivered << r.recipient + QStringLiteral(": ")
+                             + locale.toString(r.time1.toLocalTime(), QLocale::ShortFormat);
+    }
+    QString tip;
+    if (!read.isEmpty())
+        tip = QStringLiteral("Read by:\n") + read.join(QLatin1Char('\n'));
+    if (!delivered.isEmpty()) {
+        if (!tip.isEmpty())
+            tip += QLatin1Char('\n');
+        tip += QStringLiteral("Delivered to:\n") + delivered.join(QLatin1Char('\n'));
+    }
+    return tip;
+}
+
+QVariant ItemModelSms::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return QVariant();
+    const Row& row = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case 0:
+            if (role == Qt::ToolTipRole && row.fromMe) {
+                const QString tip = receiptsText(row.receipts);
+                if (!tip.isEmpty())
+                    return tip;
+            }
+            return dateText(row.date);
+        case 1:
+            if (row.type == msgtype::kGroupEvent)
+                return QString();
+            return row.fromMe ? QStringLiteral("To") : QStringLiteral("From");
+        case 2:
+            return row.contact;
+        case 3:
+            return row.content;
+        }
+        return QVariant();
+    case Qt::DecorationRole: {
+        if (index.column() != 0)
+            return QVariant();
+        static const QPixmap sent = listIcon(":/res/icon_sms-sent.png");
+        static const QPixmap received = listIcon(":/res/icon_sms-receive.png");
+        static const QPixmap broadcast = listIcon(":res/broadcast_flag.png");
+        const QPixmap& icon = row.broadcast ? broadcast : (row.fromMe ? sent : received);
+        return icon.isNull() ? QVariant() : QVariant(icon);
+    }
+    case Qt::BackgroundRole:
+        return row.fromMe ? QBrush(QColor(245, 255, 226)) : QBrush(Qt::white);
+    case Qt::SizeHintRole:
+        return QSize(-1, 23);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant ItemModelSms::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return QVariant();
+    if (role == Qt::DisplayRole) {
+        static const char* const kLabels[] = {"Date", "Flag", "Contact", "Content"};
+        if (section >= 0 && section < 4)
+            return QString::fromLatin1(kLabels[section]);
+    }
+    // The list opens oldest first, so the first click on "Date" shows the
+    // newest first.
+    if (role == Qt::InitialSortOrderRole && section == 0)
+        return int(Qt::DescendingOrder);
+    return QVariant();
+}

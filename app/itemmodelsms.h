@@ -1,0 +1,61 @@
+// The message list: one row per message of the current source (a chat, or
+// every chat of a database), loaded lazily 500 rows at a time. Each row
+// keeps only the texts the list shows. The order comes from the source; the
+// model itself never sorts.
+#pragma once
+
+#include "chatstore/abswamsgssource.h"
+
+#include <QAbstractItemModel>
+#include <QList>
+
+class ItemModelSms : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    static constexpr int kBatchSize = 500;
+
+    // A summary of one message, made when its row is loaded.
+    struct Row {
+        double date = 0;
+        bool fromMe = false;
+        int type = 0;
+        QString contact;
+        QString content;
+        bool broadcast = false;  // never set; would show the broadcast icon
+        QList<_Receipt> receipts;
+    };
+
+    explicit ItemModelSms(QObject* parent = nullptr);
+
+    // Replaces the source; the rows start again at 0. The source is counted
+    // first, so a count that throws leaves the model as it was.
+    void setSource(PAbsWAMsgsSource source);
+    const PAbsWAMsgsSource& source() const { return m_source; }
+    qint64 total() const { return m_total; }
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& index) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    // Loads the next batch. A source that fails while reading stops the
+    // loading (until the next setSource) and reports through fetchFailed.
+    void fetchMore(const QModelIndex& parent) override;
+
+    // The tool tip of a sent message's date: who read it and who got it.
+    static QString receiptsText(const QList<_Receipt>& receipts);
+    static Row rowOf(const _Message& message);
+    static QString dateText(double coreDataSeconds);
+
+signals:
+    void fetchFailed(const QString& message);
+
+private:
+    PAbsWAMsgsSource m_source;
+    qint64 m_total = 0;
+    bool m_failed = false;
+    QList<Row> m_rows;
+};

@@ -1,0 +1,15 @@
+#include "app/mytreeview.h"
+
+#include <QContextMenuEvent>
+
+void MyTreeView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    emit onSelectionChanged(selected, deselected);
+    QTreeView::selectionChanged(selected, deselected);
+}
+
+void MyTreeView::contextMenuEvent(QContextMenuEvent* event)
+{
+    emit createContextMenu();
+    QTreeView::contextMenuEvent(event);
+}

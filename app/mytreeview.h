@@ -1,0 +1,20 @@
+// The tree view used for both the device tree and the message list: it
+// tells the main window about selection changes and context-menu requests.
+#pragma once
+
+#include <QItemSelection>
+#include <QTreeView>
+
+class MyTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    using QTreeView::QTreeView;
+
+signals:
+    void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+    void createContextMenu();
+
+protected:
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};

@@ -1,0 +1,186 @@
+// The message search and the two small dialogs.
+#include "app/aboutusform.h"
+#include "app/datasourceselform.h"
+#include "app/itemmodelsms.h"
+#include "app/mainwindow.h"
+#include "app/mytreeview.h"
+#include "base/busylock.h"
+#include "windowtestsupport.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SearchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetDataFolder();
+        ChatDbBuilder b(localDbPath("Big"), ChatDbLayout::Local);
+        const qint64 chat = b.addChat("4915550001@s.whatsapp.net", "Anna");
+        for (int i = 0; i < 1234; ++i)
+            b.addMessage({.chat = chat,
+                          .text = i == 500 ? QStringLiteral("the Needle in row 500") : QStringLiteral("hay %1").arg(i),
+                          .date = 700000000.0 + i});
+        b.addChat("4915550002@s.whatsapp.net", "Empty Chat");
+        b.commit();
+    }
+};
+
+}  // namespace
+
+TEST_F(SearchTest, FindsTheRowAtABatchBoundaryAndWrapsAround)
+{
+    MainWindow w;
+    w.show();
+    AbsTreeItemModel::_ItemNode* big = w.treeModel()->localDatabasesRoot()->children.first();
+    {
+        BoxAnswerer boxes;
+        w.selectNode(big);
+    }
+    ASSERT_EQ(w.smsModel()->total(), 1234);
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText(" needle ");
+    {
+        BoxAnswerer boxes;
+        w.searchMessages();
+        EXPECT_TRUE(boxes.texts.isEmpty());
+    }
+    EXPECT_GE(w.smsModel()->rowCount(), 501);
+    EXPECT_EQ(w.smsView()->currentIndex().row(), 500);
+    EXPECT_TRUE(w.smsView()->selectionModel()->isRowSelected(500, QModelIndex()));
+    EXPECT_FALSE(BusyLock::isHeld());
+
+    // The next search starts after the match and wraps to it again.
+    w.searchMessages();
+    EXPECT_EQ(w.smsView()->currentIndex().row(), 500);
+
+    // From the last row the search starts at row 0.
+    while (w.smsModel()->canFetchMore(QModelIndex()))
+        w.smsModel()->fetchMore(QModelIndex());
+    w.smsView()->setCurrentIndex(w.smsModel()->index(1233, 0));
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText("hay 3");
+    w.searchMessages();
+    EXPECT_EQ(w.smsView()->currentIndex().row(), 3);
+
+    BoxAnswerer boxes;
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText("nothing like it");
+    w.searchMessages();
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts.first(), "Find no Message with keyword nothing like it.");
+    EXPECT_FALSE(BusyLock::isHeld());
+}
+
+TEST_F(SearchTest, EmptyListBusyLockAndEmptyKeyword)
+{
+    MainWindow w;
+    w.show();
+    AbsTreeItemModel::_ItemNode* big = w.treeModel()->localDatabasesRoot()->children.first();
+    {
+        BoxAnswerer boxes;
+        w.selectNode(big);
+        w.selectNode(big->children.last());  // the chat without messages
+    }
+    ASSERT_EQ(w.smsModel()->total(), 0);
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText("x");
+    {
+        BoxAnswerer boxes;
+        w.searchMessages();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(boxes.texts.first(), "Can't find any Message.");
+    }
+    w.selectNode(big->children.first());
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText("needle");
+    {
+        // While an export or print holds the busy lock, a search does nothing.
+        BusyLock other;
+        ASSERT_TRUE(other.owns());
+        w.searchMessages();
+        EXPECT_FALSE(w.smsView()->currentIndex().isValid());
+    }
+    {
+        BoxAnswerer boxes;
+        w.findChild<QLineEdit*>("txtSMSKeyword")->setText("   ");
+        w.searchMessages();
+        EXPECT_TRUE(boxes.texts.isEmpty());
+        EXPECT_FALSE(w.smsView()->currentIndex().isValid());
+    }
+}
+
+TEST(DataSourceSelForm, OneCandidateIsPreselectedTwoMustBeChosen)
+{
+    int first = 1;
+    int second = 2;
+    {
+        DataSourceSelForm form;
+        QTimer::singleShot(0, &form, [&] { form.btnOK->pressed(); });
+        EXPECT_EQ(form.chooseDataSource("Please select an iPhone:", {{":res/iphone.png", "Anna's iPhone", &first}}),
+                  &first);
+        EXPECT_EQ(form.lbSelDevice->text(), "Please select an iPhone:");
+        EXPECT_EQ(form.size(), QSize(421, 152));
+    }
+    {
+        DataSourceSelForm form;
+        BoxAnswerer boxes;
+        QTimer::singleShot(0, &form, [&] {
+            form.btnOK->pressed();  // nothing chosen: the warning, and the dialog stays
+            QTimer::singleShot(100, &form, [&] {
+                EXPECT_TRUE(form.isVisible());
+                form.cbDevice->setCurrentIndex(1);
+                form.btnOK->pressed();
+            });
+        });
+        void* chosen = form.chooseDataSource("Pick", {{":res/iphone.png", "A", &first}, {":res/iphone.png", "B", &second}});
+        EXPECT_EQ(chosen, &second);
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(boxes.texts.first(), "Need to select a Device to continue.");
+    }
+    {
+        DataSourceSelForm form;
+        QTimer::singleShot(0, &form, [&] { form.btnClose->pressed(); });
+        EXPECT_EQ(form.chooseDataSource("Pick", {{":res/iphone.png", "A", &first}, {":res/iphone.png", "B", &second}}),
+                  nullptr);
+    }
+}
+
+TEST(AboutUsForm, ShowsProductVersionYearAndNoLinkWithoutVendorHost)
+{
+    AboutUsForm about;
+    EXPECT_EQ(about.lbProduct->text(), "Quillometry Chat Transfer v3.2.182");
+    EXPECT_TRUE(about.lbCopyRight->text().contains(QString::number(QDate::currentDate().year())));
+    EXPECT_TRUE(about.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(about.size(), QSize(400, 194));
+    EXPECT_FALSE(about.lbHomePage->isVisibleTo(&about));
+    EXPECT_FALSE(about.lbHomePage->text().contains("http"));
+}
+
+TEST_F(SearchTest, TheListGrowsInBatchesAsItIsScrolledToTheEnd)
+{
+    MainWindow w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    {
+        BoxAnswerer boxes;
+        w.selectNode(w.treeModel()->localDatabasesRoot()->children.first());
+    }
+    ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() > 0; }));
+    QTest::qWait(50);
+    // Only whole batches are loaded, and not everything at once.
+    const int first = w.smsModel()->rowCount();
+    EXPECT_LT(first, 1234);
+    EXPECT_EQ(first % 500, 0);
+    for (int i = 0; i < 5 && w.smsModel()->rowCount() < 1234; ++i) {
+        w.smsView()->scrollToBottom();
+        QTest::qWait(50);
+    }
+    EXPECT_EQ(w.smsModel()->rowCount(), 1234);
+    EXPECT_EQ(w.findChild<QLabel*>("lbSMSCount")->text(), "Messages: 1234");
+}

@@ -1,0 +1,84 @@
+#include "windowtestsupport.h"
+
+#include "base/datafolder.h"
+#include "base/fileutil.h"
+#include "chatstore/displayrules.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+
+BoxAnswerer::BoxAnswerer(bool yes) : yes(yes)
+{
+    m_timer.setInterval(20);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible())
+                continue;
+            texts << box->text();
+            QAbstractButton* button = nullptr;
+            if (this->yes)
+                button = box->button(QMessageBox::Yes);
+            if (!button)
+                button = box->button(QMessageBox::No);
+            if (!button)
+                button = box->button(QMessageBox::Ok);
+            if (button)
+                button->click();
+            else
+                box->done(0);
+        }
+    });
+    m_timer.start();
+}
+
+BoxAnswerer::~BoxAnswerer() = default;
+
+void resetDataFolder()
+{
+    removeFolderTree(localDatabasesFolder());
+    removeFolderTree(QDir(dataFolder()).filePath(QStringLiteral("virtual_ios")));
+    QDir().mkpath(localDatabasesFolder());
+}
+
+QString localDbPath(const QString& name)
+{
+    return QDir(localDatabasesFolder()).filePath(name);
+}
+
+QString deviceCopyPath(const QString& name)
+{
+    return QDir(dataFolder()).filePath(QStringLiteral("virtual_ios/") + name);
+}
+
+void buildNamedChats(const QString& root, ChatDbLayout layout, bool deviceStyle, const QStringList& names,
+                     int messagesEach)
+{
+    ChatDbBuilder b(root, layout, deviceStyle);
+    const double base = 700000000.0;
+    for (int c = 0; c < names.size(); ++c) {
+        const qint64 chat = b.addChat(QStringLiteral("49155500%1@s.whatsapp.net").arg(10 + c), names.at(c));
+        // The first chat gets the latest messages.
+        for (int i = 0; i < messagesEach; ++i)
+            b.addMessage({.chat = chat,
+                          .text = QStringLiteral("%1 says %2").arg(names.at(c)).arg(i),
+                          .fromMe = (i % 2) == 1,
+                          .date = base - c * 100000.0 + i * 60.0});
+    }
+    b.commit();
+}
+
+bool waitFor(const std::function<bool()>& pred, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}

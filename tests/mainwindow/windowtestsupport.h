@@ -1,0 +1,40 @@
+// Helpers of the main window's tests: answering the modal boxes the window
+// opens, and laying out a data folder with local databases and saved device
+// copies.
+#pragma once
+
+#include "tools/fixturebuilder/chatdbbuilder.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// While alive, answers every message box that opens: with Yes when the box
+// offers it and `yes` is set, else No, else OK; records each box's text.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(bool yes = true);
+    ~BoxAnswerer();
+    QStringList texts;
+    bool yes;
+
+private:
+    QTimer m_timer;
+};
+
+// Empties local_databases and virtual_ios of the tests' data folder.
+void resetDataFolder();
+QString localDbPath(const QString& name);
+QString deviceCopyPath(const QString& name);
+
+// A chat database with chats named as given, the first the newest; each
+// chat gets `messagesEach` text messages "<name> says <i>".
+void buildNamedChats(const QString& root, ChatDbLayout layout, bool deviceStyle, const QStringList& names,
+                     int messagesEach);
+
+// Runs the event loop until pred is true or the time is up.
+bool waitFor(const std::function<bool()>& pred, int ms = 5000);

@@ -1,0 +1,161 @@
+// windowtour: opens the main window on the current data folder, walks
+// through its states (a local database, a chat, a device copy and one of its
+// chats, the menus, the About box) and writes a screenshot of each into a
+// folder. For looking at the window on a machine without a desktop:
+//   XDG_DATA_HOME=/tmp/demo xvfb-run -s "-screen 0 1280x800x24" windowtour /tmp/shots
+#include "app/aboutusform.h"
+#include "app/itemmodelmain.h"
+#include "app/localdbselform.h"
+#include "app/mainwindow.h"
+#include "app/mytreeview.h"
+#include "app/wabubbleviewmgr.h"
+#include "base/apptranslator.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTest>
+#include <QTextStream>
+
+namespace {
+
+QString g_out;
+int g_shot = 0;
+
+void shot(const QString& name, int waitMs = 1500)
+{
+    QTest::qWait(waitMs);
+    const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QString path = QDir(g_out).filePath(QStringLiteral("%1-%2.png").arg(++g_shot, 2, 10, QLatin1Char('0')).arg(name));
+    screen.save(path);
+    QTextStream(stdout) << path << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    if (app.arguments().size() < 2) {
+        QTextStream(stderr) << "usage: windowtour OUTPUT_FOLDER\n";
+        return 2;
+    }
+    g_out = app.arguments().at(1);
+    QDir().mkpath(g_out);
+    AppTranslator translator;
+    translator.loadEmbedded();
+    QApplication::installTranslator(&translator);
+
+    MainWindow w;
+    // The bubble style sheet and images sit beside the program in the build
+    // tree (build/app/wabb), not beside this tool.
+    const QDir here(QCoreApplication::applicationDirPath());
+    if (!here.exists(QStringLiteral("wabb")) && here.exists(QStringLiteral("../../app/wabb")))
+        w.bubbleView()->setBaseUrl(QUrl::fromLocalFile(QDir::cleanPath(here.filePath(QStringLiteral("../../app"))) + QLatin1Char('/')));
+    w.move(0, 0);
+    w.show();
+    shot(QStringLiteral("start"));
+
+    ItemModelMain* m = w.treeModel();
+    auto* localRoot = m->localDatabasesRoot();
+    auto* devicesRoot = m->devicesRoot();
+    if (!localRoot->children.isEmpty()) {
+        auto* db = localRoot->children.first();
+        w.selectNode(db);
+        shot(QStringLiteral("local-database"));
+        if (!db->children.isEmpty()) {
+            w.selectNode(db->children.first());
+            shot(QStringLiteral("local-chat"));
+        }
+    }
+    if (!devicesRoot->children.isEmpty()) {
+        auto* phone = devicesRoot->children.first();
+        w.selectNode(phone);
+        shot(QStringLiteral("device"));
+        // Every chat of the copy in turn, newest first.
+        int n = 0;
+        for (auto* chat : phone->children) {
+            w.selectNode(chat);
+            shot(QStringLiteral("device-chat-%1").arg(++n));
+        }
+        if (!phone->children.isEmpty())
+            w.selectNode(phone->children.first());
+        // The tree's context menu of the chat.
+        if (QMenu* menu = w.createTreeContextMenu()) {
+            const QRect r = w.treeView()->visualRect(w.treeView()->currentIndex());
+            menu->popup(w.treeView()->viewport()->mapToGlobal(r.center()));
+            shot(QStringLiteral("tree-menu"), 800);
+            menu->close();
+            delete menu;
+        }
+        // The chooser a backup asks with.
+        QStringList names;
+        for (auto* db : localRoot->children)
+            names << db->text;
+        LocalDbSelForm chooser(names, phone->text + QStringLiteral("_Backup"), &w);
+        chooser.show();
+        shot(QStringLiteral("backup-chooser"), 800);
+        chooser.close();
+
+        // A whole backup of the chat into a new local database, and deleting
+        // that database again, with every box answered and photographed.
+        if (!phone->children.isEmpty()) {
+            w.selectNode(phone->children.first());
+            QTimer answerer;
+            answerer.setInterval(300);
+            QObject::connect(&answerer, &QTimer::timeout, [&] {
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    if (!top->isVisible())
+                        continue;
+                    if (top->objectName() == QLatin1String("LocalDbSelForm")) {
+                        if (auto* combo = top->findChild<QComboBox*>(QStringLiteral("cbLocalDbNames")))
+                            combo->setEditText(QStringLiteral("Anna Backup"));
+                        if (auto* ok = top->findChild<QPushButton*>(QStringLiteral("btnOK")))
+                            ok->click();
+                    } else if (auto* box = qobject_cast<QMessageBox*>(top)) {
+                        answerer.stop();
+                        shot(QStringLiteral("box"), 300);
+                        QAbstractButton* b = box->button(QMessageBox::Yes);
+                        if (!b)
+                            b = box->button(QMessageBox::Ok);
+                        if (b)
+                            b->click();
+                        answerer.start();
+                    }
+                }
+            });
+            answerer.start();
+            if (std::unique_ptr<QMenu> menu{w.createTreeContextMenu()}) {
+                if (auto* backup = menu->findChild<QAction*>(QStringLiteral("IDS_MI_BACKUP_CHAT")))
+                    backup->trigger();
+            }
+            shot(QStringLiteral("after-backup"));
+            if (w.currentNode() && w.currentNode()->kind == kNodeLocalDb
+                && w.currentNode()->text == QLatin1String("Anna Backup")) {
+                if (auto* del = w.findChild<QAction*>(QStringLiteral("IDS_MI_DELETE_TOOLBAR")))
+                    del->trigger();
+                shot(QStringLiteral("after-delete"));
+            }
+            answerer.stop();
+        }
+    }
+    // The File menu.
+    if (QMenu* file = w.menuBar()->findChild<QMenu*>(QStringLiteral("menuFile"))) {
+        file->popup(w.mapToGlobal(QPoint(4, w.menuBar()->height())));
+        shot(QStringLiteral("file-menu"), 800);
+        file->close();
+    }
+    AboutUsForm about(&w);
+    about.show();
+    shot(QStringLiteral("about"), 800);
+    about.close();
+    return 0;
+}
