@@ -2,6 +2,7 @@
 
 #include "app/aboutusform.h"
 #include "app/itemmodelsms.h"
+#include "app/loadfromitunes.h"
 #include "app/localdbselform.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
@@ -57,7 +58,7 @@ constexpr bool kHaveTransfer = false;      // iPhone-to-iPhone, database-to-iPho
 constexpr bool kHaveExtract = false;       // attachment extraction
 constexpr bool kHaveExportFile = false;    // export to a file
 constexpr bool kHavePrint = false;         // printing
-constexpr bool kHaveImportiTunes = false;  // loading from an iTunes backup
+constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
 constexpr bool kHaveUpdateCheck = false;   // online update check
@@ -1054,8 +1055,6 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miImportiTunes)
-Q_UNAVAILABLE_COMMAND(miImportiTunesToLocalDb)
 Q_UNAVAILABLE_COMMAND(miExport2ITunesBKSel)
 Q_UNAVAILABLE_COMMAND(miExport2ITunesBKChat)
 Q_UNAVAILABLE_COMMAND(miExport2ITunesBKAll)
@@ -1127,6 +1126,26 @@ _LocalDbItemNode* MainWindow::localDbNode(const QString& name) const
         if (node->text == match && node->kind == kNodeLocalDb)
             return static_cast<_LocalDbItemNode*>(node);
     return nullptr;
+}
+
+void MainWindow::miImportiTunes()
+{
+    loadFromItunes(this, QString(), [this](const QString& proposedName, const PAbsWAMsgsSource& source) {
+        saveToLocalDatabase(proposedName, source);
+    });
+}
+
+void MainWindow::miImportiTunesToLocalDb()
+{
+    // Only from a local database's own entry: its folder receives the copy,
+    // its name is proposed to the save step.
+    AbsTreeItemModel::_ItemNode* node = currentNode();
+    if (!node || node->kind != kNodeLocalDb)
+        return;
+    loadFromItunes(this, QDir(localDatabasesFolder()).filePath(node->text),
+                   [this](const QString& proposedName, const PAbsWAMsgsSource& source) {
+                       saveToLocalDatabase(proposedName, source);
+                   });
 }
 
 void MainWindow::saveToLocalDatabase(const QString& proposedName, const PAbsWAMsgsSource& source)
