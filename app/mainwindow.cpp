@@ -286,6 +286,21 @@ QAction* MainWindow::makeAction(const char* key, const QString& icon, void (Main
     return action;
 }
 
+QAction* MainWindow::addMenuAction(QMenu* menu, const char* key, const char* icon, void (MainWindow::*slot)(),
+                                   bool available, bool enabled)
+{
+    QAction* a = menu->addAction(tr(key));
+    a->setObjectName(QString::fromLatin1(key));
+    if (icon)
+        a->setIcon(QIcon(QString::fromLatin1(icon)));
+    connect(a, &QAction::triggered, this, slot);
+    if (!available)
+        addUnavailableNote(a);
+    else
+        a->setEnabled(enabled);
+    return a;
+}
+
 void MainWindow::addUnavailableNote(QAction* action)
 {
     action->setEnabled(false);
@@ -736,69 +751,63 @@ QMenu* MainWindow::createTreeContextMenu()
     const int iphones = m_modelMain->countIPhones();
     auto* menu = new QMenu(this);
     menu->setToolTipsVisible(true);
-    const auto add = [&](const char* key, const char* icon, void (MainWindow::*slot)(), bool available = true,
-                         bool enabled = true) {
-        QAction* a = menu->addAction(tr(key));
-        a->setObjectName(QString::fromLatin1(key));
-        if (icon)
-            a->setIcon(QIcon(QString::fromLatin1(icon)));
-        connect(a, &QAction::triggered, this, slot);
-        if (!available)
-            addUnavailableNote(a);
-        else
-            a->setEnabled(enabled);
-        return a;
-    };
     switch (node->kind) {
     case kNodeRootLocalDb:
-        add("IDS_MI_OPEN_DB_FOLDER", ":res/open_db_folder.png", &MainWindow::miOpenDBFolder);
-        add("IDS_MI_IMPORT_FROM_ITUNES", ":res/load_itunes.png", &MainWindow::miImportiTunes, kHaveImportiTunes);
+        addMenuAction(menu, "IDS_MI_OPEN_DB_FOLDER", ":res/open_db_folder.png", &MainWindow::miOpenDBFolder);
+        addMenuAction(
+            menu, "IDS_MI_IMPORT_FROM_ITUNES", ":res/load_itunes.png", &MainWindow::miImportiTunes, kHaveImportiTunes);
         break;
     case kNodeIPhone: {
-        add("IDS_MI_BACKUP_ALL", ":res/backup.png", &MainWindow::miBackupAll);
-        add("IDS_MI_I2I_ALL", ":res/i2i.png", &MainWindow::miI2iAll, kHaveTransfer, iphones > 1);
-        add("IDS_MI_EXTRACT_MEDIA_All", ":res/extract_media.png", &MainWindow::miExtractMediaAll, kHaveExtract);
-        add("IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
-        add("IDS_MI_PRINT_ALL", ":res/print.png", &MainWindow::miPrintAll, kHavePrint);
-        add("IDS_MI_UNMOUNT_DEVICE", ":res/unmount.png", &MainWindow::miUnmoutDevice);
-        add("View Cache Files", nullptr, &MainWindow::miViewIOSCacheFiles, kHaveDeviceCache);
+        addMenuAction(menu, "IDS_MI_BACKUP_ALL", ":res/backup.png", &MainWindow::miBackupAll);
+        addMenuAction(menu, "IDS_MI_I2I_ALL", ":res/i2i.png", &MainWindow::miI2iAll, kHaveTransfer, iphones > 1);
+        addMenuAction(
+            menu, "IDS_MI_EXTRACT_MEDIA_All", ":res/extract_media.png", &MainWindow::miExtractMediaAll, kHaveExtract);
+        addMenuAction(menu, "IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
+        addMenuAction(menu, "IDS_MI_PRINT_ALL", ":res/print.png", &MainWindow::miPrintAll, kHavePrint);
+        addMenuAction(menu, "IDS_MI_UNMOUNT_DEVICE", ":res/unmount.png", &MainWindow::miUnmoutDevice);
+        addMenuAction(menu, "View Cache Files", nullptr, &MainWindow::miViewIOSCacheFiles, kHaveDeviceCache);
         menu->addSeparator();
-        add("Save Messages Cache", nullptr, &MainWindow::miSaveDeviceCache, kHaveDeviceCache);
+        addMenuAction(menu, "Save Messages Cache", nullptr, &MainWindow::miSaveDeviceCache, kHaveDeviceCache);
         // Offered only for a phone whose saved snapshot holds a chat database.
         const auto* phone = static_cast<const _IOSDeviceItemNode*>(node);
         if (phone->device && !phone->device->udid.isEmpty() && !phone->offlineCopy
             && QFileInfo(QDir(dataFolder()).filePath(QStringLiteral("ios_static_cache/") + phone->device->udid
                                                      + QStringLiteral("/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")))
                    .isFile())
-            add("Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache, kHaveDeviceCache);
+            addMenuAction(
+                menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache, kHaveDeviceCache);
         break;
     }
     case kNodeLocalDb:
-        add("IDS_MI_DB2I_ALL", ":res/db2i.png", &MainWindow::miDb2iAll, kHaveTransfer, iphones > 0);
-        add("IDS_MI_EXTRACT_MEDIA_All", ":res/extract_media.png", &MainWindow::miExtractMediaAll, kHaveExtract);
-        add("IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
-        add("IDS_MI_PRINT_ALL", ":res/print.png", &MainWindow::miPrintAll, kHavePrint);
-        add("IDS_MI_DELETE_ALL", ":res/delete.png", &MainWindow::miDeleteAll);
-        add("IDS_MI_IMPORT_FROM_ITUNES", ":res/load_itunes.png", &MainWindow::miImportiTunesToLocalDb,
+        addMenuAction(menu, "IDS_MI_DB2I_ALL", ":res/db2i.png", &MainWindow::miDb2iAll, kHaveTransfer, iphones > 0);
+        addMenuAction(
+            menu, "IDS_MI_EXTRACT_MEDIA_All", ":res/extract_media.png", &MainWindow::miExtractMediaAll, kHaveExtract);
+        addMenuAction(menu, "IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
+        addMenuAction(menu, "IDS_MI_PRINT_ALL", ":res/print.png", &MainWindow::miPrintAll, kHavePrint);
+        addMenuAction(menu, "IDS_MI_DELETE_ALL", ":res/delete.png", &MainWindow::miDeleteAll);
+        addMenuAction(menu, "IDS_MI_IMPORT_FROM_ITUNES", ":res/load_itunes.png", &MainWindow::miImportiTunesToLocalDb,
             kHaveImportiTunes);
-        add("Export Messages to iTunes Backup", ":res/to_itunes.png", &MainWindow::miExport2ITunesBKAll,
+        addMenuAction(menu, "Export Messages to iTunes Backup", ":res/to_itunes.png", &MainWindow::miExport2ITunesBKAll,
             kHaveWriteiTunes);
         break;
     case kNodeChat: {
         const _AbsDBItemNode* parent = ItemModelMain::databaseNodeOf(node);
         if (parent && parent->kind == kNodeIPhone) {
-            add("IDS_MI_BACKUP_CHAT", ":res/backup.png", &MainWindow::miBackupChat);
-            add("IDS_MI_I2I_CHAT", ":res/i2i.png", &MainWindow::miI2iChat, kHaveTransfer, iphones > 1);
-            add("IDS_MI_EXTRACT_MEDIA_CHAT", ":res/extract_media.png", &MainWindow::miExtractMediaChat, kHaveExtract);
-            add("IDS_MI_EXPORT_CHAT", ":res/export.png", &MainWindow::miExportChat, kHaveExportFile);
-            add("IDS_MI_PRINT_CHAT", ":res/print.png", &MainWindow::miPrintChat, kHavePrint);
+            addMenuAction(menu, "IDS_MI_BACKUP_CHAT", ":res/backup.png", &MainWindow::miBackupChat);
+            addMenuAction(menu, "IDS_MI_I2I_CHAT", ":res/i2i.png", &MainWindow::miI2iChat, kHaveTransfer, iphones > 1);
+            addMenuAction(menu, "IDS_MI_EXTRACT_MEDIA_CHAT", ":res/extract_media.png", &MainWindow::miExtractMediaChat,
+                kHaveExtract);
+            addMenuAction(menu, "IDS_MI_EXPORT_CHAT", ":res/export.png", &MainWindow::miExportChat, kHaveExportFile);
+            addMenuAction(menu, "IDS_MI_PRINT_CHAT", ":res/print.png", &MainWindow::miPrintChat, kHavePrint);
         } else {
-            add("IDS_MI_DB2I_CHAT", ":res/db2i.png", &MainWindow::miDb2iChat, kHaveTransfer, iphones > 0);
-            add("IDS_MI_EXTRACT_MEDIA_CHAT", ":res/extract_media.png", &MainWindow::miExtractMediaChat, kHaveExtract);
-            add("IDS_MI_EXPORT_CHAT", ":res/export.png", &MainWindow::miExportChat, kHaveExportFile);
-            add("IDS_MI_PRINT_CHAT", ":res/print.png", &MainWindow::miPrintChat, kHavePrint);
-            add("IDS_MI_DELETE_CHAT", ":res/delete.png", &MainWindow::miDeleteChat);
-            add("Export Messages with this contact to iTunes Backup", ":res/to_itunes.png",
+            addMenuAction(
+                menu, "IDS_MI_DB2I_CHAT", ":res/db2i.png", &MainWindow::miDb2iChat, kHaveTransfer, iphones > 0);
+            addMenuAction(menu, "IDS_MI_EXTRACT_MEDIA_CHAT", ":res/extract_media.png", &MainWindow::miExtractMediaChat,
+                kHaveExtract);
+            addMenuAction(menu, "IDS_MI_EXPORT_CHAT", ":res/export.png", &MainWindow::miExportChat, kHaveExportFile);
+            addMenuAction(menu, "IDS_MI_PRINT_CHAT", ":res/print.png", &MainWindow::miPrintChat, kHavePrint);
+            addMenuAction(menu, "IDS_MI_DELETE_CHAT", ":res/delete.png", &MainWindow::miDeleteChat);
+            addMenuAction(menu, "Export Messages with this contact to iTunes Backup", ":res/to_itunes.png",
                 &MainWindow::miExport2ITunesBKChat, kHaveWriteiTunes);
         }
         break;
@@ -817,33 +826,22 @@ QMenu* MainWindow::createSMSContextMenu()
     const int iphones = m_modelMain->countIPhones();
     auto* menu = new QMenu(this);
     menu->setToolTipsVisible(true);
-    const auto add = [&](const char* key, const char* icon, void (MainWindow::*slot)(), bool available = true,
-                         bool enabled = true) {
-        QAction* a = menu->addAction(tr(key));
-        a->setObjectName(QString::fromLatin1(key));
-        if (icon)
-            a->setIcon(QIcon(QString::fromLatin1(icon)));
-        connect(a, &QAction::triggered, this, slot);
-        if (!available)
-            addUnavailableNote(a);
-        else
-            a->setEnabled(enabled);
-        return a;
-    };
     if (n->kind == kNodeIPhone) {
-        add("IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup);
-        add("IDS_MI_I2I_SEL", ":res/i2i.png", &MainWindow::miI2i, kHaveTransfer, iphones > 1);
-        add("IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
-        add("IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
-        add("IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
+        addMenuAction(menu, "IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup);
+        addMenuAction(menu, "IDS_MI_I2I_SEL", ":res/i2i.png", &MainWindow::miI2i, kHaveTransfer, iphones > 1);
+        addMenuAction(
+            menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
+        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
+        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
     } else {
-        add("IDS_MI_DB2I_SEL", ":res/db2i.png", &MainWindow::miDb2i, kHaveTransfer, iphones > 0);
-        add("IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
-        add("IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
-        add("IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
-        add("IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete);
-        add("Export selected Messages to iTunes Backup", ":res/to_itunes.png", &MainWindow::miExport2ITunesBKSel,
-            kHaveWriteiTunes);
+        addMenuAction(menu, "IDS_MI_DB2I_SEL", ":res/db2i.png", &MainWindow::miDb2i, kHaveTransfer, iphones > 0);
+        addMenuAction(
+            menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
+        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
+        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
+        addMenuAction(menu, "IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete);
+        addMenuAction(menu, "Export selected Messages to iTunes Backup", ":res/to_itunes.png",
+            &MainWindow::miExport2ITunesBKSel, kHaveWriteiTunes);
     }
     return menu;
 }

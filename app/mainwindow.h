@@ -159,6 +159,9 @@ private:
     void scrollBubblesTo(int row);
     void onChatPictureClicked();
     QAction* makeAction(const char* key, const QString& icon, void (MainWindow::*slot)(), bool available = true);
+    // Adds a context-menu entry (owned by the menu) named after its text key.
+    QAction* addMenuAction(QMenu* menu, const char* key, const char* icon, void (MainWindow::*slot)(),
+                           bool available = true, bool enabled = true);
     void addUnavailableNote(QAction* action);
 
     // The form.
