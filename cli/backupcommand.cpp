@@ -41,11 +41,9 @@ int runBackup(const QStringList& args)
         err << "usage: quillometry-cli backup SOURCE --to NAME [--chat JID]\n";
         return exitcode::kUsage;
     }
-    const QString nameError = localDbNameError(name);
-    if (!nameError.isEmpty()) {
-        err << "error: " << nameError << "\n";
-        return exitcode::kUsage;
-    }
+    const int nameCode = checkLocalDbName(name);
+    if (nameCode != exitcode::kSuccess)
+        return nameCode;
     const QString base = localDatabasesFolder();
     const QString matched = matchLocalDatabaseName(name, localDatabaseNames(base));
     const QString targetFile = base + QLatin1Char('/') + (matched.isEmpty() ? name : matched) +
@@ -66,17 +64,10 @@ int runBackup(const QStringList& args)
     }
 
     int code = exitcode::kSuccess;
-    const PChatDbView view = loadChatSource(source, &code);
+    PChatSession chat;
+    const PChatDbView view = loadChatSource(source, jid, &chat, &code);
     if (!view)
         return code;
-    PChatSession chat;
-    if (!jid.isEmpty()) {
-        chat = view->index().sessionByJid(jid);
-        if (!chat) {
-            err << "error: the database has no chat " << jid << "\n";
-            return exitcode::kFailure;
-        }
-    }
 
     LocalDatabase target;
     try {

@@ -3,6 +3,7 @@
 #include "base/apperror.h"
 #include "base/datafolder.h"
 #include "chatstore/loadwhatsappdbthread.h"
+#include "chatstore/localdatabases.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
 
@@ -77,4 +78,27 @@ PChatDbView loadChatSource(const QString& source, int* exitCode)
     }
     *exitCode = exitcode::kSuccess;
     return job.takeResult(false);
+}
+
+PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode)
+{
+    PChatDbView view = loadChatSource(source, exitCode);
+    if (!view || jid.isEmpty())
+        return view;
+    *chat = view->index().sessionByJid(jid);
+    if (!*chat) {
+        QTextStream(stderr) << "error: the database has no chat " << jid << "\n";
+        *exitCode = exitcode::kFailure;
+        return nullptr;
+    }
+    return view;
+}
+
+int checkLocalDbName(const QString& name)
+{
+    const QString nameError = localDbNameError(name);
+    if (nameError.isEmpty())
+        return exitcode::kSuccess;
+    QTextStream(stderr) << "error: " << nameError << "\n";
+    return exitcode::kUsage;
 }

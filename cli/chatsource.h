@@ -17,3 +17,12 @@ std::shared_ptr<IOSWhatsAppDb> openChatSource(const QString& source);
 // monitor. On success returns the filled view; otherwise prints the error
 // and sets exitCode.
 PChatDbView loadChatSource(const QString& source, int* exitCode);
+
+// loadChatSource, then, when jid is not empty, the chat with that JID into
+// *chat. When the database has no such chat prints the error, sets exitCode
+// and returns null.
+PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode);
+
+// exitcode::kSuccess when NAME may name a local database; otherwise prints
+// why not and returns exitcode::kUsage.
+int checkLocalDbName(const QString& name);

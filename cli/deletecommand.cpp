@@ -4,6 +4,7 @@
 // a terminal it refuses to go on without --yes.
 #include "base/datafolder.h"
 #include "chatstore/localdatabases.h"
+#include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/exitcodes.h"
 
@@ -62,11 +63,9 @@ int runDelete(const QStringList& args)
         err << "usage: quillometry-cli delete NAME [--chat JID] [--yes]\n";
         return exitcode::kUsage;
     }
-    const QString nameError = localDbNameError(name);
-    if (!nameError.isEmpty()) {
-        err << "error: " << nameError << "\n";
-        return exitcode::kUsage;
-    }
+    const int nameCode = checkLocalDbName(name);
+    if (nameCode != exitcode::kSuccess)
+        return nameCode;
     const QString base = localDatabasesFolder();
     const QString matched = matchLocalDatabaseName(name, localDatabaseNames(base));
     if (matched.isEmpty()) {

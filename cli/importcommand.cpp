@@ -11,6 +11,7 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
+#include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
@@ -50,23 +51,15 @@ int run(const QStringList& args)
         return exitcode::kUsage;
     }
     if (hasTo) {
-        const QString nameError = localDbNameError(to);
-        if (!nameError.isEmpty()) {
-            cliErr(QStringLiteral("error: %1\n").arg(nameError));
-            return exitcode::kUsage;
-        }
+        const int nameCode = checkLocalDbName(to);
+        if (nameCode != exitcode::kSuccess)
+            return nameCode;
     }
 
     BackupManifest backup(options.positional.first());
-    int code = openItunesBackup(backup, options);
+    int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
-    try {
-        backup.loadThrow();
-    } catch (const std::exception& e) {
-        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
-        return exitcode::kFailure;
-    }
 
     const QString base = localDatabasesFolder();
     const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString());

@@ -135,3 +135,17 @@ int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
     }
     return exitcode::kSuccess;
 }
+
+int openAndLoadItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
+{
+    const int code = openItunesBackup(backup, options);
+    if (code != exitcode::kSuccess)
+        return code;
+    try {
+        backup.loadThrow();
+    } catch (const std::exception& e) {
+        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
+        return exitcode::kFailure;
+    }
+    return exitcode::kSuccess;
+}

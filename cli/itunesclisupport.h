@@ -28,6 +28,10 @@ bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptio
 // exitcode::kSuccess or the exit code after printing the error.
 int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options);
 
+// openItunesBackup, then reads the backup's records. Returns
+// exitcode::kSuccess or the exit code after printing the error.
+int openAndLoadItunesBackup(BackupManifest& backup, const ItunesCliOptions& options);
+
 // A job made of one function, for running library calls under the console
 // monitor's progress and Ctrl-C handling.
 class FunctionJob : public Job {

@@ -28,15 +28,9 @@ int run(const QStringList& args)
                .arg(backup.deviceName, backup.udid, backup.productType, backup.productVersion, backup.serialNumber,
                     backup.date.toString(Qt::ISODate), backup.isEncrypted ? QStringLiteral("yes") : QStringLiteral("no"),
                     backup.isDbLayout() ? QStringLiteral("Manifest.db") : QStringLiteral("Manifest.mbdb")));
-    const int code = openItunesBackup(backup, options);
+    const int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
-    try {
-        backup.loadThrow();
-    } catch (const std::exception& e) {
-        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
-        return exitcode::kFailure;
-    }
     cliOut(QStringLiteral("Records: %1\n").arg(backup.records.count()));
     return exitcode::kSuccess;
 }

@@ -30,15 +30,9 @@ int run(const QStringList& args)
         return exitcode::kUsage;
     }
     BackupManifest backup(options.positional.first());
-    int code = openItunesBackup(backup, options);
+    const int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
-    try {
-        backup.loadThrow();
-    } catch (const std::exception& e) {
-        cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
-        return exitcode::kFailure;
-    }
     QString path = options.positional.value(1);
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);

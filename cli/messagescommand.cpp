@@ -45,17 +45,10 @@ int runMessages(const QStringList& args)
         return exitcode::kUsage;
     }
     int code = exitcode::kSuccess;
-    const PChatDbView view = loadChatSource(source, &code);
+    PChatSession chat;
+    const PChatDbView view = loadChatSource(source, jid, &chat, &code);
     if (!view)
         return code;
-    PChatSession chat;
-    if (!jid.isEmpty()) {
-        chat = view->index().sessionByJid(jid);
-        if (!chat) {
-            err << "error: the database has no chat " << jid << "\n";
-            return exitcode::kFailure;
-        }
-    }
     const QLocale locale = QLocale::system();
     try {
         WAMsgsDataSource messages(view, chat, ascending);
