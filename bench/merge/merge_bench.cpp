@@ -11,17 +11,16 @@
 // (chats, groups, members, messages, media items, receipts) from the
 // source into an empty database of the same layout with ATTACH and
 // INSERT ... SELECT in one transaction.
+#include "bench/common/benchsupport.h"
 #include "chatstore/backupmessagesthread.h"
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
-#include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -71,8 +70,6 @@ public:
     void postSuccess(const QString&) override {}
 };
 
-double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
-
 QString sampleText(const QList<double>& samples)
 {
     QStringList parts;
@@ -116,36 +113,16 @@ Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    qint64 messages = 200000;
-    ChatDbLayout layout = ChatDbLayout::Local;
-    const QStringList args = app.arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--layout") && i + 1 < args.size())
-            layout = args[++i] == QLatin1String("modern") ? ChatDbLayout::Modern : ChatDbLayout::Local;
-        else
-            messages = args[i].toLongLong();
-    }
-    if (messages <= 0) {
-        std::fprintf(stderr, "usage: merge_bench [MESSAGES] [--layout local|modern]\n");
+    BenchOptions options;
+    if (!parseBenchOptions(app.arguments().mid(1), "merge_bench", &options))
         return 2;
-    }
+    const qint64 messages = options.messages;
+    const ChatDbLayout layout = options.layout;
     QTemporaryDir dir;
     QElapsedTimer t;
     t.start();
-    ChatDbFolder folder;
-    {
-        ChatDbBuilder b(dir.filePath(QStringLiteral("source")), layout);
-        const qint64 anna = b.addChat(QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
-        const qint64 ben = b.addChat(QStringLiteral("4915550002@s.whatsapp.net"), QStringLiteral("Ben"));
-        const qint64 group = b.addGroup(QStringLiteral("4915550001-1500000000@g.us"), QStringLiteral("Family"));
-        b.addMember(group, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
-        b.addMember(group, QStringLiteral("4915550003@s.whatsapp.net"), QStringLiteral("Carl"));
-        b.addBulkMessages(messages, {anna, ben, group});
-        b.commit();
-        folder = b.folder();
-    }
-    std::printf("source: %lld messages written in %.0f ms (%s layout)\n", messages, ms(t),
-                layout == ChatDbLayout::Modern ? "modern" : "local");
+    const ChatDbFolder folder = writeBenchDatabase(dir.filePath(QStringLiteral("source")), layout, messages);
+    std::printf("source: %lld messages written in %.0f ms (%s layout)\n", messages, ms(t), layoutName(layout));
 
     auto source = std::make_shared<IOSWhatsAppDb>(folder.databasePath, QString(), folder.mediaFolder,
                                                   folder.profileFolder, layout == ChatDbLayout::Local, false);
@@ -236,19 +213,9 @@ int main(int argc, char* argv[])
         std::printf("baseline: only for the local layout (same tables on both sides); no ratio\n");
         return 0;
     }
-    QProcess p;
-    p.setProgram(shell);
-    p.setArguments({QStringLiteral("-batch"), raw.db->databasePath()});
-    t.restart();
-    p.start();
-    p.waitForStarted();
-    p.write(script.toUtf8());
-    p.closeWriteChannel();
-    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
-        std::fprintf(stderr, "sqlite3: %s\n", p.readAllStandardError().constData());
+    const double shellMs = runShell(shell, raw.db->databasePath(), script);
+    if (shellMs < 0)
         return 1;
-    }
-    const double shellMs = ms(t);
     std::printf("baseline sqlite3 shell (ATTACH + INSERT ... SELECT of the same rows): %.0f ms = %.0f msg/s\n", shellMs,
                 count / (shellMs / 1000.0));
     std::printf("ratio first merge / shell copy: %.1f x; second merge / shell copy: %.1f x\n",

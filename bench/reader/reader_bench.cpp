@@ -5,15 +5,14 @@
 // sqlite3 shell selects the same rows with the same paged statements, and
 // once more joined with their media items and receipts; the ratios compare
 // the reader with that raw work.
+#include "bench/common/benchsupport.h"
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/wamsgsdatasource.h"
-#include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -26,27 +25,6 @@ const char kBody[] =
     " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
     "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us') and "
     "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,7,8,11,15)";
-
-// Runs the shell on a script; returns milliseconds, or -1 when it failed.
-double runShell(const QString& shell, const QString& database, const QString& script)
-{
-    QProcess p;
-    p.setProgram(shell);
-    p.setArguments({QStringLiteral("-batch"), database});
-    p.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer t;
-    t.start();
-    p.start();
-    if (!p.waitForStarted())
-        return -1;
-    p.write(script.toUtf8());
-    p.closeWriteChannel();
-    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
-        std::fprintf(stderr, "sqlite3: %s\n", p.readAllStandardError().constData());
-        return -1;
-    }
-    return double(t.nsecsElapsed()) / 1e6;
-}
 
 QString pagedScript(qint64 count, int pageSize, bool ascending)
 {
@@ -64,39 +42,18 @@ QString pagedScript(qint64 count, int pageSize, bool ascending)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    qint64 messages = 200000;
-    ChatDbLayout layout = ChatDbLayout::Local;
-    const QStringList args = app.arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--layout") && i + 1 < args.size())
-            layout = args[++i] == QLatin1String("modern") ? ChatDbLayout::Modern : ChatDbLayout::Local;
-        else
-            messages = args[i].toLongLong();
-    }
-    if (messages <= 0) {
-        std::fprintf(stderr, "usage: reader_bench [MESSAGES] [--layout local|modern]\n");
+    BenchOptions options;
+    if (!parseBenchOptions(app.arguments().mid(1), "reader_bench", &options))
         return 2;
-    }
+    const qint64 messages = options.messages;
+    const ChatDbLayout layout = options.layout;
     QTemporaryDir dir;
     QElapsedTimer t;
 
-    // The database: three chats (one a group with members) and the bulk mix.
     t.start();
-    ChatDbFolder folder;
-    {
-        ChatDbBuilder b(dir.path(), layout);
-        const qint64 anna = b.addChat(QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
-        const qint64 ben = b.addChat(QStringLiteral("4915550002@s.whatsapp.net"), QStringLiteral("Ben"));
-        const qint64 group = b.addGroup(QStringLiteral("4915550001-1500000000@g.us"), QStringLiteral("Family"));
-        b.addMember(group, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
-        b.addMember(group, QStringLiteral("4915550003@s.whatsapp.net"), QStringLiteral("Carl"));
-        b.addBulkMessages(messages, {anna, ben, group});
-        b.commit();
-        folder = b.folder();
-    }
-    const double buildMs = double(t.nsecsElapsed()) / 1e6;
-    std::printf("database: %lld messages written in %.0f ms (%s layout)\n", messages, buildMs,
-                layout == ChatDbLayout::Modern ? "modern" : "local");
+    const ChatDbFolder folder = writeBenchDatabase(dir.path(), layout, messages);
+    const double buildMs = ms(t);
+    std::printf("database: %lld messages written in %.0f ms (%s layout)\n", messages, buildMs, layoutName(layout));
 
     auto db = std::make_shared<IOSWhatsAppDb>(folder.databasePath, QString(), folder.mediaFolder,
                                               folder.profileFolder, true);
@@ -104,11 +61,11 @@ int main(int argc, char* argv[])
 
     t.restart();
     db->listSessions(view->index());
-    const double listMs = double(t.nsecsElapsed()) / 1e6;
+    const double listMs = ms(t);
 
     t.restart();
     const qint64 count = db->countMessages(nullptr);
-    const double countMs = double(t.nsecsElapsed()) / 1e6;
+    const double countMs = ms(t);
 
     double readMs[2] = {0, 0};
     qint64 withMedia = 0;
@@ -123,7 +80,7 @@ int main(int argc, char* argv[])
             if (m.media && ascending)
                 ++withMedia;
         }
-        readMs[pass] = double(t.nsecsElapsed()) / 1e6;
+        readMs[pass] = ms(t);
     }
 
     std::printf("listSessions: %zu chats in %.2f ms\n", view->index().sessions.size(), listMs);

@@ -1,0 +1,31 @@
+// What the chat-database benchmarks share: their command line, the database
+// they measure, timing and the sqlite3 shell as the baseline.
+#pragma once
+
+#include "tools/fixturebuilder/chatdbbuilder.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+struct BenchOptions {
+    qint64 messages = 200000;
+    ChatDbLayout layout = ChatDbLayout::Local;
+};
+
+// Reads [MESSAGES] [--layout local|modern]. False after printing the usage
+// of the program `name` when the message count is not a positive number.
+bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* options);
+
+const char* layoutName(ChatDbLayout layout);
+
+// Writes a chat database into `folder`: three chats (one a group with
+// members) and `messages` messages of the bulk mix spread over them.
+ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint64 messages);
+
+// Milliseconds since the timer started.
+double ms(const QElapsedTimer& t);
+
+// Runs the sqlite3 shell on a script against a database; returns
+// milliseconds, or -1 when it failed (the shell's error goes to stderr).
+double runShell(const QString& shell, const QString& database, const QString& script);
