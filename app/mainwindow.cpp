@@ -96,6 +96,20 @@ QWidget* searchRow(QWidget* parent, const char* editName, const char* buttonName
     return row;
 }
 
+// A pane of the splitter: a column that starts with its search row.
+QVBoxLayout* searchPane(QWidget* parent, const char* paneName, const char* editName, const char* buttonName,
+                        const char* placeholder, QLineEdit** edit, QPushButton** button)
+{
+    auto* pane = new QWidget(parent);
+    pane->setObjectName(QLatin1String(paneName));
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(searchRow(pane, editName, buttonName, edit, button));
+    (*edit)->setPlaceholderText(QCoreApplication::translate("MainWindow", placeholder));
+    return layout;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -192,14 +206,9 @@ void MainWindow::buildForm()
     centralLayout->addWidget(m_splitter);
 
     // Left: devices and local databases.
-    auto* left = new QWidget(m_splitter);
-    left->setObjectName(QStringLiteral("leftPane"));
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->setSpacing(0);
-    leftLayout->addWidget(searchRow(left, "txtHandleKeyword", "btnSearchHandle", &m_txtHandleKeyword,
-                                    &m_btnSearchHandle));
-    m_txtHandleKeyword->setPlaceholderText(QCoreApplication::translate("MainWindow", "Find a chat"));
+    QVBoxLayout* leftLayout = searchPane(m_splitter, "leftPane", "txtHandleKeyword", "btnSearchHandle",
+                                         "Find a chat", &m_txtHandleKeyword, &m_btnSearchHandle);
+    QWidget* left = leftLayout->parentWidget();
     m_treeViewDS = new MyTreeView(left);
     m_treeViewDS->setObjectName(QStringLiteral("treeViewDS"));
     m_treeViewDS->setHeaderHidden(true);
@@ -211,13 +220,9 @@ void MainWindow::buildForm()
     leftLayout->addWidget(m_treeViewDS);
 
     // Middle: the messages.
-    auto* middle = new QWidget(m_splitter);
-    middle->setObjectName(QStringLiteral("middlePane"));
-    auto* middleLayout = new QVBoxLayout(middle);
-    middleLayout->setContentsMargins(0, 0, 0, 0);
-    middleLayout->setSpacing(0);
-    middleLayout->addWidget(searchRow(middle, "txtSMSKeyword", "btnSearchSMS", &m_txtSMSKeyword, &m_btnSearchSMS));
-    m_txtSMSKeyword->setPlaceholderText(QCoreApplication::translate("MainWindow", "Find in messages"));
+    QVBoxLayout* middleLayout = searchPane(m_splitter, "middlePane", "txtSMSKeyword", "btnSearchSMS",
+                                           "Find in messages", &m_txtSMSKeyword, &m_btnSearchSMS);
+    QWidget* middle = middleLayout->parentWidget();
     m_treeViewSMS = new MyTreeView(middle);
     m_treeViewSMS->setObjectName(QStringLiteral("treeViewSMS"));
     m_treeViewSMS->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -23,29 +23,27 @@ Plist Plist::readFile(const std::string& path)
     return parse(ss.str());
 }
 
-std::string Plist::toXml() const
+namespace {
+
+// Runs one of libplist's serializers and takes over its malloc'd buffer.
+template <class Serializer>
+std::string serialized(plist_t node, Serializer serializer)
 {
-    if (!m_node)
+    if (!node)
         return {};
     char* out = nullptr;
     uint32_t len = 0;
-    plist_to_xml(m_node, &out, &len);
+    serializer(node, &out, &len);
     std::string s(out ? out : "", out ? len : 0);
     free(out);
     return s;
 }
 
-std::string Plist::toBinary() const
-{
-    if (!m_node)
-        return {};
-    char* out = nullptr;
-    uint32_t len = 0;
-    plist_to_bin(m_node, &out, &len);
-    std::string s(out ? out : "", out ? len : 0);
-    free(out);
-    return s;
-}
+}  // namespace
+
+std::string Plist::toXml() const { return serialized(m_node, plist_to_xml); }
+
+std::string Plist::toBinary() const { return serialized(m_node, plist_to_bin); }
 
 bool Plist::writeFile(const std::string& path, bool binary) const
 {
