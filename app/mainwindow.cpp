@@ -6,6 +6,7 @@
 #include "app/localdbselform.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
+#include "app/onlinecommands.h"
 #include "app/progressform.h"
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
@@ -61,7 +62,6 @@ constexpr bool kHavePrint = false;         // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
-constexpr bool kHaveUpdateCheck = false;   // online update check
 
 
 QString unavailableNote()
@@ -133,8 +133,11 @@ CommandEnabling CommandEnabling::forNode(int kind, int iphones)
 // ---------------------------------------------------------------------------
 // Construction
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), parent) {}
+
+MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow(parent)
 {
+    m_online = new OnlineCommands(vendorHost, dataFolder(), this);
     buildForm();
     setStyleSheet(styleSheetText());
 
@@ -177,15 +180,32 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     m_statusLink = new QLabel(this);
     m_statusLink->setObjectName(QStringLiteral("lbStatusLink"));
-    m_statusLink->setOpenExternalLinks(true);
-    m_statusLink->setTextFormat(Qt::RichText);
     statusBar()->addWidget(m_statusLink);
-    QFile adv(QDir(dataFolder()).filePath(QStringLiteral("last-adv")));
-    if (adv.open(QIODevice::ReadOnly))
-        m_statusLink->setText(QString::fromUtf8(adv.readAll()));
+    // The stored advert (only with a vendor host); its links open in the
+    // browser when they are http or https links.
+    m_online->attachLabel(m_statusLink);
 
     fillTreeFromDataFolder();
     updateCommandStates();
+
+    connect(m_online->services(), &OnlineServices::checkVersionReadyRead, this, &MainWindow::onCheckVersionReadyRead);
+    connect(m_online->services(), &OnlineServices::advLinkRead, this, &MainWindow::onGetAdvLinkRead);
+    m_online->start();
+}
+
+void MainWindow::onCheckVersionReadyRead(const OnlineAnswer& answer)
+{
+    m_online->takeUpdateAnswer(answer);
+}
+
+void MainWindow::onGetAdvLinkRead(const OnlineAnswer& answer)
+{
+    m_online->takeAdvertAnswer(answer);
+}
+
+void MainWindow::miCheckUpdate()
+{
+    m_online->openUpdatePage();
 }
 
 MainWindow::~MainWindow() = default;
@@ -361,7 +381,9 @@ void MainWindow::buildMenus()
     QMenu* tools = bar->addMenu(QCoreApplication::translate("MainWindow", "Tools"));
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->setToolTipsVisible(true);
-    tools->addAction(makeAction("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, kHaveUpdateCheck));
+    m_actCheckUpdate = makeAction("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate);
+    m_online->setUpCheckUpdateAction(m_actCheckUpdate);
+    tools->addAction(m_actCheckUpdate);
     tools->addAction(makeAction("IDS_CLEAR_CACHE", QString(), &MainWindow::miClearCache, kHaveDeviceCache));
 
     // The web pages need the vendor's web server; a build without one has
@@ -1077,7 +1099,6 @@ Q_UNAVAILABLE_COMMAND(miPrint)
 Q_UNAVAILABLE_COMMAND(miPrintChat)
 Q_UNAVAILABLE_COMMAND(miPrintAll)
 Q_UNAVAILABLE_COMMAND(miPrintToolbar)
-Q_UNAVAILABLE_COMMAND(miCheckUpdate)
 #undef Q_UNAVAILABLE_COMMAND
 
 // ---------------------------------------------------------------------------
