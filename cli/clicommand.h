@@ -3,14 +3,20 @@
 // Adding a command
 // ----------------
 // Put it in a file of its own (cli/<name>command.cpp) and register it there
-// with one declaration; nothing else needs to change:
+// with one declaration; nothing else needs to change (cli/CMakeLists.txt
+// picks up every file of the folder):
 //
 //     int run(const CliArgs& args)
 //     {
-//         QString error;
-//         const ChatSource source = openChatSourceOrReport(args.arg(0), &error);  // see chatsource.h
-//         ...
-//         return exitcode::kSuccess;                                            // see exitcodes.h
+//         int code = exitcode::kSuccess;                     // exitcodes.h
+//         PChatSession chat;
+//         const PChatDbView view =                           // chatsource.h: SOURCE in its one grammar
+//             loadChatSource(args.arg(0), args.value(QStringLiteral("chat")), &chat, &code);
+//         if (!view)
+//             return code;                                   // the error is printed already
+//         if (args.json()) { cliOutJson(...); return code; } // clioutput.h
+//         cliOut(...);
+//         return code;
 //     }
 //
 //     const CliRegistrar reg({
@@ -31,7 +37,11 @@
 // lines on standard error) to every command and `--json` where `json` is set.
 // A SOURCE argument takes the one grammar of chatsource.h; a command that
 // reads chats declares it with chatSourceArgument() so that its help lists
-// the forms.
+// the forms (a new form such as device:UDID is one ChatSourceKindRegistrar).
+// Errors go to standard error through cliError() in the user's words;
+// results go to standard output through cliOut() / cliOutJson(); progress
+// of a job comes from ConsoleMonitor::runJob (consolemonitor.h). The README's
+// command-line section gets a line for the command.
 #pragma once
 
 #include <QList>
