@@ -3,64 +3,59 @@
 // server to take it. --dry-run prints the exact body and sends nothing. The
 // command line never reports its own errors; only this command sends one.
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 #include "cli/onlineclisupport.h"
 #include "online/onlineservices.h"
 
 #include <QEventLoop>
-#include <QTextStream>
 
 namespace {
 
-int runErrorReport(const QStringList& args)
+int run(const CliArgs& args)
 {
-    const OnlineCliSpec spec{
-        QStringLiteral("error-report TEXT [--host HOST[:PORT]] [--dry-run]"),
-        QStringLiteral("Sends TEXT to the vendor's server as the window's error box reports an error: the product\n"
-                       "name, the version and the text (line-break tags as line ends, the home folder written \"~\"),\n"
-                       "each Base64-encoded. Exit 0 once the server took it, 1 when it could not be delivered.\n"
-                       "--dry-run prints the body that would be sent and sends nothing.\n"
-                       "\n"
-                       "Example:\n"
-                       "  quillometry-cli error-report \"Cannot open the backup.<br/>Disk full\" --dry-run\n"),
-        false, true, true};
-    OnlineCliArgs a;
-    if (const int code = parseOnlineCliArgs(args, spec, a); code >= 0)
-        return code;
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (a.dryRun) {
-        out << OnlineServices::errorReportBody(a.text) << "\n";
+    const QString text = args.arg(0);
+    if (args.isSet(QStringLiteral("dry-run"))) {
+        cliOut(QString::fromUtf8(OnlineServices::errorReportBody(text)) + QLatin1Char('\n'));
         return exitcode::kSuccess;
     }
-    if (a.host.isEmpty()) {
-        err << noVendorServerText() << "\n";
-        return exitcode::kFailure;
-    }
+    int code = exitcode::kSuccess;
+    const std::optional<QString> host = vendorHostFor(args, &code);
+    if (!host)
+        return code;
+    if (host->isEmpty())
+        return noVendorServer();
 
-    OnlineServices services(a.host, QString());
+    OnlineServices services(*host, QString());
     QEventLoop loop;
     OnlineAnswer answer;
     QObject::connect(&services, &OnlineServices::errorReportFinished, [&](const OnlineAnswer& result) {
         answer = result;
         loop.quit();
     });
-    if (!services.sendErrorReport(a.text)) {
-        err << noVendorServerText() << "\n";
-        return exitcode::kFailure;
-    }
+    if (!services.sendErrorReport(text))
+        return noVendorServer();
     loop.exec();
     if (answer.failure.isEmpty() && answer.status >= 200 && answer.status < 300) {
-        out << "report delivered to " << a.host << "\n";
+        cliOut(QStringLiteral("report delivered to %1\n").arg(*host));
         return exitcode::kSuccess;
     }
-    err << "could not deliver the report to " << a.host << " (" << answer.reason() << ")\n";
+    cliError(QStringLiteral("could not deliver the report to %1 (%2).").arg(*host, answer.reason()));
     return exitcode::kFailure;
 }
 
-const CliRegistrar reg({QStringLiteral("error-report"),
-                        QStringLiteral("error-report TEXT [--host HOST[:PORT]] [--dry-run]"),
-                        QStringLiteral("send one error report to the vendor's server, as the error box does"),
-                        runErrorReport});
+const CliRegistrar reg({
+    .name = QStringLiteral("error-report"),
+    .summary = QStringLiteral("send TEXT to the vendor's server as the window's error box reports an error "
+                              "(exit 0 once the server took it)"),
+    .arguments = {{QStringLiteral("TEXT"),
+                   QStringLiteral("the error text; line-break tags become line ends, the home folder \"~\"")}},
+    .options = {vendorHostOption(),
+                {QStringLiteral("dry-run"), QString(), QStringLiteral("print the body that would be sent; send nothing")}},
+    .examples = {QStringLiteral("error-report \"Cannot open the backup.<br/>Disk full\" --dry-run"),
+                 QStringLiteral("error-report \"Cannot open the backup.\" --host updates.example.com")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -1,31 +1,22 @@
 // What the three online commands (update-check, update-page, error-report)
-// share: reading their arguments, the host they talk to and the text for a
-// build without one. --host is the only way a build without a configured
-// vendor server ever sends anything; nothing here sends on its own.
+// share: the --host option, the host they talk to and the text for a build
+// without one. --host is the only way a build without a configured vendor
+// server ever sends anything; nothing here sends on its own.
 #pragma once
 
+#include "cli/clicommand.h"
+
 #include <QString>
-#include <QStringList>
 
-struct OnlineCliArgs {
-    QString host;      // --host, else the build's setting; may be empty
-    bool force = false;
-    bool dryRun = false;
-    QString text;      // error-report's TEXT
-    bool help = false;
-};
+// --host HOST[:PORT]
+CliOption vendorHostOption();
 
-struct OnlineCliSpec {
-    QString usage;     // "update-check [--host HOST[:PORT]] [--force]"
-    QString help;      // what the command does, with an example
-    bool force = false;
-    bool dryRun = false;
-    bool text = false; // takes one TEXT argument
-};
+// The host of --host, else the build's setting (empty when there is none).
+// A --host that names no plain host sets *code to the usage exit code and
+// returns nullopt after printing why.
+std::optional<QString> vendorHostFor(const CliArgs& args, int* code);
 
-// Reads `args` by `spec`. Returns -1 when the command should go on, else the
-// exit code to end with (after printing help or the usage error).
-int parseOnlineCliArgs(const QStringList& args, const OnlineCliSpec& spec, OnlineCliArgs& out);
-
-// "no vendor server is configured; nothing was sent"
-QString noVendorServerText();
+// Prints "no vendor server is configured; nothing was sent" on standard
+// error and returns the failure exit code: a command that sent nothing never
+// exits 0.
+int noVendorServer();

@@ -4,88 +4,82 @@
 // writes the same files the window writes; prints one line.
 #include "base/datafolder.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 #include "cli/onlineclisupport.h"
 #include "online/onlineservices.h"
 
 #include <QDateTime>
 #include <QEventLoop>
-#include <QTextStream>
 
 namespace {
 
-int runUpdateCheck(const QStringList& args)
+int run(const CliArgs& args)
 {
-    const OnlineCliSpec spec{
-        QStringLiteral("update-check [--host HOST[:PORT]] [--force]"),
-        QStringLiteral(
-            "Runs the daily update check of the window's start-up: when the last check is more than a day old\n"
-            "(or with --force) asks the vendor's server whether this version is current and fetches the status-bar\n"
-            "advert, and records both in the data folder as the window does. Prints \"up to date\", \"not due (...)\",\n"
-            "the download link of a newer version (exit 5) or \"no answer from ...\" (exit 1, nothing written).\n"
-            "Without --host the build's vendor server is used; a build without one sends nothing (exit 1).\n"
-            "\n"
-            "Example:\n"
-            "  quillometry-cli update-check --host updates.example.com --force\n"),
-        true, false, false};
-    OnlineCliArgs a;
-    if (const int code = parseOnlineCliArgs(args, spec, a); code >= 0)
+    int code = exitcode::kSuccess;
+    const std::optional<QString> host = vendorHostFor(args, &code);
+    if (!host)
         return code;
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (a.host.isEmpty()) {
-        err << noVendorServerText() << "\n";
-        return exitcode::kFailure;
-    }
+    if (host->isEmpty())
+        return noVendorServer();
 
-    OnlineServices services(a.host, dataFolder());
-    if (!a.force && !services.isCheckDue(QDateTime::currentSecsSinceEpoch())) {
+    OnlineServices services(*host, dataFolder());
+    if (!args.isSet(QStringLiteral("force")) && !services.isCheckDue(QDateTime::currentSecsSinceEpoch())) {
         const QDateTime last = QDateTime::fromSecsSinceEpoch(services.lastCheckTime().value_or(0), Qt::UTC);
-        out << "not due (last check " << last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << " UTC)\n";
+        cliOut(QStringLiteral("not due (last check %1 UTC)\n").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
         return exitcode::kSuccess;
     }
 
     QEventLoop loop;
     int pending = 2;
     OnlineAnswer update;
-    UpdateVerdict verdict;
+    OnlineAnswer advert;
     QObject::connect(&services, &OnlineServices::checkVersionReadyRead, [&](const OnlineAnswer& answer) {
         update = answer;
-        verdict = services.takeUpdateAnswer(answer);
         if (--pending == 0)
             loop.quit();
     });
     QObject::connect(&services, &OnlineServices::advLinkRead, [&](const OnlineAnswer& answer) {
-        services.takeAdvertAnswer(answer);
+        advert = answer;
         if (--pending == 0)
             loop.quit();
     });
-    if (!services.startOnlineChecks(true)) {
-        err << noVendorServerText() << "\n";
-        return exitcode::kFailure;
-    }
+    if (!services.startOnlineChecks(true))
+        return noVendorServer();
     loop.exec();
 
     if (!update.isOk()) {
-        err << "no answer from " << a.host << " (" << update.reason() << ")\n";
+        // A check the server did not answer leaves both files as they were.
+        cliErr(QStringLiteral("no answer from %1 (%2)\n").arg(*host, update.reason()));
         return exitcode::kFailure;
     }
+    const UpdateVerdict verdict = services.takeUpdateAnswer(update);
+    services.takeAdvertAnswer(advert);
     switch (verdict.kind) {
     case UpdateVerdict::UpToDate:
-        out << "up to date\n";
+        cliOut(QStringLiteral("up to date\n"));
         return exitcode::kSuccess;
     case UpdateVerdict::Obsolete:
-        out << verdict.link.toString(QUrl::FullyEncoded) << "\n";
+        cliOut(verdict.link.toString(QUrl::FullyEncoded) + QLatin1Char('\n'));
         return exitcode::kObsolete;
     case UpdateVerdict::Unreadable:
         break;
     }
-    err << "no answer from " << a.host << " (the answer could not be read)\n";
+    cliErr(QStringLiteral("no answer from %1 (the answer could not be read)\n").arg(*host));
     return exitcode::kFailure;
 }
 
-const CliRegistrar reg({QStringLiteral("update-check"), QStringLiteral("update-check [--host HOST[:PORT]] [--force]"),
-                        QStringLiteral("ask the vendor's server whether this version is current (daily, like the window)"),
-                        runUpdateCheck});
+const CliRegistrar reg({
+    .name = QStringLiteral("update-check"),
+    .summary = QStringLiteral("ask the vendor's server whether this version is current, as the window does once a "
+                              "day; exit 5 when it is obsolete"),
+    .arguments = {},
+    .options = {vendorHostOption(),
+                {QStringLiteral("force"), QString(), QStringLiteral("check even when the last check is recent")}},
+    .examples = {QStringLiteral("update-check --host updates.example.com"),
+                 QStringLiteral("update-check --host 127.0.0.1:8080 --force")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -3,40 +3,37 @@
 // nothing.
 #include "base/productinfo.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 #include "cli/onlineclisupport.h"
 #include "online/onlineservices.h"
 #include "platform/osservices.h"
 
-#include <QTextStream>
-
 namespace {
 
-int runUpdatePage(const QStringList& args)
+int run(const CliArgs& args)
 {
-    const OnlineCliSpec spec{
-        QStringLiteral("update-page [--host HOST[:PORT]]"),
-        QStringLiteral("Prints the vendor's update page for this version and computer, the page the window's\n"
-                       "\"Check for Update\" opens. Nothing is sent; open the address yourself.\n"
-                       "\n"
-                       "Example:\n"
-                       "  quillometry-cli update-page --host updates.example.com\n"),
-        false, false, false};
-    OnlineCliArgs a;
-    if (const int code = parseOnlineCliArgs(args, spec, a); code >= 0)
+    int code = exitcode::kSuccess;
+    const std::optional<QString> host = vendorHostFor(args, &code);
+    if (!host)
         return code;
-    if (a.host.isEmpty()) {
-        QTextStream(stderr) << noVendorServerText() << "\n";
-        return exitcode::kFailure;
-    }
-    const OnlineServices services(a.host, QString());
+    if (host->isEmpty())
+        return noVendorServer();
+    const OnlineServices services(*host, QString());
     const QUrl page = services.updatePageUrl(platform::volumeSerialNumber(QByteArray(product::kIdentifier)));
-    QTextStream(stdout) << page.toString(QUrl::FullyEncoded) << "\n";
+    cliOut(page.toString(QUrl::FullyEncoded) + QLatin1Char('\n'));
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("update-page"), QStringLiteral("update-page [--host HOST[:PORT]]"),
-                        QStringLiteral("print the vendor's update page address (\"Check for Update\")"),
-                        runUpdatePage});
+const CliRegistrar reg({
+    .name = QStringLiteral("update-page"),
+    .summary = QStringLiteral("print the vendor's update page for this version and computer (the window's "
+                              "\"Check for Update\"); nothing is sent"),
+    .arguments = {},
+    .options = {vendorHostOption()},
+    .examples = {QStringLiteral("update-page --host updates.example.com")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace
