@@ -19,14 +19,12 @@ int run(const CliArgs& args)
         cliOut(QString::fromUtf8(OnlineServices::errorReportBody(text)) + QLatin1Char('\n'));
         return exitcode::kSuccess;
     }
+    QString host;
     int code = exitcode::kSuccess;
-    const std::optional<QString> host = vendorHostFor(args, &code);
-    if (!host)
+    if (!vendorHostFor(args, &host, &code))
         return code;
-    if (host->isEmpty())
-        return noVendorServer();
 
-    OnlineServices services(*host, QString());
+    OnlineServices services(host, QString());
     QEventLoop loop;
     OnlineAnswer answer;
     QObject::connect(&services, &OnlineServices::errorReportFinished, [&](const OnlineAnswer& result) {
@@ -37,10 +35,10 @@ int run(const CliArgs& args)
         return noVendorServer();
     loop.exec();
     if (answer.failure.isEmpty() && answer.status >= 200 && answer.status < 300) {
-        cliOut(QStringLiteral("report delivered to %1\n").arg(*host));
+        cliOut(QStringLiteral("report delivered to %1\n").arg(host));
         return exitcode::kSuccess;
     }
-    cliError(QStringLiteral("could not deliver the report to %1 (%2).").arg(*host, answer.reason()));
+    cliError(QStringLiteral("could not deliver the report to %1 (%2).").arg(host, answer.reason()));
     return exitcode::kFailure;
 }
 

@@ -10,17 +10,23 @@ CliOption vendorHostOption()
             QStringLiteral("the vendor's web server to use instead of the build's")};
 }
 
-std::optional<QString> vendorHostFor(const CliArgs& args, int* code)
+bool vendorHostFor(const CliArgs& args, QString* host, int* code)
 {
-    if (!args.isSet(QStringLiteral("host")))
-        return product::vendorHost();
-    const QString host = args.value(QStringLiteral("host"));
-    if (product::vendorBaseUrl(host).isEmpty()) {
-        cliError(QStringLiteral("--host takes HOST or HOST:PORT (a port from 1 to 65535), not \"%1\".").arg(host));
-        *code = exitcode::kUsage;
-        return std::nullopt;
+    if (args.isSet(QStringLiteral("host"))) {
+        *host = args.value(QStringLiteral("host"));
+        if (product::vendorBaseUrl(*host).isEmpty()) {
+            cliError(QStringLiteral("--host takes HOST or HOST:PORT (a port from 1 to 65535), not \"%1\".").arg(*host));
+            *code = exitcode::kUsage;
+            return false;
+        }
+        return true;
     }
-    return host;
+    *host = product::vendorHost();
+    if (host->isEmpty()) {
+        *code = noVendorServer();
+        return false;
+    }
+    return true;
 }
 
 int noVendorServer()

@@ -11,12 +11,12 @@
 // --host HOST[:PORT]
 CliOption vendorHostOption();
 
-// The host of --host, else the build's setting (empty when there is none).
-// A --host that names no plain host sets *code to the usage exit code and
-// returns nullopt after printing why.
-std::optional<QString> vendorHostFor(const CliArgs& args, int* code);
+// The host to talk to: --host, else the build's setting. False, with *code
+// set and the reason printed, when --host names no plain host (usage) or
+// there is no host at all ("no vendor server is configured; nothing was
+// sent", failure: a command that sent nothing never exits 0).
+bool vendorHostFor(const CliArgs& args, QString* host, int* code);
 
 // Prints "no vendor server is configured; nothing was sent" on standard
-// error and returns the failure exit code: a command that sent nothing never
-// exits 0.
+// error and returns the failure exit code.
 int noVendorServer();

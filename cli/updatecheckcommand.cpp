@@ -16,14 +16,12 @@ namespace {
 
 int run(const CliArgs& args)
 {
+    QString host;
     int code = exitcode::kSuccess;
-    const std::optional<QString> host = vendorHostFor(args, &code);
-    if (!host)
+    if (!vendorHostFor(args, &host, &code))
         return code;
-    if (host->isEmpty())
-        return noVendorServer();
 
-    OnlineServices services(*host, dataFolder());
+    OnlineServices services(host, dataFolder());
     if (!args.isSet(QStringLiteral("force")) && !services.isCheckDue(QDateTime::currentSecsSinceEpoch())) {
         const QDateTime last = QDateTime::fromSecsSinceEpoch(services.lastCheckTime().value_or(0), Qt::UTC);
         cliOut(QStringLiteral("not due (last check %1 UTC)\n").arg(last.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
@@ -50,7 +48,7 @@ int run(const CliArgs& args)
 
     if (!update.isOk()) {
         // A check the server did not answer leaves both files as they were.
-        cliErr(QStringLiteral("no answer from %1 (%2)\n").arg(*host, update.reason()));
+        cliErr(QStringLiteral("no answer from %1 (%2)\n").arg(host, update.reason()));
         return exitcode::kFailure;
     }
     const UpdateVerdict verdict = services.takeUpdateAnswer(update);
@@ -65,7 +63,7 @@ int run(const CliArgs& args)
     case UpdateVerdict::Unreadable:
         break;
     }
-    cliErr(QStringLiteral("no answer from %1 (the answer could not be read)\n").arg(*host));
+    cliErr(QStringLiteral("no answer from %1 (the answer could not be read)\n").arg(host));
     return exitcode::kFailure;
 }
 

@@ -13,13 +13,11 @@ namespace {
 
 int run(const CliArgs& args)
 {
+    QString host;
     int code = exitcode::kSuccess;
-    const std::optional<QString> host = vendorHostFor(args, &code);
-    if (!host)
+    if (!vendorHostFor(args, &host, &code))
         return code;
-    if (host->isEmpty())
-        return noVendorServer();
-    const OnlineServices services(*host, QString());
+    const OnlineServices services(host, QString());
     const QUrl page = services.updatePageUrl(platform::volumeSerialNumber(QByteArray(product::kIdentifier)));
     cliOut(page.toString(QUrl::FullyEncoded) + QLatin1Char('\n'));
     return exitcode::kSuccess;

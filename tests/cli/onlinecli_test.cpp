@@ -2,6 +2,7 @@
 // quillometry-cli against the test server on 127.0.0.1, with a data folder of
 // its own. The default build has no vendor host, so only --host sends.
 #include "base/productinfo.h"
+#include "clirun.h"
 #include "online/onlineservices.h"
 #include "online/testhttpserver.h"
 #include "platform/osservices.h"
@@ -17,11 +18,7 @@
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using CliRun = CliResult;
 
 class OnlineCli : public ::testing::Test {
 protected:
@@ -39,19 +36,7 @@ protected:
     }
 
     // Runs the command while the server (in its own thread) answers.
-    CliRun run(const QStringList& args)
-    {
-        CliRun r;
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(Q_CLI_PATH), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    CliRun run(const QStringList& args) { return runCli(env, args); }
 
     QString dataFile(const char* name) const
     {
