@@ -61,10 +61,7 @@ int run(const CliArgs& args)
     if (code != exitcode::kSuccess) {
         // A database this command created goes again; an existing one keeps
         // everything it had (the job rolled its transaction back).
-        if (local.created) {
-            local.db->closeDb();
-            removeLocalDatabase(local.name, base);
-        }
+        discardCreatedLocalDatabase(local, base);
         return code;
     }
     cliOut(QStringLiteral("local database \"%1\": %2 messages backed up, %3 new\n")
