@@ -28,12 +28,8 @@ int run(const CliArgs& args)
                                QStringLiteral("/ChatStorage.sqlite");
 
     ChatSource source;
-    try {
-        source = openChatSource(args.arg(0));
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;
-    }
     // The target must not be the source itself.
     const QFileInfo sourceFile(source.db->databasePath());
     const QFileInfo target(targetFile);

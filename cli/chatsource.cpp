@@ -155,6 +155,17 @@ ChatSource openChatSource(const QString& source)
                        .arg(source, native(QFileInfo(source).absoluteFilePath())));
 }
 
+bool openChatSource(const QString& text, ChatSource* source)
+{
+    try {
+        *source = openChatSource(text);
+        return true;
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        return false;
+    }
+}
+
 CliArgument chatSourceArgument(const QString& description)
 {
     return {QStringLiteral("SOURCE"), description};
@@ -215,13 +226,12 @@ PChatDbView loadChatSource(const ChatSource& source, int* exitCode)
 
 PChatDbView loadChatSource(const QString& source, int* exitCode)
 {
-    try {
-        return loadChatSource(openChatSource(source), exitCode);
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    ChatSource opened;
+    if (!openChatSource(source, &opened)) {
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
+    return loadChatSource(opened, exitCode);
 }
 
 PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSession* chat, int* exitCode)
@@ -240,13 +250,12 @@ PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSe
 
 PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode)
 {
-    try {
-        return loadChatSource(openChatSource(source), jid, chat, exitCode);
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    ChatSource opened;
+    if (!openChatSource(source, &opened)) {
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
+    return loadChatSource(opened, jid, chat, exitCode);
 }
 
 int checkLocalDbName(const QString& name)
