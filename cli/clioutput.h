@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QDateTime>
 #include <QString>
 
 // Writes UTF-8 text to standard output / standard error.
@@ -17,6 +18,8 @@ void cliError(const QString& text);
 // One JSON document on standard output (indented, texts as they are).
 void cliOutJson(const QJsonArray& array);
 void cliOutJson(const QJsonObject& object);
+// ISO 8601 with the local offset always written out: 2024-03-05T09:00:00+01:00.
+QString isoDateWithOffset(const QDateTime& dateTime);
 // A Core Data date (seconds since 2001-01-01 UTC) for JSON: the fields
 // <key> (ISO 8601 local time with its offset) and <key>CoreData (the seconds).
 void addJsonDate(QJsonObject& object, const QString& key, double coreDataSeconds);

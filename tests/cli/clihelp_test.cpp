@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -281,9 +282,8 @@ TEST_F(CliHelp, JsonDocumentsReadBackByPython)
         const QString date = o.value(QStringLiteral("date")).toString();
         const QDateTime parsed = QDateTime::fromString(date, Qt::ISODate);
         ASSERT_TRUE(parsed.isValid()) << date.toStdString();
-        EXPECT_TRUE(date.contains(QLatin1Char('+')) || date.contains(QLatin1Char('Z')) ||
-                    date.lastIndexOf(QLatin1Char('-')) > 10)
-            << date.toStdString();
+        static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
+        EXPECT_TRUE(iso.match(date).hasMatch()) << date.toStdString();
         EXPECT_EQ(parsed.toSecsSinceEpoch(),
                   978307200 + qint64(o.value(QStringLiteral("dateCoreData")).toDouble()));
     }
