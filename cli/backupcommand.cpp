@@ -52,6 +52,17 @@ int run(const CliArgs& args)
         cliError(errorText(e));
         return exitcode::kFailure;
     }
+    // A target that cannot be opened is named before any work starts.
+    try {
+        local.db->ensureOpen();
+    } catch (const std::exception& e) {
+        cliError(chatDatabaseErrorText(local.db->databasePath(), e));
+        if (local.created) {
+            local.db->closeDb();
+            removeLocalDatabase(local.name, base);
+        }
+        return exitcode::kFailure;
+    }
     BackupMessagesThread job(local.db, std::make_shared<WAMsgsDataSource>(view, chat, true));
     code = ConsoleMonitor().runJob(job);
     if (code != exitcode::kSuccess) {

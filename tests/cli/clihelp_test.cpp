@@ -232,6 +232,18 @@ TEST_F(CliHelp, ADamagedDatabaseIsNamedInTheUsersWords)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(4096, 'x'));
     f.close();
+    // A damaged local database as the target of a backup is named the same way.
+    const SampleChatDb s = buildSampleChatDb(dir.filePath(QStringLiteral("phone")), ChatDbLayout::Local);
+    QDir().mkpath(dataFolder() + QStringLiteral("/local_databases/Broken"));
+    QFile::copy(folder + QStringLiteral("/ChatStorage.sqlite"),
+                dataFolder() + QStringLiteral("/local_databases/Broken/ChatStorage.sqlite"));
+    const Result backup = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("Broken")});
+    EXPECT_EQ(backup.code, 1);
+    EXPECT_TRUE(backup.err.endsWith(
+        QStringLiteral("error: The chat database %1/local_databases/Broken/ChatStorage.sqlite is damaged (file is not "
+                       "a database).\n")
+            .arg(dataFolder())))
+        << backup.err.toStdString();
     for (const char* command : {"chats", "messages"}) {
         const Result r = run({QLatin1String(command), folder});
         EXPECT_EQ(r.code, 1);
