@@ -178,14 +178,8 @@ QString chatSourceFormsHelp()
         rows << qMakePair(k.form, k.description);
     rows << qMakePair(QStringLiteral("PATH"), QStringLiteral("a chat-database folder (ChatStorage.sqlite with Library/, "
                                                              "or a copy holding net.whatsapp.WhatsApp/), only read"));
-    int width = 0;
-    for (const auto& r : rows)
-        width = std::max(width, int(r.first.size()));
-    QString text;
-    for (const auto& r : rows)
-        text += QStringLiteral("  %1  %2\n").arg(r.first, -width).arg(r.second);
-    text += QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
-    return text;
+    return cliHelpTable(rows) +
+           QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
 }
 
 QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error)

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,6 +53,17 @@ void addJsonDate(QJsonObject& object, const QString& key, double coreDataSeconds
 {
     object.insert(key, isoDateWithOffset(coreDataToDateTime(coreDataSeconds)));
     object.insert(key + QStringLiteral("CoreData"), coreDataSeconds);
+}
+
+QString cliHelpTable(const QList<QPair<QString, QString>>& rows)
+{
+    qsizetype width = 0;
+    for (const auto& row : rows)
+        width = std::max(width, row.first.size());
+    QString text;
+    for (const auto& row : rows)
+        text += QStringLiteral("  %1  %2\n").arg(row.first, -int(width)).arg(row.second);
+    return text;
 }
 
 void setCliVerbose(bool verbose) { setLogEcho(verbose ? LogEcho::AllToStderr : LogEcho::None); }

@@ -6,6 +6,8 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QDateTime>
 #include <QString>
 
@@ -23,6 +25,9 @@ QString isoDateWithOffset(const QDateTime& dateTime);
 // A Core Data date (seconds since 2001-01-01 UTC) for JSON: the fields
 // <key> (ISO 8601 local time with its offset) and <key>CoreData (the seconds).
 void addJsonDate(QJsonObject& object, const QString& key, double coreDataSeconds);
+
+// Help text in two aligned columns, each row indented by two blanks.
+QString cliHelpTable(const QList<QPair<QString, QString>>& rows);
 
 // Log lines are echoed on standard error only in verbose mode.
 void setCliVerbose(bool verbose);
