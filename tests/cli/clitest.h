@@ -3,6 +3,8 @@
 // a fresh temporary folder; either with pipes or on a pseudo terminal.
 #pragma once
 
+#include "clirun.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,11 +19,8 @@
 
 namespace clitest {
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;  // empty for runs on a terminal, where both streams are in out
-};
+// err is empty for runs on a terminal, where both streams are in out.
+using Result = CliResult;
 
 inline QStringList lines(const QString& text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
@@ -38,20 +37,7 @@ protected:
         QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
     }
 
-    Result run(const QStringList& args)
-    {
-        Result r;
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(Q_CLI_PATH), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    Result run(const QStringList& args) { return runCli(env, args, dir.path()); }
 
     // Runs the command on a pseudo terminal until it ends (at most a
     // minute), answering its "[y/N]" question with `answer` when one is given.
