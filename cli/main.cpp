@@ -1,5 +1,6 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
 #include "base/apptranslator.h"
+#include "base/assetfolder.h"
 #include "base/productinfo.h"
 #include "cli/clicommand.h"
 #include "cli/exitcodes.h"
@@ -51,6 +52,7 @@ int main(int argc, char* argv[])
     }
     if (args.first() == QLatin1String("--version")) {
         out << "quillometry-cli " << product::kVersion << "\n";
+        out << "Bubble pages: " << product::wabbFolder() << "\n";
         return exitcode::kSuccess;
     }
     if (const CliCommand* command = CliRegistry::find(args.first()))
