@@ -135,6 +135,8 @@ TEST(MergeWriter, StanzaMatchingRules)
     const qint64 eventId = target->mergeMessage(event, -2);
     const _Message outgoing = textMessage(anna, QStringLiteral("S-1"), true, 100);
     const qint64 outId = target->mergeMessage(outgoing, -2);
+    const _Message incoming = textMessage(anna, QStringLiteral("S-2"), false, 110);
+    const qint64 inId = target->mergeMessage(incoming, -2);
 
     struct Case {
         const char* name;
@@ -147,11 +149,14 @@ TEST(MergeWriter, StanzaMatchingRules)
     _Message incomingTwin = textMessage(anna, QStringLiteral("S-1"), false, 100);
     _Message outgoingOtherChat = textMessage(personalChat(kBen, QStringLiteral("Ben")), QStringLiteral("S-1"), true, 100);
     _Message noStanza = textMessage(anna, QString(), true, 100);
+    _Message incomingFromBen = textMessage(personalChat(kBen, QStringLiteral("Ben")), QStringLiteral("S-2"), false, 110);
     const Case cases[] = {
         {"group event by stanza alone", eventElsewhere, true},
         {"same outgoing message", outgoing, true},
         {"incoming copy of an outgoing stanza", incomingTwin, false},
         {"outgoing to another partner", outgoingOtherChat, false},
+        {"same incoming message", incoming, true},
+        {"incoming from another sender, same stanza", incomingFromBen, false},
         {"no stanza id never matches", noStanza, false},
     };
     for (const Case& c : cases) {
@@ -160,6 +165,7 @@ TEST(MergeWriter, StanzaMatchingRules)
     }
     EXPECT_EQ(target->findMessageByStanza(eventElsewhere), eventId);
     EXPECT_EQ(target->findMessageByStanza(outgoing), outId);
+    EXPECT_EQ(target->findMessageByStanza(incoming), inId);
     // The incoming twin becomes a message of its own.
     EXPECT_GT(target->mergeMessage(incomingTwin, -2), outId);
     target->commitThrow();
