@@ -192,6 +192,7 @@ TEST(MergeWriter, OrderSortItemsAppliesTheRuleToNeighboursAndAlwaysEnds)
         {"2 min apart: dates decide", {{1, 5, 1000, 0}, {2, 3, 1120, 0}}, {1, 2}},
         {"sort values 11 apart: dates decide", {{1, 14, 1000, 0}, {2, 3, 1010, 0}}, {1, 2}},
         {"bounds are inclusive", {{1, 13, 1000, 0}, {2, 3, 1060, 0}}, {2, 1}},
+        {"equal sort values 30 s apart: dates decide", {{1, 4, 1030, 0}, {2, 4, 1000, 0}}, {2, 1}},
         // 70 s/sort 1 before 35 s/sort 10 before 0 s/sort 15 before 70 s/sort 1.
         {"a cycle of the rule", {{1, 1, 70, 0}, {2, 10, 35, 0}, {3, 15, 0, 0}}, {2, 3, 1}},
     };
