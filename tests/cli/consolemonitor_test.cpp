@@ -2,11 +2,11 @@
 // standard error is a pipe (plain lines) and which gets real Ctrl-Cs; and
 // the terminal bar drawn into a file.
 #include "cli/consolemonitor.h"
+#include "support/childsignal.h"
 #include "support/fakejob.h"
 #include "support/qtprint.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 
 #include <csignal>
@@ -23,25 +23,29 @@ struct ChildRun {
 };
 
 // Runs the scenario; sends one Ctrl-C per entry of `interruptAfter` as soon
-// as standard error contains that text.
+// as standard error contains that text, waiting for the text itself (the
+// child's own holds are bounded, so it always ends).
 ChildRun runChild(const char* scenario, const QStringList& interruptAfter = {})
 {
     QProcess child;
+    ChildSignal ctrlC(child);
     child.setReadChannel(QProcess::StandardError);
     child.start(QCoreApplication::applicationFilePath(), {"--console-child", scenario});
-    EXPECT_TRUE(child.waitForStarted(5000));
+    EXPECT_TRUE(child.waitForStarted(60000));
     QByteArray err;
     for (const QString& marker : interruptAfter) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!err.contains(marker.toUtf8()) && timer.elapsed() < 10000) {
-            child.waitForReadyRead(100);
+        while (!err.contains(marker.toUtf8()) && child.state() == QProcess::Running) {
+            child.waitForReadyRead(1000);
             err += child.readAllStandardError();
         }
-        EXPECT_TRUE(err.contains(marker.toUtf8())) << "never saw " << marker.toStdString();
-        ::kill(static_cast<pid_t>(child.processId()), SIGINT);
+        err += child.readAllStandardError();
+        if (!err.contains(marker.toUtf8())) {
+            ADD_FAILURE() << "never saw " << marker.toStdString() << " in " << err.constData();
+            break;
+        }
+        EXPECT_TRUE(ctrlC.send(SIGINT)) << "the child ended before the Ctrl-C after " << marker.toStdString();
     }
-    EXPECT_TRUE(child.waitForFinished(15000));
+    EXPECT_TRUE(child.waitForFinished(120000));
     err += child.readAllStandardError();
     ChildRun run;
     run.exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
