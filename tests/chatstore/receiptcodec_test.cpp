@@ -140,10 +140,22 @@ TEST(Receipts, NothingToWriteGivesEmptyBytes)
 
 TEST(Receipts, DamagedBlobsDecodeToNothingOrWhatIsWhole)
 {
-    const QByteArray good = encodeReceipts({{"4915@s.whatsapp.net", unix(1650000000), unix(1650000001)},
-                                            {"49151", unix(1650000002), unix(1650000003)}});
-    for (qsizetype n = 0; n <= good.size(); ++n)
-        (void)decodeReceipts(good.left(n));
+    const QList<_Receipt> all = {{"4915@s.whatsapp.net", unix(1650000000), unix(1650000001), kJid},
+                                 {"49151", unix(1650000002), unix(1650000003), kNumber}};
+    const QByteArray good = encodeReceipts(all);
+    ASSERT_EQ(decodeReceipts(good), all);
+    // Cut anywhere, a blob gives nothing or only whole entries, in order
+    // (a phone-number entry cut off from its base time keeps its number).
+    for (qsizetype n = 0; n < good.size(); ++n) {
+        const QList<_Receipt> part = decodeReceipts(good.left(n));
+        ASSERT_LE(part.size(), all.size()) << n;
+        for (qsizetype i = 0; i < part.size(); ++i) {
+            EXPECT_EQ(part[i].recipient, all[i].recipient) << n;
+            EXPECT_EQ(part[i].form, all[i].form) << n;
+            if (part[i].form == kJid)
+                EXPECT_EQ(part[i], all[i]) << n;
+        }
+    }
     EXPECT_TRUE(decodeReceipts(QByteArray("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 11)).isEmpty());
     EXPECT_TRUE(decodeReceipts(lfield(2, QByteArray(3, '\x12'))).isEmpty());
     // A length far beyond the data is refused, not allocated.
@@ -164,5 +176,7 @@ TEST(Receipts, DamagedBlobsDecodeToNothingOrWhatIsWhole)
     // A negative base with offsets still gives dates (no overflow).
     const QByteArray negative = lfield(2, lfield(1, QByteArray::fromHex("8112")) + vfield(4, 0x7fffffff))
                                 + vfield(3, uint64_t(int64_t(-2147483647 - 1)));
-    ASSERT_EQ(decodeReceipts(negative).size(), 1);
+    const QList<_Receipt> early = decodeReceipts(negative);
+    ASSERT_EQ(early.size(), 1);
+    EXPECT_EQ(early[0], (_Receipt{"12", unix(-1), QDateTime(), kNumber}));
 }
