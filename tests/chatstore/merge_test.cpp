@@ -393,7 +393,10 @@ TEST(MergeWriter, RecentLayoutTargetKeepsQuotesReceiptsAndParents)
         if (m.media && m.media->hasQuote()) {
             ++quotes;
             ASSERT_TRUE(t.media && t.media->hasQuote()) << m.ZSTANZAID.toStdString();
-            EXPECT_EQ(quotedPreviewText(t.media->quote), quotedPreviewText(m.media->quote));
+            // The stored payload itself, every field of it, not only what a
+            // preview shows.
+            EXPECT_EQ(serializeQuotedPayload(t.media->quote.payload).toHex(),
+                      quotedPayloadBytes(m.media->quote.payload).toHex());
             EXPECT_EQ(t.media->quote.senderJid, m.media->quote.senderJid);
             EXPECT_EQ(t.media->quote.stanzaId, m.media->quote.stanzaId);
             EXPECT_EQ(t.media->quote.senderName, m.media->quote.senderName);
@@ -425,6 +428,7 @@ TEST(MergeWriter, QuotesGoWhereTheTargetKeepsThemOrNowhere)
     m.media->quote.stanzaId = QStringLiteral("QUOTED");
     m.media->quote.senderJid = kBen;
     m.media->quote.payload.set_text("what you said");
+    m.media->quote.payload.mutable_video()->set_f4(12);
 
     struct Case {
         ChatDbLayout layout;
@@ -451,7 +455,8 @@ TEST(MergeWriter, QuotesGoWhereTheTargetKeepsThemOrNowhere)
         ASSERT_TRUE(all[0].media->hasQuote()) << c.column;
         EXPECT_EQ(all[0].media->quote.stanzaId, QStringLiteral("QUOTED"));
         EXPECT_EQ(all[0].media->quote.senderJid, kBen);
-        EXPECT_EQ(quotedPayloadText(all[0].media->quote.payload), QStringLiteral("what you said"));
+        EXPECT_EQ(serializeQuotedPayload(all[0].media->quote.payload).toHex(),
+                  serializeQuotedPayload(m.media->quote.payload).toHex());
     }
 }
 
