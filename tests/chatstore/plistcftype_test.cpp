@@ -3,6 +3,7 @@
 // cross-check of what we write against Python's plistlib.
 #include "chatstore/keyedarchivebuilder.h"
 #include "chatstore/plistcftype.h"
+#include "support/requiretool.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -384,8 +385,7 @@ TEST(KeyedArchive, FlattenGivesEmptyForAnythingElse)
 TEST(PlistCFType, PythonPlistlibReadsWhatWeWrite)
 {
     const QString python = QStandardPaths::findExecutable("python3");
-    if (python.isEmpty())
-        GTEST_SKIP() << "python3 is not on PATH";
+    REQUIRE_TOOL(!python.isEmpty(), "python3 (on PATH)");
 
     static const char* script = R"PY(
 import sys, plistlib, json, base64, datetime

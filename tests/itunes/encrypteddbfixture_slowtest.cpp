@@ -56,9 +56,9 @@ TEST(EncryptedDbFixture, UnlocksDecryptsTheManifestAndTheFile)
     EXPECT_EQ(readFile(dir.filePath("out/Test.txt")), "Test data");
 }
 
-#ifdef Q_CLI_PATH
 TEST(EncryptedDbFixture, CommandLineGetsTheFile)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     if (!QFileInfo(fixturePath("itunes-encrypted-db")).isDir())
         GTEST_SKIP() << "shared fixture itunes-encrypted-db is absent";
@@ -69,4 +69,3 @@ TEST(EncryptedDbFixture, CommandLineGetsTheFile)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(readFile(out), "Test data");
 }
-#endif

@@ -13,8 +13,6 @@
 
 using namespace itest;
 
-#ifdef Q_CLI_PATH
-
 namespace {
 
 void makeListedBackup(const QString& folder, const QDateTime& date, const QString& name, const QString& password,
@@ -33,6 +31,7 @@ void makeListedBackup(const QString& folder, const QDateTime& date, const QStrin
 
 TEST(ImportCli, ItunesListNewestFirstAcrossTheRoots)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     const QString home = dir.filePath("home");
     const QString data = dir.filePath("data");
@@ -109,6 +108,7 @@ class ImportEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        REQUIRE_CLI();
         ASSERT_TRUE(dir.isValid());
         QDir().mkpath(dir.filePath("tmp"));
         env = {{"HOME", dir.filePath("home")}, {"XDG_DATA_HOME", dir.filePath("data")}, {"TMPDIR", dir.filePath("tmp")}};
@@ -239,5 +239,3 @@ TEST_F(ImportEndToEnd, IntoAnExistingLocalDatabaseByName)
     }
     EXPECT_EQ(localDbNames(), QStringList{"Family"});
 }
-
-#endif

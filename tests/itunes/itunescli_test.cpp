@@ -4,10 +4,9 @@
 
 using namespace itest;
 
-#ifdef Q_CLI_PATH
-
 TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     if (!QFileInfo(fixturePath("itunes-encrypted-mbdb")).isDir())
         GTEST_SKIP() << "shared fixture itunes-encrypted-mbdb is absent";
@@ -53,6 +52,7 @@ TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
 
 TEST(ItunesCli, BrowseAndMissingFiles)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     writeManifestPlist(dir.path(), "UDID1", "Plain Phone");
     MBDBRecord app = makeRecord("AppDomain-net.whatsapp.WhatsApp", "", 0x41C0);
@@ -83,5 +83,3 @@ TEST(ItunesCli, BrowseAndMissingFiles)
     EXPECT_TRUE(info.out.contains("Encrypted: no"));
     EXPECT_TRUE(info.out.contains("Records: 3"));
 }
-
-#endif
