@@ -122,7 +122,7 @@ QString groupEventText(const _Message& message)
     }
 }
 
-QString messageDisplayText(const _Message& message)
+QString messageDisplayText(const _Message& message, bool emojiAsCharacters)
 {
     const int type = message.ZMESSAGETYPE;
     if (type == msgtype::kGroupEvent)
@@ -131,7 +131,7 @@ QString messageDisplayText(const _Message& message)
     QString result;
     if (message.media && message.media->hasQuote())
         result = quotedPreviewText(message.media->quote);
-    const QString t = emojiAsLabel(message.ZTEXT);
+    const QString t = emojiAsCharacters ? message.ZTEXT : emojiAsLabel(message.ZTEXT);
     const QString caption = message.media ? message.media->ZTITLE : QString();
     auto labelled = [&](const char* label) {
         QString text = t + QLatin1String(label);
@@ -157,7 +157,14 @@ QString messageDisplayText(const _Message& message)
     }
 }
 
-QString quotedPreviewText(const _QuotedRef& quote)
+QString quotedSenderName(const _QuotedRef& quote)
+{
+    if (quote.senderJid.isEmpty())
+        return QStringLiteral("You");
+    return quote.senderName.isEmpty() ? quote.senderJid : quote.senderName;
+}
+
+QString quotedBodyText(const _QuotedRef& quote)
 {
     QString text;
     switch (quotedPayloadKind(quote.payload)) {
@@ -172,12 +179,12 @@ QString quotedPreviewText(const _QuotedRef& quote)
     }
     static const QRegularExpression breaks(QStringLiteral("[\\r\\n\\t]"));
     text.replace(breaks, QStringLiteral(" "));
-    QString sender;
-    if (quote.senderJid.isEmpty())
-        sender = QStringLiteral("You");
-    else
-        sender = quote.senderName.isEmpty() ? quote.senderJid : quote.senderName;
-    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(sender, text);
+    return text;
+}
+
+QString quotedPreviewText(const _QuotedRef& quote)
+{
+    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(quotedSenderName(quote), quotedBodyText(quote));
 }
 
 QByteArray quotedPayloadBytes(const _QuotedRef& quote)
