@@ -512,32 +512,15 @@ QStringList localDatabaseFolders()
 
 void MainWindow::addLocalDbNode(const QString& name)
 {
-    const QDir folder(QDir(localDatabasesFolder()).filePath(name));
-    auto db = std::make_shared<IOSWhatsAppDb>(folder.filePath(QStringLiteral("ChatStorage.sqlite")), QString(),
-                                              folder.filePath(QStringLiteral("Library")),
-                                              folder.filePath(QStringLiteral("Library/Media/Profile")), true);
-    m_modelMain->addLocalDatabase(name, db);
+    m_modelMain->addLocalDatabase(name, openLocalDatabase(QDir(localDatabasesFolder()).filePath(name)));
 }
 
 void MainWindow::addSavedCopyNode(const QString& name)
 {
-    const QDir folder(QDir(savedCopiesFolder()).filePath(name));
-    PIOSDeviceInfo info = savedDeviceCopyInfo(folder.path());
-    const QDir app(folder.filePath(QStringLiteral("net.whatsapp.WhatsApp")));
-    PAbsWhatsAppDb db;
-    if (QFileInfo(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite"))).isFile()) {
-        db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                             app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
-                                             app.filePath(QStringLiteral("Library")),
-                                             app.filePath(QStringLiteral("Library/Media/Profile")), false);
-    } else {
-        // A copy is opened as it is; one without a chat database is an
-        // error naming the path, never a new empty database.
-        db = std::make_shared<IOSWhatsAppDb>(folder.filePath(QStringLiteral("ChatStorage.sqlite")), QString(),
-                                             folder.filePath(QStringLiteral("Library")),
-                                             folder.filePath(QStringLiteral("Library/Media/Profile")), true, false);
-    }
-    m_modelMain->addDevice(db, info, true);
+    // A copy is opened as it is; one without a chat database is an error
+    // naming the path on its first selection, never a new empty database.
+    const QString folder = QDir(savedCopiesFolder()).filePath(name);
+    m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
 }
 
 void MainWindow::fillTreeFromDataFolder()

@@ -293,10 +293,16 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         if (media)
             html += QStringLiteral("<a href=\"%1\">[STICKER]</a>").arg(attachmentLink(media->mediaFile, QString()));
         break;
-    default:
-        // Text and links (type 7, whose text is its address or its own
-        // words): web addresses are clickable.
-        html += linkedText(m.ZTEXT);
+    default: {
+        // Text and links (type 7): a link shows its own words and its
+        // address; web addresses are clickable.
+        const QString address = messageBodyText(m);
+        if (address == m.ZTEXT || m.ZTEXT.trimmed().isEmpty() || m.ZTEXT.contains(address))
+            html += linkedText(m.ZTEXT.trimmed().isEmpty() ? address : m.ZTEXT);
+        else
+            html += linkedText(m.ZTEXT) + QStringLiteral("<br/>") + linkedText(address);
+        break;
+    }
         break;
     }
 
@@ -344,6 +350,7 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         previousDay = time.date();
         switch (m.ZMESSAGETYPE) {
         case msgtype::kText:
+        case msgtype::kLink:
         case msgtype::kImage:
         case msgtype::kVideo:
         case msgtype::kAudio:
@@ -352,7 +359,6 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         case msgtype::kDocument:
         case msgtype::kGif:
         case msgtype::kSticker:
-        case msgtype::kLink:
             html += messageBubble(m);
             break;
         case msgtype::kGroupEvent:
