@@ -101,6 +101,13 @@ int main(int argc, char* argv[])
             w.selectNode(db->children.first());
             shot(QStringLiteral("local-chat"));
         }
+        // The whole database again, its last message reached with Ctrl+End:
+        // the list's scroll bar at the bottom, the bubbles on the last page.
+        w.selectNode(db);
+        QTest::qWait(500);
+        w.smsView()->setFocus();
+        QTest::keyClick(w.smsView(), Qt::Key_End, Qt::ControlModifier);
+        shot(QStringLiteral("local-database-last-message"));
     }
     if (!devicesRoot->children.isEmpty()) {
         auto* phone = devicesRoot->children.first();
@@ -127,6 +134,8 @@ int main(int argc, char* argv[])
         for (auto* db : localRoot->children)
             names << db->text;
         LocalDbSelForm chooser(names, phone->text + QStringLiteral("_Backup"), &w);
+        chooser.setScopes({QStringLiteral("1 selected message"), QStringLiteral("the chat Anna (620 messages)"),
+                           QStringLiteral("all 3 chats of %1 (1,240 messages)").arg(phone->text)});
         chooser.show();
         shot(QStringLiteral("backup-chooser"), 800);
         chooser.close();
