@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
         QApplication::installTranslator(&translator);
 
         platform::keepAwake();
+        platform::ignoreBrokenPipe();
         installLogging(QDir(dataFolder()).filePath(QStringLiteral("qlogs")), 10);
         curl_global_init(CURL_GLOBAL_ALL);
 

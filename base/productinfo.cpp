@@ -8,6 +8,14 @@ namespace product {
 
 QString vendorHost() { return QStringLiteral(Q_VENDOR_HOST); }
 
+QString vendorLink(const QString& caption, const QString& path)
+{
+    const QString host = vendorHost();
+    if (host.isEmpty())
+        return caption.toHtmlEscaped();
+    return QStringLiteral("<a href=\"http://%1%2\">%3</a>").arg(host, path, caption.toHtmlEscaped());
+}
+
 QString supportAddress() { return QStringLiteral(Q_SUPPORT_ADDRESS); }
 
 QString productTitle()

@@ -23,4 +23,9 @@ QString productTitle();
 // build configured none, and then no online service makes any request.
 QString vendorHost();
 
+// A link captioned `caption` to the page `path` ("/guides/...") on the
+// vendor's web server, as rich text for a message; without a configured
+// server the caption alone (escaped), so no message points nowhere.
+QString vendorLink(const QString& caption, const QString& path);
+
 }  // namespace product
