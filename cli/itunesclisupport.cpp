@@ -91,7 +91,7 @@ bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptio
     return true;
 }
 
-int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
+int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QString* usedPassword)
 {
     try {
         backup.openThrow();
@@ -133,6 +133,8 @@ int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
         cliErr(QStringLiteral("error: Invalid password.\n"));
         return exitcode::kPassword;
     }
+    if (usedPassword)
+        *usedPassword = password;
     return exitcode::kSuccess;
 }
 

@@ -3,6 +3,7 @@
 #include "base/productinfo.h"
 #include "cli/clicommand.h"
 #include "cli/exitcodes.h"
+#include "platform/osservices.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -36,6 +37,8 @@ QString usage()
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // A phone or daemon that goes away mid-write is an error, not the end.
+    platform::ignoreBrokenPipe();
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
     // The jobs' texts (IDS_ keys) read the same as in the window.
