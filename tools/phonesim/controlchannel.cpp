@@ -135,6 +135,10 @@ std::string ControlChannel::execute(const std::string& rawLine)
             phone->armFault([](Phone::Faults& x) { x.purgeDiskSpace = true; });
         } else if (kind == "disconnect-upload") {
             phone->armFault([](Phone::Faults& x) { x.disconnectUpload = true; });
+        } else if (kind == "stall-upload") {
+            phone->armFault([](Phone::Faults& x) { x.stallUpload = true; });
+        } else if (kind == "stall-download") {
+            phone->armFault([](Phone::Faults& x) { x.stallDownload = true; });
         } else if (kind == "disconnect-download") {
             phone->armFault([](Phone::Faults& x) { x.disconnectDownload = true; });
         } else if (kind == "remote-error") {

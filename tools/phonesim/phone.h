@@ -33,6 +33,8 @@ public:
         bool disconnectUpload = false;    // connection dropped inside an uploaded file
         bool disconnectDownload = false;  // connection dropped inside a downloaded file
         std::optional<std::string> remoteError; // code-11 block as the first block of an uploaded file
+        bool stallUpload = false;         // stops inside an uploaded file until the connection goes (detach)
+        bool stallDownload = false;       // stops reading inside a downloaded file until the connection goes
     };
 
     static std::unique_ptr<Phone> open(const std::string& folder, std::string& error);
