@@ -133,7 +133,9 @@ CommandEnabling CommandEnabling::forNode(int kind, int iphones)
 // ---------------------------------------------------------------------------
 // Construction
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent) : MainWindow(DeviceWatchSettings(), parent) {}
+
+MainWindow::MainWindow(const DeviceWatchSettings& devices, QWidget* parent) : QMainWindow(parent)
 {
     buildForm();
     setStyleSheet(styleSheetText());
@@ -186,9 +188,24 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     fillTreeFromDataFolder();
     updateCommandStates();
+
+    m_deviceCommands = new DeviceCommands(this, devices);
+    m_deviceCommands->start();
 }
 
-MainWindow::~MainWindow() = default;
+bool MainWindow::holdsChats(const _AbsDBItemNode* node)
+{
+    if (!node || node->kind != kNodeIPhone || static_cast<const _IOSDeviceItemNode*>(node)->offlineCopy)
+        return node != nullptr;
+    return node->view && QFileInfo(node->view->database()->databasePath()).isFile();
+}
+
+MainWindow::~MainWindow()
+{
+    // The watcher stops (and its daemon with it) before the tree goes.
+    delete m_deviceCommands;
+    m_deviceCommands = nullptr;
+}
 
 void MainWindow::buildForm()
 {
@@ -461,7 +478,7 @@ void MainWindow::updateCommandStates()
     if (!m_actBackup)
         return;  // the models are being attached; the menus come later
     const _AbsDBItemNode* n = currentDatabaseNode();
-    const CommandEnabling rule = CommandEnabling::forNode(n ? n->kind : 0, m_modelMain->countIPhones());
+    const CommandEnabling rule = CommandEnabling::forNode(holdsChats(n) ? n->kind : 0, m_modelMain->countIPhones());
     const std::pair<QAction*, bool> states[] = {
         {m_actBackup, rule.backup},      {m_actI2i, rule.i2i},         {m_actDb2i, rule.db2i},
         {m_actExtract, rule.extract},    {m_actExport, rule.exportFile}, {m_actPrint, rule.print},
@@ -501,6 +518,10 @@ void MainWindow::onMainTreeSelected(const QItemSelection& selected, const QItemS
         case kNodeIPhone:
         case kNodeLocalDb: {
             auto* dbNode = static_cast<_AbsDBItemNode*>(node);
+            if (!holdsChats(dbNode)) {
+                clearMessages();  // a phone whose chats were not loaded yet
+                break;
+            }
             if (dbNode->children.isEmpty()) {
                 PChatDbView view = loadChats(dbNode);
                 if (!view)

@@ -3,6 +3,7 @@
 // commands are enabled, and the handlers that turn each command into a job.
 #pragma once
 
+#include "app/devicecommands.h"
 #include "app/itemmodelmain.h"
 #include "chatstore/abswamsgssource.h"
 
@@ -41,8 +42,15 @@ enum class CommandScope { Nothing, Selected, Chat, All };
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // Without settings the device watcher stays off (tests, tours).
     explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(const DeviceWatchSettings& devices, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    DeviceCommands* deviceCommands() const { return m_deviceCommands; }
+    // False for a connected phone whose cached chat database does not exist
+    // yet: it has no chats to show, and no command needs them.
+    static bool holdsChats(const _AbsDBItemNode* node);
 
     ItemModelMain* treeModel() const { return m_modelMain; }
     ItemModelSms* smsModel() const { return m_modelSms; }
@@ -182,6 +190,7 @@ private:
     ItemModelSms* m_modelSms = nullptr;
     WABubbleViewMgr* m_bubbles = nullptr;
     PChatSession m_currentChat;
+    DeviceCommands* m_deviceCommands = nullptr;
 
     // The seven actions whose enabled state follows the tree, and the
     // always enabled import action; each shared by the File menu and the
