@@ -33,6 +33,16 @@ bool parseDeviceCliArgs(const QStringList& args, const QStringList& valueOptions
     return true;
 }
 
+bool secondsOption(const DeviceCliArgs& args, const QString& option, int minimum, int fallback, int* seconds)
+{
+    *seconds = fallback;
+    if (!args.values.contains(option))
+        return true;
+    bool ok = false;
+    *seconds = args.values.value(option).toInt(&ok);
+    return ok && *seconds >= minimum;
+}
+
 int deviceCliUsage(const QString& usage, bool asked, const QString& error)
 {
     if (asked) {

@@ -24,6 +24,10 @@ struct DeviceCliArgs {
 bool parseDeviceCliArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions,
                         DeviceCliArgs* out, QString* error);
 
+// The whole number of seconds given with `option` (`fallback` when it is
+// absent); false when it is no number or below `minimum`.
+bool secondsOption(const DeviceCliArgs& args, const QString& option, int minimum, int fallback, int* seconds);
+
 // Prints the usage text (with its example) and returns the usage exit code,
 // or success when --help asked for it.
 int deviceCliUsage(const QString& usage, bool asked, const QString& error = QString());

@@ -25,13 +25,8 @@ int run(const QStringList& args)
     if (!parseDeviceCliArgs(args, {QStringLiteral("--watch")}, {}, &a, &error) || a.help || !a.positional.isEmpty())
         return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
     int watch = 0;
-    if (a.values.contains(QStringLiteral("--watch"))) {
-        bool ok = false;
-        watch = a.values.value(QStringLiteral("--watch")).toInt(&ok);
-        if (!ok || watch < 1)
-            return deviceCliUsage(QString::fromLatin1(kUsage), false,
-                                  QStringLiteral("--watch needs a number of seconds"));
-    }
+    if (!secondsOption(a, QStringLiteral("--watch"), 1, 0, &watch))
+        return deviceCliUsage(QString::fromLatin1(kUsage), false, QStringLiteral("--watch needs a number of seconds"));
     if (!requireUsbDaemon())
         return exitcode::kFailure;
     QStringList udids;

@@ -24,12 +24,8 @@ int run(const QStringList& args)
     if (!parseDeviceCliArgs(args, {QStringLiteral("--wait")}, {}, &a, &error) || a.help || a.positional.size() != 1)
         return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
     int wait = 0;
-    if (a.values.contains(QStringLiteral("--wait"))) {
-        bool ok = false;
-        wait = a.values.value(QStringLiteral("--wait")).toInt(&ok);
-        if (!ok || wait < 0)
-            return deviceCliUsage(QString::fromLatin1(kUsage), false, QStringLiteral("--wait needs a number of seconds"));
-    }
+    if (!secondsOption(a, QStringLiteral("--wait"), 0, 0, &wait))
+        return deviceCliUsage(QString::fromLatin1(kUsage), false, QStringLiteral("--wait needs a number of seconds"));
     const QString udid = a.positional.first();
     if (!requirePlainUdid(udid) || !requireUsbDaemon())
         return exitcode::kFailure;

@@ -282,15 +282,8 @@ def outer(phonesim, cli, name):
     try:
         chat = os.path.join(work, "chat")
         ps.make_fixture_chat_folder(chat)
-        args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
-        for udid, opts in phones:
-            folder = os.path.join(work, "phone-" + udid)
-            seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
-                    "--name", "Alice's iPhone"] + opts
-            subprocess.run(seed, check=True, restore_signals=False)
-            args += ["--phone", folder]
-        args += ["--", sys.executable, os.path.abspath(__file__), "--inner", phonesim, cli, name, work]
-        return subprocess.run(args, restore_signals=False).returncode
+        return ps.serve_seeded(phonesim, work, chat, phones, [],
+                               [sys.executable, os.path.abspath(__file__), "--inner", phonesim, cli, name, work])
     except Failure as e:
         print("FAIL %s: %s" % (name, e))
         return 1
@@ -302,13 +295,7 @@ def main():
     signal.signal(signal.SIGPIPE, signal.SIG_IGN)
     if len(sys.argv) == 6 and sys.argv[1] == "--inner":
         phonesim, cli, name, work = sys.argv[2:6]
-        try:
-            CASES[name][0](Cli(phonesim, cli, work))
-        except Failure as e:
-            print("FAIL %s: %s" % (name, e))
-            return 1
-        print("PASS %s" % name)
-        return 0
+        return ps.run_case(name, CASES[name][0], Cli(phonesim, cli, work))
     if len(sys.argv) != 4 or sys.argv[3] not in CASES:
         print("usage: device_cli_test.py PHONESIM CLI CASE (one of %s)" % ", ".join(sorted(CASES)))
         return 2
