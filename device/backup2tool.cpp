@@ -462,8 +462,10 @@ void backup2tool::Run::receiveExactly(char* data, quint32 length, const char* fa
 {
     quint32 received = 0;
     const int err = x.receiveRaw(data, length, &received);
-    if (err != 0 || received != length)
+    if (err != 0 || received != length) {
+        throwIfCancelled();  // a read cut short by the user's cancel is a cancel
         throw AppError(attachText(tr(failure)));
+    }
 }
 
 QString backup2tool::Run::readName()
@@ -480,14 +482,16 @@ QString backup2tool::Run::readName()
         const int err = x.receiveRaw(head, 4, &received);
         if (received == 4)
             break;
-        if (err != 0 || received != 0)
+        if (err != 0 || received != 0) {
+            throwIfCancelled();
             throw AppError(failure);
+        }
         // Nothing arrived: the phone may still be preparing the next file,
         // or it is gone. A gone phone answers at once, again and again.
+        throwIfCancelled();
         quickEmpty = waited.elapsed() < kQuickReadMs ? quickEmpty + 1 : 0;
         if (quickEmpty >= kQuickEmptyReads || silence.elapsed() >= t.m_silenceLimitMs)
             throw AppError(failure);
-        throwIfCancelled();
     }
     const quint32 length = getBigEndian(head);
     if (length == 0)
@@ -525,10 +529,7 @@ void backup2tool::Run::receiveFile(const QString& localPath, const QString& devi
     for (;;) {
         throwIfCancelled();
         char head[4];
-        quint32 received = 0;
-        const int err = x.receiveRaw(head, 4, &received);
-        if (err != 0 || received != 4)
-            throw AppError(attachText(tr(nullData)));
+        receiveExactly(head, 4, nullData);
         const quint32 length = getBigEndian(head);
         if (length == 0)
             throw AppError(attachText(tr(nullData)));

@@ -605,6 +605,22 @@ TEST_F(Backup2ToolTest, CancelEndsTheRunAndIsReportedAsCancel)
     EXPECT_NO_THROW(tool->runThrow(o));
 }
 
+TEST_F(Backup2ToolTest, CancelDuringAReadThatFindsNothingIsACancel)
+{
+    // Inside a file (a block head) and between files (a name).
+    const QByteArray streams[] = {name("/dev/a") + name("U/a") + block(12, "part"), name("/dev/a") + name("U/a") + block(0)};
+    for (const QByteArray& raw : streams) {
+        state = std::make_shared<ScriptedBackup2State>();
+        state->push(upload(), raw);
+        auto tool = makeTool();
+        backup2tool* t = tool.get();
+        state->onEmptyRead = [t] { t->cancel(); };
+        Backup2Options o;
+        EXPECT_THROW(tool->runThrow(o), JobCancelled);
+        EXPECT_FALSE(state->deviceOpen || state->clientOpen);
+    }
+}
+
 // ------------------------------------------------------------------ texts
 
 TEST(Backup2ToolTexts, FailureTextTable)

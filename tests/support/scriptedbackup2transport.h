@@ -34,8 +34,10 @@ struct ScriptedBackup2State {
     qsizetype rawPos = 0;
     // Fails the n-th raw send (1-based; 0 = never).
     int failRawSendAt = 0;
-    // Called before each raw send (tests cancel from here).
+    // Called before each raw send, and on each raw read that finds nothing
+    // (tests cancel from here).
     std::function<void(int sendIndex)> onRawSend;
+    std::function<void()> onEmptyRead;
 
     // Record.
     QString request;
@@ -130,8 +132,11 @@ public:
         if (n > 0)
             std::memcpy(data, m->raw.constData() + m->rawPos, static_cast<size_t>(n));
         m->rawPos += n;
-        if (n == 0)
+        if (n == 0) {
             ++m->emptyRawReads;
+            if (m->onEmptyRead)
+                m->onEmptyRead();
+        }
         *received = static_cast<quint32>(n);
         return 0;
     }
