@@ -124,7 +124,7 @@ void DeviceCommands::iosDeviceConnected(const QString& udid)
                                                   app.filePath(QStringLiteral("Library")),
                                                   app.filePath(QStringLiteral("Library/Media/Profile")), false);
         ItemModelMain* model = m_window->treeModel();
-        _IOSDeviceItemNode* node = model->addDevice(db, info, false);
+        model->addDevice(db, info, false);
         m_window->treeView()->expand(model->indexOf(model->devicesRoot()));
         QPointer<MainWindow> window(m_window);
         QMetaObject::invokeMethod(
@@ -136,7 +136,6 @@ void DeviceCommands::iosDeviceConnected(const QString& udid)
                     window->selectNode(n);
             },
             Qt::QueuedConnection);
-        (void)node;
     } catch (const std::exception& e) {
         errorBox(QString::fromUtf8(e.what()));
     }

@@ -140,9 +140,14 @@ def case_backup_restore(c):
 def run_detached(c, args, arm):
     """Starts the command, waits until the armed phone stalls, detaches it; the command must end soon with an error."""
     arm()
+    stalls = int(c.ctl("stalls", UDID_A).split()[1])
     p = subprocess.Popen([c.cli] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, restore_signals=False,
                          start_new_session=True)
-    time.sleep(2)
+    # Pulled out once the phone stopped in the middle of a file.
+    end = time.time() + 30
+    while int(c.ctl("stalls", UDID_A).split()[1]) == stalls and p.poll() is None and time.time() < end:
+        time.sleep(0.1)
+    time.sleep(0.3)
     check(p.poll() is None, "%s ended before the phone was pulled out" % args[0])
     c.ctl("detach", UDID_A)
     start = time.time()

@@ -223,6 +223,8 @@ bool BackupSession::run(const Plist& request)
         DeviceLink::Sabotage sab;
         sab.dropInsideFile = sabotageUpload;
         sab.stallInsideFile = stallUpload;
+        if (stallUpload)
+            m_phone.noteStall();
         stallUpload = false;
         sab.remoteError = remoteError;
         sabotageUpload = false;

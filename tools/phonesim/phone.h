@@ -8,6 +8,7 @@
 
 #include "plist.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -84,6 +85,10 @@ public:
 
     Faults takeFaults();                   // returns the armed faults and clears them
     void armFault(const std::function<void(Faults&)>& change);
+    // How often a session reached an armed stall (tests wait for it before
+    // they pull the phone out).
+    void noteStall() { ++m_stalls; }
+    int stalls() const { return m_stalls; }
 
     bool restorePendingReboot() const;
     void setRestorePendingReboot(bool pending);
@@ -111,4 +116,5 @@ private:
     bool m_restorePending = false;
     std::set<Connection*> m_connections;
     Faults m_faults;
+    std::atomic<int> m_stalls{0};
 };
