@@ -6,7 +6,10 @@
 #include "app/mainwindow.h"
 #include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
+#include "base/datafolder.h"
 #include "windowtestsupport.h"
+
+#include <QAction>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -203,6 +206,16 @@ TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
     EXPECT_EQ(window.smsModel()->rowCount(), 0);
     EXPECT_EQ(boxes.texts.size(), boxesBefore);
     EXPECT_TRUE(a->children.isEmpty());
+    // Nothing to back up yet; a phone whose cache holds a database could be.
+    QAction* backup = window.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR");
+    ASSERT_NE(backup, nullptr);
+    EXPECT_FALSE(backup->isEnabled());
+    EXPECT_FALSE(MainWindow::holdsChats(a));
+    const QString cached = QDir(dataFolder()).filePath("ios_cache/" + kUdidA + "/net.whatsapp.WhatsApp/Documents");
+    QDir().mkpath(cached);
+    QFile(cached + "/ChatStorage.sqlite").open(QIODevice::WriteOnly);
+    EXPECT_TRUE(MainWindow::holdsChats(a));
+    QDir(dataFolder() + "/ios_cache").removeRecursively();
     // Detaching A removes its node (and the list that showed it); B stays.
     ctl({"detach", kUdidA});
     ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window) == QStringList{"Bob's iPhone"}; }, 10000));
