@@ -9,6 +9,7 @@
 // Backup MB/s use the bytes the simulator counted as sent; restore MB/s the
 // bytes stored in the backup folder. Both backups are checked against the
 // phone (ChatStorage.sqlite and a media file, byte for byte).
+// Each stage starts after the file system's dirty pages were written out.
 // Everything is written below WORK_FOLDER and removed at the end.
 // Usage: devicebackup_bench [SIZE_MB (2048)] [WORK_FOLDER ($TMPDIR)]
 #include <QCoreApplication>
@@ -24,6 +25,7 @@
 
 #include <cstdio>
 #include <random>
+#include <unistd.h>
 
 #ifndef Q_PHONESIM_PATH
 #define Q_PHONESIM_PATH "phonesim"
@@ -45,6 +47,9 @@ struct Run {
 
 Run runTool(const QString& program, const QStringList& args, const QByteArray& input = QByteArray())
 {
+    // Dirty pages of the stage before are written out first, so neither
+    // side pays for the other's writes.
+    ::sync();
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer t;
