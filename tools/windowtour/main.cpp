@@ -3,6 +3,9 @@
 // chats, the menus, the About box) and writes a screenshot of each into a
 // folder. For looking at the window on a machine without a desktop:
 //   XDG_DATA_HOME=/tmp/demo xvfb-run -s "-screen 0 1280x800x24" windowtour /tmp/shots
+// With --phonesim PHONESIM it then plugs in a simulated iPhone of its own
+// (served on the loopback; the system's daemon is never asked) and shows
+// it arriving and leaving.
 #include "app/aboutusform.h"
 #include "app/itemmodelmain.h"
 #include "app/localdbselform.h"
@@ -15,7 +18,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QDir>
 #include <QMenu>
@@ -36,6 +41,65 @@ void shot(const QString& name, int waitMs = 1500)
     const QString path = QDir(g_out).filePath(QStringLiteral("%1-%2.png").arg(++g_shot, 2, 10, QLatin1Char('0')).arg(name));
     screen.save(path);
     QTextStream(stdout) << path << "\n";
+}
+
+// A window watching a simulated phone of the tour's own: the boxes of its
+// arrival, its node, and the tree after it was pulled out.
+void phoneTour(const QString& phonesim)
+{
+    QTemporaryDir dir;
+    const QString udid = QStringLiteral("00008030-001A2B3C4D5E6F70");
+    const QString phone = dir.filePath(QStringLiteral("phone"));
+    QProcess seed;
+    seed.start(phonesim, {"seed", "--phone", phone, "--udid", udid, "--name", "Tour iPhone"});
+    if (!seed.waitForFinished(30000) || seed.exitCode() != 0)
+        return;
+    QProcess sim;
+    sim.start(phonesim, {"serve", "--port", "0", "--pair-records", dir.filePath("records"), "--phone", phone});
+    QString mux, control;
+    while ((mux.isEmpty() || control.isEmpty()) && sim.waitForReadyRead(10000)) {
+        while (sim.canReadLine()) {
+            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+            if (line.startsWith(QLatin1String("USBMUXD_SOCKET_ADDRESS=")))
+                mux = line.section(QLatin1Char('='), 1);
+            else if (line.startsWith(QLatin1String("PHONESIM_CONTROL=")))
+                control = line.section(QLatin1Char('='), 1);
+        }
+    }
+    if (mux.isEmpty())
+        return;
+    qputenv("USBMUXD_SOCKET_ADDRESS", mux.toUtf8());
+    QTimer answerer;
+    answerer.setInterval(300);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                answerer.stop();
+                shot(QStringLiteral("phone-box"), 300);
+                if (QAbstractButton* b = box->button(QMessageBox::Ok))
+                    b->click();
+                answerer.start();
+            }
+        }
+    });
+    answerer.start();
+    DeviceWatchSettings settings;
+    settings.watch = true;
+    settings.daemonCommand.clear();
+    settings.tipsDelayMs = 600000;
+    MainWindow w(settings);
+    w.move(0, 0);
+    w.show();
+    for (int i = 0; i < 100 && !w.deviceCommands()->nodeOf(udid); ++i)
+        QTest::qWait(100);
+    shot(QStringLiteral("phone-connected"));
+    QProcess::execute(phonesim, {"ctl", "--control", control, "detach", udid});
+    for (int i = 0; i < 100 && w.deviceCommands()->nodeOf(udid); ++i)
+        QTest::qWait(100);
+    shot(QStringLiteral("phone-detached"));
+    answerer.stop();
+    sim.terminate();
+    sim.waitForFinished(5000);
 }
 
 }  // namespace
@@ -157,5 +221,10 @@ int main(int argc, char* argv[])
     about.show();
     shot(QStringLiteral("about"), 800);
     about.close();
+    const int sim = app.arguments().indexOf(QStringLiteral("--phonesim"));
+    if (sim > 0 && sim + 1 < app.arguments().size()) {
+        w.hide();
+        phoneTour(app.arguments().at(sim + 1));
+    }
     return 0;
 }
