@@ -2,9 +2,9 @@
 // (created private to the user). The phone encrypts the backup itself when
 // its backup password is set, so no password is asked here.
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/deviceclisupport.h"
 #include "cli/exitcodes.h"
-#include "cli/itunesclisupport.h"
 #include "device/backup2tooljob.h"
 #include "platform/osservices.h"
 
@@ -12,24 +12,14 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: quillometry-cli device-backup UDID --to FOLDER\n"
-    "Backs the whole iPhone up into FOLDER/UDID; a later run sends only what changed.\n"
-    "example: quillometry-cli device-backup 00008030-001A2B3C4D5E6F70 --to ~/iphone-backups\n";
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    DeviceCliArgs a;
-    QString error;
-    if (!parseDeviceCliArgs(args, {QStringLiteral("--to")}, {}, &a, &error) || a.help || a.positional.size() != 1
-        || !a.values.contains(QStringLiteral("--to")))
-        return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
-    const QString udid = a.positional.first();
-    const QString root = QDir(a.values.value(QStringLiteral("--to"))).absolutePath();
+    const QString udid = args.arg(0);
+    const QString root = QDir(args.value(QStringLiteral("to"))).absolutePath();
     if (!requirePlainUdid(udid) || !requireUsbDaemon())
         return exitcode::kFailure;
     if (!QDir().mkpath(root) || !platform::createPrivateFolder(root + QLatin1Char('/') + udid)) {
-        cliErr(QStringLiteral("error: cannot create the folder %1/%2\n").arg(root, udid));
+        cliError(QStringLiteral("cannot create the folder %1/%2").arg(root, udid));
         return exitcode::kFailure;
     }
     Backup2Options options;
@@ -39,7 +29,16 @@ int run(const QStringList& args)
     return monitor.runJob(job);
 }
 
-CliRegistrar reg({QStringLiteral("device-backup"), QStringLiteral("device-backup UDID --to FOLDER"),
-                  QStringLiteral("back a whole connected iPhone up into FOLDER/UDID"), run});
+const CliRegistrar reg({
+    .name = QStringLiteral("device-backup"),
+    .summary = QStringLiteral("back a whole connected iPhone up into FOLDER/UDID; a later run sends only what "
+                              "changed"),
+    .arguments = {{QStringLiteral("UDID"), QStringLiteral("the phone (see the devices command)")}},
+    .options = {{QStringLiteral("to"), QStringLiteral("FOLDER"), QStringLiteral("the folder that receives UDID/"),
+                 true}},
+    .examples = {QStringLiteral("device-backup 00008030-001A2B3C4D5E6F70 --to ~/iphone-backups")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -2,63 +2,31 @@
 
 #include "chatstore/plistcftype.h"
 #include "cli/exitcodes.h"
-#include "cli/itunesclisupport.h"
+#include "cli/clioutput.h"
 #include "device/iosdeviceinfo.h"
 #include "device/mobiledevicesubscribe.h"
 
 #include <QRegularExpression>
 
-bool parseDeviceCliArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions,
-                        DeviceCliArgs* out, QString* error)
-{
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            out->help = true;
-        } else if (valueOptions.contains(a)) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(a);
-                return false;
-            }
-            out->values.insert(a, args[++i]);
-        } else if (flagOptions.contains(a)) {
-            out->flags.insert(a);
-        } else if (a.startsWith(QLatin1String("--"))) {
-            *error = QStringLiteral("unknown option %1").arg(a);
-            return false;
-        } else {
-            out->positional << a;
-        }
-    }
-    return true;
-}
-
-bool secondsOption(const DeviceCliArgs& args, const QString& option, int minimum, int fallback, int* seconds)
+bool secondsOption(const CliArgs& args, const QString& option, int minimum, int fallback, int* seconds)
 {
     *seconds = fallback;
-    if (!args.values.contains(option))
+    if (!args.isSet(option))
         return true;
     bool ok = false;
-    *seconds = args.values.value(option).toInt(&ok);
-    return ok && *seconds >= minimum;
-}
-
-int deviceCliUsage(const QString& usage, bool asked, const QString& error)
-{
-    if (asked) {
-        cliOut(usage);
-        return exitcode::kSuccess;
-    }
-    cliErr((error.isEmpty() ? QString() : QStringLiteral("error: %1\n").arg(error)) + usage);
-    return exitcode::kUsage;
+    *seconds = args.value(option).toInt(&ok);
+    if (ok && *seconds >= minimum)
+        return true;
+    cliError(QStringLiteral("--%1 needs a whole number of seconds (at least %2)").arg(option).arg(minimum));
+    return false;
 }
 
 bool requireUsbDaemon()
 {
     if (MobiledeviceSubscribe::daemonAnswers())
         return true;
-    cliErr(QStringLiteral("error: no USB daemon (usbmuxd) answers; plug the iPhone in (udev starts the daemon) or "
-                          "start usbmuxd, then try again\n"));
+    cliError(QStringLiteral("no USB daemon (usbmuxd) answers; plug the iPhone in (udev starts the daemon) or "
+                            "start usbmuxd, then try again"));
     return false;
 }
 
@@ -66,7 +34,7 @@ bool requirePlainUdid(const QString& udid)
 {
     if (isPlainUdid(udid))
         return true;
-    cliErr(QStringLiteral("error: '%1' is no UDID (letters, digits and '-' only)\n").arg(udid));
+    cliError(QStringLiteral("'%1' is no UDID (letters, digits and '-' only)").arg(udid));
     return false;
 }
 

@@ -1,36 +1,20 @@
-// What the device commands share: their small argument parser, the checks
-// that a daemon answers and that a UDID can name a folder, the monitor that
+// What the device commands share: a seconds option, the checks that a
+// daemon answers and that a UDID can name a folder, the monitor that
 // prints the jobs' rich-text messages as plain text, and value formatting.
 #pragma once
 
+#include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
 
-#include <QMap>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
 class PlistCFType;
 
-struct DeviceCliArgs {
-    QStringList positional;
-    QMap<QString, QString> values;  // option -> value
-    QSet<QString> flags;
-    bool help = false;
-};
-
-// Options in `valueOptions` take one value, those in `flagOptions` none.
-// False with a message for an unknown option or a missing value.
-bool parseDeviceCliArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions,
-                        DeviceCliArgs* out, QString* error);
-
-// The whole number of seconds given with `option` (`fallback` when it is
-// absent); false when it is no number or below `minimum`.
-bool secondsOption(const DeviceCliArgs& args, const QString& option, int minimum, int fallback, int* seconds);
-
-// Prints the usage text (with its example) and returns the usage exit code,
-// or success when --help asked for it.
-int deviceCliUsage(const QString& usage, bool asked, const QString& error = QString());
+// The whole number of seconds given with --`option` (`fallback` when it is
+// absent); false after saying so (exit code 2 is the caller's) when it is no
+// number or below `minimum`.
+bool secondsOption(const CliArgs& args, const QString& option, int minimum, int fallback, int* seconds);
 
 // True when a USB daemon answers; otherwise says so on stderr. The command
 // line never starts a daemon itself.

@@ -2,34 +2,24 @@
 // iPhone (the phone must trust this computer).
 #include "chatstore/plistcftype.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/deviceclisupport.h"
 #include "cli/exitcodes.h"
-#include "cli/itunesclisupport.h"
 #include "device/deviceconnection.h"
 
 namespace {
 
-const char* const kUsage =
-    "usage: quillometry-cli device-info UDID [--domain DOMAIN] [--key KEY]\n"
-    "Prints the phone's lockdown values as \"Key: value\" lines, or the value alone with --key.\n"
-    "example: quillometry-cli device-info 00008030-001A2B3C4D5E6F70 --key ProductVersion\n";
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    DeviceCliArgs a;
-    QString error;
-    if (!parseDeviceCliArgs(args, {QStringLiteral("--domain"), QStringLiteral("--key")}, {}, &a, &error) || a.help
-        || a.positional.size() != 1)
-        return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
-    const QString udid = a.positional.first();
+    const QString udid = args.arg(0);
     if (!requirePlainUdid(udid) || !requireUsbDaemon())
         return exitcode::kFailure;
-    const QString key = a.values.value(QStringLiteral("--key"));
-    const PlistCFType value = readLockdownValue(udid, a.values.value(QStringLiteral("--domain")), key);
+    const QString key = args.value(QStringLiteral("key"));
+    const PlistCFType value = readLockdownValue(udid, args.value(QStringLiteral("domain")), key);
     if (value.isNone()) {
-        cliErr(QStringLiteral("error: could not read %1 from %2 (is it connected, and does it trust this computer? "
-                              "see the pair command)\n")
-                   .arg(key.isEmpty() ? QStringLiteral("the lockdown values") : key, udid));
+        cliError(QStringLiteral("could not read %1 from %2 (is it connected, and does it trust this computer? see "
+                                "the pair command)")
+                     .arg(key.isEmpty() ? QStringLiteral("the lockdown values") : key, udid));
         return exitcode::kFailure;
     }
     if (!key.isEmpty() || value.type() != PlistCFType::DictionaryType) {
@@ -41,7 +31,17 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("device-info"), QStringLiteral("device-info UDID [--domain D] [--key K]"),
-                  QStringLiteral("show the lockdown values (name, iOS version, ...) of a connected iPhone"), run});
+const CliRegistrar reg({
+    .name = QStringLiteral("device-info"),
+    .summary = QStringLiteral("show the lockdown values of a connected iPhone as \"Key: value\" lines, or one value "
+                              "alone with --key"),
+    .arguments = {{QStringLiteral("UDID"), QStringLiteral("the phone (see the devices command)")}},
+    .options = {{QStringLiteral("domain"), QStringLiteral("DOMAIN"), QStringLiteral("a lockdown domain, such as "
+                                                                                     "com.apple.mobile.backup")},
+                {QStringLiteral("key"), QStringLiteral("KEY"), QStringLiteral("print this value alone")}},
+    .examples = {QStringLiteral("device-info 00008030-001A2B3C4D5E6F70 --key ProductVersion")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

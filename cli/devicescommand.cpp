@@ -1,9 +1,9 @@
 // devices [--watch SECONDS]: the connected iPhones, one "UDID<tab>name" line
 // each; with --watch also every arrival and removal for that long.
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/deviceclisupport.h"
 #include "cli/exitcodes.h"
-#include "cli/itunesclisupport.h"
 #include "device/deviceconnection.h"
 #include "device/mobiledevicesubscribe.h"
 
@@ -12,26 +12,16 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: quillometry-cli devices [--watch SECONDS]\n"
-    "Lists the connected iPhones as \"UDID<tab>name\"; with --watch it then prints \"attached UDID\" and\n"
-    "\"detached UDID\" as phones come and go, for SECONDS seconds.\n"
-    "example: quillometry-cli devices --watch 60\n";
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    DeviceCliArgs a;
-    QString error;
-    if (!parseDeviceCliArgs(args, {QStringLiteral("--watch")}, {}, &a, &error) || a.help || !a.positional.isEmpty())
-        return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
     int watch = 0;
-    if (!secondsOption(a, QStringLiteral("--watch"), 1, 0, &watch))
-        return deviceCliUsage(QString::fromLatin1(kUsage), false, QStringLiteral("--watch needs a number of seconds"));
+    if (!secondsOption(args, QStringLiteral("watch"), 1, 0, &watch))
+        return exitcode::kUsage;
     if (!requireUsbDaemon())
         return exitcode::kFailure;
     QStringList udids;
     if (!listConnectedUdids(&udids)) {
-        cliErr(QStringLiteral("error: the USB daemon did not list the devices\n"));
+        cliError(QStringLiteral("the USB daemon did not list the devices"));
         return exitcode::kFailure;
     }
     for (const QString& udid : udids)
@@ -46,7 +36,7 @@ int run(const QStringList& args)
     QObject::connect(&subscriber, &MobiledeviceSubscribe::kickDevice, &subscriber,
                      [](const QString& udid) { cliOut(QStringLiteral("detached %1\n").arg(udid)); });
     if (!subscriber.start()) {
-        cliErr(QStringLiteral("error: could not subscribe to device events\n"));
+        cliError(QStringLiteral("could not subscribe to device events"));
         return exitcode::kFailure;
     }
     QTimer::singleShot(watch * 1000, QCoreApplication::instance(), &QCoreApplication::quit);
@@ -55,8 +45,16 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("devices"), QStringLiteral("devices [--watch SECONDS]"),
-                  QStringLiteral("list the connected iPhones (UDID and name); --watch prints arrivals and removals"),
-                  run});
+const CliRegistrar reg({
+    .name = QStringLiteral("devices"),
+    .summary = QStringLiteral("list the connected iPhones as \"UDID<tab>name\"; --watch then prints \"attached UDID\" "
+                              "and \"detached UDID\" as phones come and go"),
+    .arguments = {},
+    .options = {{QStringLiteral("watch"), QStringLiteral("SECONDS"), QStringLiteral("watch arrivals and removals "
+                                                                                     "this long")}},
+    .examples = {QStringLiteral("devices --watch 60")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -1,9 +1,9 @@
 // pair UDID [--wait SECONDS]: makes the iPhone trust this computer; with
 // --wait it asks again every second while the phone waits for "Trust".
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/deviceclisupport.h"
 #include "cli/exitcodes.h"
-#include "cli/itunesclisupport.h"
 #include "device/deviceconnection.h"
 
 #include <QElapsedTimer>
@@ -11,27 +11,18 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: quillometry-cli pair UDID [--wait SECONDS]\n"
-    "Pairs with the iPhone; tap \"Trust\" on the phone. With --wait it retries every second for that long.\n"
-    "A refused pairing leaves no pairing record behind.\n"
-    "example: quillometry-cli pair 00008030-001A2B3C4D5E6F70 --wait 30\n";
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    DeviceCliArgs a;
-    QString error;
-    if (!parseDeviceCliArgs(args, {QStringLiteral("--wait")}, {}, &a, &error) || a.help || a.positional.size() != 1)
-        return deviceCliUsage(QString::fromLatin1(kUsage), a.help && error.isEmpty(), error);
     int wait = 0;
-    if (!secondsOption(a, QStringLiteral("--wait"), 0, 0, &wait))
-        return deviceCliUsage(QString::fromLatin1(kUsage), false, QStringLiteral("--wait needs a number of seconds"));
-    const QString udid = a.positional.first();
+    if (!secondsOption(args, QStringLiteral("wait"), 0, 0, &wait))
+        return exitcode::kUsage;
+    const QString udid = args.arg(0);
     if (!requirePlainUdid(udid) || !requireUsbDaemon())
         return exitcode::kFailure;
     QElapsedTimer waited;
     waited.start();
     bool told = false;
+    QString error;
     for (;;) {
         if (pairDevice(udid, &error)) {
             cliOut(QStringLiteral("Paired with %1\n").arg(udid));
@@ -45,11 +36,20 @@ int run(const QStringList& args)
         }
         QThread::sleep(1);
     }
-    cliErr(QStringLiteral("error: %1\n").arg(plainText(error).trimmed()));
+    cliError(plainText(error).trimmed());
     return exitcode::kFailure;
 }
 
-CliRegistrar reg({QStringLiteral("pair"), QStringLiteral("pair UDID [--wait SECONDS]"),
-                  QStringLiteral("make a connected iPhone trust this computer"), run});
+const CliRegistrar reg({
+    .name = QStringLiteral("pair"),
+    .summary = QStringLiteral("make a connected iPhone trust this computer (tap \"Trust\" on the phone); a refused "
+                              "pairing leaves no pairing record"),
+    .arguments = {{QStringLiteral("UDID"), QStringLiteral("the phone (see the devices command)")}},
+    .options = {{QStringLiteral("wait"), QStringLiteral("SECONDS"), QStringLiteral("ask again every second this "
+                                                                                    "long")}},
+    .examples = {QStringLiteral("pair 00008030-001A2B3C4D5E6F70 --wait 30")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace
