@@ -25,13 +25,19 @@ class QPushButton;
 class QSplitter;
 class QWebEngineView;
 class WABubbleViewMgr;
+class OnlineCommands;
+struct OnlineAnswer;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // Without settings the device watcher stays off (tests, tours).
+    // With the build's vendor host; without device settings the watcher
+    // stays off (tests, tours).
     explicit MainWindow(QWidget* parent = nullptr);
+    // With the given vendor host ("host[:port]"; empty: no online service).
+    explicit MainWindow(const QString& vendorHost, QWidget* parent = nullptr);
     explicit MainWindow(const DeviceWatchSettings& devices, QWidget* parent = nullptr);
+    MainWindow(const QString& vendorHost, const DeviceWatchSettings& devices, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     DeviceCommands* deviceCommands() const { return m_deviceCommands; }
@@ -145,6 +151,14 @@ public slots:
     void miHome();
     void miUnmoutDevice();
 
+    // The answers of the start-up update check and advert request.
+    void onCheckVersionReadyRead(const OnlineAnswer& answer);
+    void onGetAdvLinkRead(const OnlineAnswer& answer);
+
+public:
+    OnlineCommands* onlineCommands() const { return m_online; }
+    QLabel* statusLinkLabel() const { return m_statusLink; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -174,6 +188,8 @@ private:
     QLabel* m_lbChatImg = nullptr;
     QWebEngineView* m_webViewSMS = nullptr;
     QLabel* m_statusLink = nullptr;
+    OnlineCommands* m_online = nullptr;
+    QAction* m_actCheckUpdate = nullptr;
 
     ItemModelMain* m_modelMain = nullptr;
     ItemModelSms* m_modelSms = nullptr;
