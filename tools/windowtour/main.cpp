@@ -92,7 +92,7 @@ void phoneTour(const QString& phonesim)
     settings.watch = true;
     settings.daemonCommand.clear();
     settings.tipsDelayMs = 600000;
-    MainWindow w(settings);
+    MainWindow w(QString(), settings);  // no vendor server: the tour sends nothing out
     w.move(0, 0);
     w.show();
     for (int i = 0; i < 100 && !w.deviceCommands()->nodeOf(udid); ++i)
