@@ -110,9 +110,20 @@ QVBoxLayout* searchPane(QWidget* parent, const char* paneName, const char* editN
 // ---------------------------------------------------------------------------
 // Construction
 
-MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), parent) {}
+MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), DeviceWatchSettings(), parent) {}
 
-MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(const QString& vendorHost, QWidget* parent)
+    : MainWindow(vendorHost, DeviceWatchSettings(), parent)
+{
+}
+
+MainWindow::MainWindow(const DeviceWatchSettings& devices, QWidget* parent)
+    : MainWindow(product::vendorHost(), devices, parent)
+{
+}
+
+MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& devices, QWidget* parent)
+    : QMainWindow(parent)
 {
     m_online = new OnlineCommands(vendorHost, dataFolder(), this);
     buildForm();
@@ -186,6 +197,9 @@ MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow
     updateCommandStates();
     updateEmptyState();
 
+    m_deviceCommands = new DeviceCommands(this, devices);
+    m_deviceCommands->start();
+
     connect(m_online->services(), &OnlineServices::checkVersionReadyRead, this, &MainWindow::onCheckVersionReadyRead);
     connect(m_online->services(), &OnlineServices::advLinkRead, this, &MainWindow::onGetAdvLinkRead);
     m_online->start();
@@ -206,7 +220,19 @@ void MainWindow::miCheckUpdate()
     m_online->openUpdatePage();
 }
 
-MainWindow::~MainWindow() = default;
+bool MainWindow::holdsChats(const _AbsDBItemNode* node)
+{
+    if (!node || node->kind != kNodeIPhone || static_cast<const _IOSDeviceItemNode*>(node)->offlineCopy)
+        return node != nullptr;
+    return node->view && QFileInfo(node->view->database()->databasePath()).isFile();
+}
+
+MainWindow::~MainWindow()
+{
+    // The watcher stops (and its daemon with it) before the tree goes.
+    delete m_deviceCommands;
+    m_deviceCommands = nullptr;
+}
 
 void MainWindow::restoreSettings()
 {
@@ -679,7 +705,7 @@ void MainWindow::updateCommandStates()
     if (!m_actI2i)
         return;  // the models are being attached; the menus come later
     const _AbsDBItemNode* n = currentDatabaseNode();
-    const CommandEnabling rule = CommandEnabling::forNode(n ? n->kind : 0, m_modelMain->countIPhones());
+    const CommandEnabling rule = CommandEnabling::forNode(holdsChats(n) ? n->kind : 0, m_modelMain->countIPhones());
     m_localDb->updateEnabled(rule);
     applyEnabling(m_actI2i, rule.i2i);
     applyEnabling(m_actDb2i, rule.db2i);
@@ -718,6 +744,10 @@ void MainWindow::onMainTreeSelected(const QItemSelection& selected, const QItemS
         case kNodeIPhone:
         case kNodeLocalDb: {
             auto* dbNode = static_cast<_AbsDBItemNode*>(node);
+            if (!holdsChats(dbNode)) {
+                clearMessages();  // a phone whose chats were not loaded yet
+                break;
+            }
             if (dbNode->children.isEmpty()) {
                 PChatDbView view = loadChats(dbNode);
                 if (!view)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/commandrules.h"
+#include "app/devicecommands.h"
 #include "app/itemmodelmain.h"
 #include "chatstore/abswamsgssource.h"
 
@@ -34,11 +35,19 @@ struct OnlineAnswer;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // With the build's vendor host.
+    // With the build's vendor host; without device settings the watcher
+    // stays off (tests, tours).
     explicit MainWindow(QWidget* parent = nullptr);
     // With the given vendor host ("host[:port]"; empty: no online service).
     explicit MainWindow(const QString& vendorHost, QWidget* parent = nullptr);
+    explicit MainWindow(const DeviceWatchSettings& devices, QWidget* parent = nullptr);
+    MainWindow(const QString& vendorHost, const DeviceWatchSettings& devices, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    DeviceCommands* deviceCommands() const { return m_deviceCommands; }
+    // False for a connected phone whose cached chat database does not exist
+    // yet: it has no chats to show, and no command needs them.
+    static bool holdsChats(const _AbsDBItemNode* node);
 
     ItemModelMain* treeModel() const { return m_modelMain; }
     ItemModelSms* smsModel() const { return m_modelSms; }
@@ -215,6 +224,7 @@ private:
     ItemModelMain* m_modelMain = nullptr;
     ItemModelSms* m_modelSms = nullptr;
     WABubbleViewMgr* m_bubbles = nullptr;
+    DeviceCommands* m_deviceCommands = nullptr;
 
     QFileSystemWatcher* m_watcher = nullptr;
     QTimer* m_refreshTimer = nullptr;

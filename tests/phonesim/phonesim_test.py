@@ -522,6 +522,31 @@ def make_fixture_chat_folder(folder):
         f.write(counted[0] if counted else "")
 
 
+def serve_seeded(phonesim, work, chat, phones, serve, inner):
+    """Seeds the phones (udid, seed options) from the chat folder and runs the inner command under `phonesim run`."""
+    args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
+    for udid, opts in phones:
+        folder = os.path.join(work, "phone-" + udid)
+        seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
+                "--name", "Alice's iPhone"] + opts
+        subprocess.run(seed, check=True, restore_signals=False)
+        args += ["--phone", folder]
+    args += [a.format(work=work) for a in serve]
+    args += ["--"] + inner
+    return subprocess.run(args, restore_signals=False).returncode
+
+
+def run_case(name, body, ctx):
+    """Runs one case inside `phonesim run`; prints PASS or FAIL and returns the exit code."""
+    try:
+        body(ctx)
+    except Failure as e:
+        print("FAIL %s: %s" % (name, e))
+        return 1
+    print("PASS %s" % name)
+    return 0
+
+
 def outer(phonesim, name):
     body, phones, serve = CASES[name]
     work = tempfile.mkdtemp(prefix="phonesim-test-")
@@ -535,17 +560,8 @@ def outer(phonesim, name):
                 return 1
         else:
             make_chat_folder(chat)
-        args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
-        for udid, opts in phones:
-            folder = os.path.join(work, "phone-" + udid)
-            seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
-                    "--name", "Alice's iPhone"] + opts
-            subprocess.run(seed, check=True, restore_signals=False)
-            args += ["--phone", folder]
-        args += [a.format(work=work) for a in serve]
-        args += ["--", sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work]
-        rc = subprocess.run(args, restore_signals=False).returncode
-        return rc
+        return serve_seeded(phonesim, work, chat, phones, serve,
+                            [sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work])
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -554,13 +570,7 @@ def main():
     signal.signal(signal.SIGPIPE, signal.SIG_IGN)
     if len(sys.argv) == 5 and sys.argv[1] == "--inner":
         phonesim, name, work = sys.argv[2:5]
-        try:
-            CASES[name][0](Ctx(phonesim, work))
-        except Failure as e:
-            print("FAIL %s: %s" % (name, e))
-            return 1
-        print("PASS %s" % name)
-        return 0
+        return run_case(name, CASES[name][0], Ctx(phonesim, work))
     if len(sys.argv) != 3 or sys.argv[2] not in CASES:
         print("usage: phonesim_test.py PHONESIM CASE (one of %s)" % ", ".join(sorted(CASES)))
         return 2
