@@ -74,7 +74,8 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         // cancel arrives.
         m_target->renumberSort();
         m_missing = m_target->missingMediaCount() - missingBefore;
-        QString done = text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count);
+        // A second backup of the same messages adds none: say so.
+        QString done = text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
         if (m_missing > 0)
             done += QStringLiteral(" %1 attachments were missing in the source and were not copied.").arg(m_missing);
         return done;
