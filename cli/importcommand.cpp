@@ -23,40 +23,17 @@
 
 namespace {
 
-const QString kUsage = QStringLiteral(
-    "usage: quillometry-cli import FOLDER [--to NAME] [--password P | --password-env NAME]\n");
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    // --to is this command's own; the rest are the itunes-* options.
-    QStringList rest;
-    QString to;
-    bool hasTo = false;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--to")) {
-            if (i + 1 >= args.size()) {
-                cliErr(kUsage + QStringLiteral("--to needs a value\n"));
-                return exitcode::kUsage;
-            }
-            to = args[++i];
-            hasTo = true;
-        } else {
-            rest << args[i];
-        }
-    }
-    ItunesCliOptions options;
-    QString error;
-    if (!parseItunesCliOptions(rest, false, &options, &error) || options.positional.size() != 1) {
-        cliErr(kUsage + (error.isEmpty() ? QString() : error + QLatin1Char('\n')));
-        return exitcode::kUsage;
-    }
+    const QString to = args.value(QStringLiteral("to"));
+    const bool hasTo = args.isSet(QStringLiteral("to"));
     if (hasTo) {
         const int nameCode = checkLocalDbName(to);
         if (nameCode != exitcode::kSuccess)
             return nameCode;
     }
-
-    BackupManifest backup(options.positional.first());
+    const ItunesCliOptions options = itunesCliOptions(args);
+    BackupManifest backup(args.arg(0));
     int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
@@ -113,10 +90,18 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("import"),
-                  QStringLiteral("import FOLDER [--to NAME] [--password P | --password-env NAME]"),
-                  QStringLiteral("load WhatsApp from an iTunes backup and save its messages into a local database "
-                                 "(device name + \"_Backup\" unless --to names one)"),
-                  run});
+const CliRegistrar reg({
+    .name = QStringLiteral("import"),
+    .summary = QStringLiteral("load WhatsApp from an iTunes backup and save its messages into a local database "
+                              "(device name + \"_Backup\" unless --to names one)"),
+    .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder (see itunes-list)")}},
+    .options = QList<CliOption>{{QStringLiteral("to"), QStringLiteral("NAME"),
+                                 QStringLiteral("the local database to save into (created when missing)")}} +
+               backupPasswordOptions(),
+    .examples = {QStringLiteral("import /tmp/demo-backup --password \"s3cret pw\""),
+                 QStringLiteral("import ~/bk --to Anna_Backup --password-env BKPW")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

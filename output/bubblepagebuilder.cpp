@@ -200,7 +200,7 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
             html += QStringLiteral("<a href=\"%1\">[STICKER]</a>").arg(attachmentLink(media->mediaFile, QString()));
         break;
     default:
-        html += escape(m.ZTEXT);
+        html += escape(messageBodyText(m));
         break;
     }
 
@@ -238,6 +238,7 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         previousDay = time.date();
         switch (m.ZMESSAGETYPE) {
         case msgtype::kText:
+        case msgtype::kLink:
         case msgtype::kImage:
         case msgtype::kVideo:
         case msgtype::kAudio:
