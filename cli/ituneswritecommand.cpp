@@ -26,11 +26,6 @@
 
 namespace {
 
-const QString kUsage = QStringLiteral(
-    "usage: quillometry-cli itunes-write SOURCE BACKUP [--chat JID] [--password P | --password-env NAME]\n"
-    "                                  [--source-password-env NAME]\n"
-    "example: quillometry-cli itunes-write MyChats ~/Backups/00008030-001A2B3C4D5E6F70 --password-env BK_PW\n");
-
 bool isBackupFolder(const QString& path) { return QFileInfo(QDir(path).filePath(QStringLiteral("Manifest.plist"))).isFile(); }
 
 // Removes a folder tree when the object goes.
@@ -74,43 +69,21 @@ PChatDbView loadBackupSource(const QString& folder, const QString& passwordEnv, 
     return load.takeResult(false);
 }
 
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QStringList rest;
-    QString jid, sourcePasswordEnv;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            cliOut(kUsage);
-            return exitcode::kSuccess;
-        }
-        if (a == QLatin1String("--chat") || a == QLatin1String("--source-password-env")) {
-            if (i + 1 >= args.size()) {
-                cliErr(kUsage + a + QStringLiteral(" needs a value\n"));
-                return exitcode::kUsage;
-            }
-            (a == QLatin1String("--chat") ? jid : sourcePasswordEnv) = args[++i];
-        } else {
-            rest << a;
-        }
-    }
-    ItunesCliOptions options;
-    QString error;
-    if (!parseItunesCliOptions(rest, false, &options, &error) || options.positional.size() != 2) {
-        cliErr(kUsage + (error.isEmpty() ? QString() : error + QLatin1Char('\n')));
-        return exitcode::kUsage;
-    }
-    const QString source = options.positional[0];
-    const QString backupFolder = options.positional[1];
+    const QString source = args.arg(0);
+    const QString backupFolder = args.arg(1);
+    const QString jid = args.value(QStringLiteral("chat"));
+    const QString sourcePasswordEnv = args.value(QStringLiteral("source-password-env"));
+    const ItunesCliOptions options = itunesCliOptions(args);
     if (!isBackupFolder(backupFolder)) {
         cliErr(QStringLiteral("error: %1 is not an iTunes backup folder (no Manifest.plist)\n")
                    .arg(QDir::toNativeSeparators(backupFolder)));
         return exitcode::kFailure;
     }
     const bool sourceIsBackup = QFileInfo(source).isDir() && isBackupFolder(source);
-    if (sourceIsBackup
-        && QFileInfo(source).canonicalFilePath() == QFileInfo(backupFolder).canonicalFilePath()) {
-        cliErr(kUsage + QStringLiteral("error: SOURCE and BACKUP are the same backup\n"));
+    if (sourceIsBackup && QFileInfo(source).canonicalFilePath() == QFileInfo(backupFolder).canonicalFilePath()) {
+        cliErr(QStringLiteral("error: SOURCE and BACKUP are the same backup; the messages are there already\n"));
         return exitcode::kUsage;
     }
 
@@ -179,11 +152,22 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("itunes-write"),
-                  QStringLiteral("itunes-write SOURCE BACKUP [--chat JID] [--password P | --password-env NAME] "
-                                 "[--source-password-env NAME]"),
-                  QStringLiteral("merge the messages of SOURCE into the WhatsApp data of an iTunes backup and write "
-                                 "them into it, all or nothing"),
-                  run});
+const CliRegistrar reg({
+    .name = QStringLiteral("itunes-write"),
+    .summary = QStringLiteral("merge the messages of SOURCE into the WhatsApp data of an iTunes backup and write them "
+                              "into it, all or nothing"),
+    .arguments = {chatSourceArgument(QStringLiteral("the messages to write: a chat database, or another backup "
+                                                    "folder")),
+                  {QStringLiteral("BACKUP"), QStringLiteral("the backup folder to write into (see itunes-list)")}},
+    .options = QList<CliOption>{{QStringLiteral("chat"), QStringLiteral("JID"), QStringLiteral("only this chat")},
+                                {QStringLiteral("source-password-env"), QStringLiteral("NAME"),
+                                 QStringLiteral("the environment variable holding the password of a SOURCE backup")}} +
+               backupPasswordOptions(),
+    .examples = {QStringLiteral("itunes-write Anna_Backup /tmp/demo-backup --password \"s3cret pw\""),
+                 QStringLiteral("itunes-write ~/old-backup ~/new-backup --source-password-env OLDPW "
+                                "--password-env NEWPW --chat 4915550001@s.whatsapp.net")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -256,7 +256,7 @@ TEST(ItunesWriteCliErrors, WrongPasswordNoWhatsAppAndTheSameBackupWriteNothing)
 
     r = runCli({"itunes-write", "--help"}, env);
     EXPECT_EQ(r.exitCode, exitcode::kSuccess);
-    EXPECT_TRUE(r.out.contains("example:"));
+    EXPECT_TRUE(r.out.contains("Examples:"));
 }
 
 }  // namespace
