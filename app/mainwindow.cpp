@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/exporttoitunescommands.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
 #include "app/linkcommands.h"
@@ -110,6 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_messages = new MessageCommands(this);
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
+    m_exportToItunes = new ExportToItunesCommands(this);
     m_links = new LinkCommands(this);
 
     connect(m_treeViewDS, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeSelected);
@@ -648,6 +650,21 @@ QMenu* MainWindow::createSMSContextMenu()
 // ---------------------------------------------------------------------------
 // Command slots: each hands over to its family
 
+void MainWindow::miExport2ITunesBKSel()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Selected);
+}
+
+void MainWindow::miExport2ITunesBKChat()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Chat);
+}
+
+void MainWindow::miExport2ITunesBKAll()
+{
+    m_exportToItunes->exportToItunes(CommandScope::All);
+}
+
 void MainWindow::miBackup()
 {
     m_localDb->backup(CommandScope::Selected);
@@ -761,9 +778,6 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKSel)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKChat)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKAll)
 Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
 Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)

@@ -11,6 +11,7 @@
 #include <QMainWindow>
 
 class ItemModelSms;
+class ExportToItunesCommands;
 class ItunesImportCommands;
 class LinkCommands;
 class LocalDbCommands;
@@ -47,6 +48,7 @@ public:
     // The command families; each owns its actions and their enabling.
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
+    ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
 
@@ -174,6 +176,7 @@ private:
     MessageCommands* m_messages = nullptr;
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
+    ExportToItunesCommands* m_exportToItunes = nullptr;
     LinkCommands* m_links = nullptr;
 
     // The state-carrying actions whose work is not part of this build yet;
