@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <algorithm>
 
 namespace {
 
@@ -27,17 +26,16 @@ QString usage()
         "  --version    show the program's version\n"
         "  --verbose    also print the program's log lines on standard error\n");
     if (!CliRegistry::all().isEmpty()) {
-        int width = 0;
+        QList<QPair<QString, QString>> rows;
         for (const CliCommand& c : CliRegistry::all())
-            width = std::max(width, int(c.name.size()));
-        text += QStringLiteral("\nCommands:\n");
-        for (const CliCommand& c : CliRegistry::all())
-            text += QStringLiteral("  %1  %2\n").arg(c.name, -width).arg(c.summary);
+            rows << qMakePair(c.name, c.summary);
+        text += QStringLiteral("\nCommands:\n") + cliHelpTable(rows);
     }
     text += QStringLiteral("\nSOURCE, where a command reads chats, is one of:\n") + chatSourceFormsHelp();
     text += QStringLiteral(
         "\nExit codes: 0 success, 1 failure, 2 wrong arguments, 3 cancelled,\n"
-        "4 password missing or wrong, 130 interrupted by a second Ctrl-C.\n");
+        "4 password missing or wrong, 5 this version is obsolete (update-check),\n"
+        "130 interrupted by a second Ctrl-C.\n");
     return text;
 }
 

@@ -1,6 +1,5 @@
 // quillometry-cli messages SOURCE [--chat JID] [--desc]: messages as the
 // message list shows them, one line each: date, flag, contact, content.
-#include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
@@ -24,12 +23,8 @@ QString oneLine(QString text)
 int run(const CliArgs& args)
 {
     ChatSource source;
-    try {
-        source = openChatSource(args.arg(0));
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;
-    }
     int code = exitcode::kSuccess;
     PChatSession chat;
     const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);

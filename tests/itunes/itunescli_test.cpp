@@ -4,6 +4,10 @@
 
 #include "cli/exitcodes.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 using namespace itest;
 
 #ifdef Q_CLI_PATH
@@ -84,6 +88,43 @@ TEST(ItunesCli, BrowseAndMissingFiles)
     CliResult info = runCli({"itunes-info", dir.path()});
     EXPECT_TRUE(info.out.contains("Encrypted: no"));
     EXPECT_TRUE(info.out.contains("Records: 3"));
+}
+
+TEST(ItunesCli, ListNamesAnUnreadableBackupOnceAndWritesJson)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("home/Apple/MobileSync/Backup");
+    const QString good = root + "/GOODUDID";
+    const QString bad = root + "/BADUDID";
+    QDir().mkpath(good);
+    QDir().mkpath(bad);
+    writeManifestPlist(good, "GOODUDID", "Plain Phone");
+    writeMbdb(good, {makeRecord("HomeDomain", "Library/a.txt")});
+    writeFile(bad + "/Manifest.plist", "not a property list");
+    writeFile(bad + "/Manifest.mbdb", "mbdb");
+    const QMap<QString, QString> env = {{"HOME", dir.filePath("home")}, {"XDG_DATA_HOME", dir.filePath("xdg")}};
+
+    const CliResult list = runCli({"itunes-list"}, env);
+    EXPECT_EQ(list.exitCode, exitcode::kSuccess) << list.err.toStdString();
+    EXPECT_TRUE(list.out.contains("Plain Phone")) << list.out.toStdString();
+    EXPECT_FALSE(list.out.contains("BADUDID")) << list.out.toStdString();
+    const QString named = "load " + QDir::toNativeSeparators(bad) + " error.";
+    EXPECT_EQ(list.err.count(named), 1) << list.err.toStdString();
+    // The log keeps its own line, shown only when asked for.
+    const CliResult verbose = runCli({"itunes-list", "--verbose"}, env);
+    EXPECT_EQ(verbose.err.count(named), 2) << verbose.err.toStdString();
+    EXPECT_EQ(verbose.out, list.out);
+
+    const CliResult json = runCli({"itunes-list", "--json"}, env);
+    const QJsonArray backups = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    ASSERT_EQ(backups.size(), 1) << json.out.toStdString();
+    EXPECT_EQ(backups.at(0).toObject().value("udid").toString(), "GOODUDID");
+    EXPECT_FALSE(backups.at(0).toObject().value("encrypted").toBool());
+    const CliResult info = runCli({"itunes-info", good, "--json"}, env);
+    const QJsonObject object = QJsonDocument::fromJson(info.out.toUtf8()).object();
+    EXPECT_EQ(object.value("deviceName").toString(), "Plain Phone") << info.out.toStdString();
+    EXPECT_EQ(object.value("records").toInteger(), 1);
+    EXPECT_EQ(object.value("layout").toString(), "Manifest.mbdb");
 }
 
 #endif

@@ -58,17 +58,6 @@ QMap<QString, QByteArray> mediaOf(const QString& library)
     return files;
 }
 
-QMap<QString, QByteArray> storedFiles(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.insert(QDir(folder).relativeFilePath(it.filePath()), readFile(it.filePath()));
-    }
-    return files;
-}
-
 struct Loaded {
     QString appFolder;
     std::unique_ptr<BackupManifest> backup;
@@ -191,13 +180,13 @@ TEST_P(ItunesWriteCli, MergesIntoTheBackupOnceAndOnlyOnce)
     }
 
     // Again: nothing new, only the databases (and the manifest) change.
-    const QMap<QString, QByteArray> before = storedFiles(folder);
+    const QMap<QString, QByteArray> before = filesBelow(folder);
     const CliResult second = runCli(args, env());
     ASSERT_EQ(second.exitCode, exitcode::kSuccess) << second.err.toStdString();
     const auto m2 = summary.match(second.out);
     ASSERT_TRUE(m2.hasMatch()) << second.out.toStdString();
     EXPECT_EQ(m2.captured(2), "0");
-    const QMap<QString, QByteArray> after = storedFiles(folder);
+    const QMap<QString, QByteArray> after = filesBelow(folder);
     QSet<QString> allowed{"Manifest.db", "Manifest.mbdb", "Manifest-decrypted.db"};
     for (const QString& path : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm",
                                 "ChatSearch.sqlite", "Documents/ChatStorage.sqlite", "Documents/ChatStorage.sqlite-wal",
@@ -237,8 +226,8 @@ TEST(ItunesWriteCliErrors, WrongPasswordNoWhatsAppAndTheSameBackupWriteNothing)
         builder.addFile("HomeDomain", "Library/a.txt", "a");
         builder.commit();
     }
-    const auto beforeWa = storedFiles(withWa);
-    const auto beforeNoWa = storedFiles(without);
+    const auto beforeWa = filesBelow(withWa);
+    const auto beforeNoWa = filesBelow(without);
 
     CliResult r = runCli({"itunes-write", a.folder.root, withWa, "--password", "wrong"}, env);
     EXPECT_EQ(r.exitCode, exitcode::kPassword) << r.err.toStdString();
@@ -247,8 +236,8 @@ TEST(ItunesWriteCliErrors, WrongPasswordNoWhatsAppAndTheSameBackupWriteNothing)
     EXPECT_TRUE(r.err.contains("Found no WhatsApp data in your iTunes Backup.")) << r.err.toStdString();
     r = runCli({"itunes-write", withWa, withWa, "--password", kPw}, env);
     EXPECT_EQ(r.exitCode, exitcode::kUsage);
-    EXPECT_EQ(storedFiles(without), beforeNoWa);
-    auto afterWa = storedFiles(withWa);
+    EXPECT_EQ(filesBelow(without), beforeNoWa);
+    auto afterWa = filesBelow(withWa);
     afterWa.remove("Manifest-decrypted.db");  // unlocking writes the decrypted manifest copy
     auto expectedWa = beforeWa;
     expectedWa.remove("Manifest-decrypted.db");

@@ -173,24 +173,25 @@ void ItunesBackupBuilder::storeFile(MBDBRecord& record, const QString& sourcePat
     m_storedBytes += QFileInfo(stored).size();
 }
 
-void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data,
-                                  int protectionClass)
+MBDBRecord& ItunesBackupBuilder::fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass)
 {
     const bool isNew = !m_records.contains(MBDBParser::fileIdOf(domain, relativePath));
     MBDBRecord& r = recordFor(domain, relativePath, false);
     if (isNew)
         r.protectionClass = quint8(protectionClass);
-    storeFile(r, QString(), &data);
+    return r;
+}
+
+void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data,
+                                  int protectionClass)
+{
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), QString(), &data);
 }
 
 void ItunesBackupBuilder::addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath,
                                       int protectionClass)
 {
-    const bool isNew = !m_records.contains(MBDBParser::fileIdOf(domain, relativePath));
-    MBDBRecord& r = recordFor(domain, relativePath, false);
-    if (isNew)
-        r.protectionClass = quint8(protectionClass);
-    storeFile(r, sourcePath, nullptr);
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), sourcePath, nullptr);
 }
 
 void ItunesBackupBuilder::addTree(const QString& domain, const QString& relativeBase, const QString& localFolder)

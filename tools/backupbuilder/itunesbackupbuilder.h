@@ -86,6 +86,8 @@ public:
 
 private:
     MBDBRecord& recordFor(const QString& domain, const QString& relativePath, bool folder);
+    // A file's record; a new one gets the protection class.
+    MBDBRecord& fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass);
     void storeFile(MBDBRecord& record, const QString& sourcePath, const QByteArray* data);
     void writeKeybag();
     QByteArray randomBytes(int n);
