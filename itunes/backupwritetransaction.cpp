@@ -272,7 +272,9 @@ QString BackupWriteTransaction::busyText(const QString& folder, qint64 pid)
 void BackupWriteTransaction::recover(const QString& folder)
 {
     const QDir dir(folder);
-    if (!hasJournalTraces(dir))
+    // A lock file alone is what a writer killed before its first journal
+    // (or after its last) leaves: taking it over and releasing it removes it.
+    if (!hasJournalTraces(dir) && !exists(dir.filePath(kLockName)))
         return;
     QLockFile lock(dir.filePath(kLockName));
     lock.setStaleLockTime(0);
