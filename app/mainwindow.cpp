@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/chatfoldercommands.h"
+#include "app/exporttoitunescommands.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
 #include "app/linkcommands.h"
@@ -133,6 +134,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_messages = new MessageCommands(this);
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
+    m_exportToItunes = new ExportToItunesCommands(this);
     m_links = new LinkCommands(this);
     m_chatFolders = new ChatFolderCommands(this);
 
@@ -959,6 +961,21 @@ QMenu* MainWindow::createSMSContextMenu()
 // ---------------------------------------------------------------------------
 // Command slots: each hands over to its family
 
+void MainWindow::miExport2ITunesBKSel()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Selected);
+}
+
+void MainWindow::miExport2ITunesBKChat()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Chat);
+}
+
+void MainWindow::miExport2ITunesBKAll()
+{
+    m_exportToItunes->exportToItunes(CommandScope::All);
+}
+
 void MainWindow::miBackup()
 {
     m_localDb->backup(CommandScope::Selected);
@@ -1083,9 +1100,6 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKSel)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKChat)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKAll)
 Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
 Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)

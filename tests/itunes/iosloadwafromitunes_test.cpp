@@ -21,18 +21,6 @@ namespace {
 
 const QString kPassword = QStringLiteral("pass word");
 
-// Every file below folder, by relative path.
-QMap<QString, QByteArray> filesBelow(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.insert(QDir(folder).relativeFilePath(it.filePath()), readFile(it.filePath()));
-    }
-    return files;
-}
-
 // Each case gets its own private temporary folder (the default cache).
 class LoadFromItunes : public ::testing::Test {
 protected:

@@ -173,14 +173,25 @@ void ItunesBackupBuilder::storeFile(MBDBRecord& record, const QString& sourcePat
     m_storedBytes += QFileInfo(stored).size();
 }
 
-void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data)
+MBDBRecord& ItunesBackupBuilder::fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass)
 {
-    storeFile(recordFor(domain, relativePath, false), QString(), &data);
+    const bool isNew = !m_records.contains(MBDBParser::fileIdOf(domain, relativePath));
+    MBDBRecord& r = recordFor(domain, relativePath, false);
+    if (isNew)
+        r.protectionClass = quint8(protectionClass);
+    return r;
 }
 
-void ItunesBackupBuilder::addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath)
+void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data,
+                                  int protectionClass)
 {
-    storeFile(recordFor(domain, relativePath, false), sourcePath, nullptr);
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), QString(), &data);
+}
+
+void ItunesBackupBuilder::addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath,
+                                      int protectionClass)
+{
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), sourcePath, nullptr);
 }
 
 void ItunesBackupBuilder::addTree(const QString& domain, const QString& relativeBase, const QString& localFolder)
@@ -231,7 +242,7 @@ void ItunesBackupBuilder::addWhatsApp(const ChatDbFolder& chat, const WhatsAppLa
                                  "ContactsV2.sqlite", "Contacts.sqlite"}) {
             const QString path = db.filePath(QString::fromLatin1(name));
             if (QFileInfo(path).isFile())
-                addFileFrom(kGroupDomain, QString::fromLatin1(name), path);
+                addFileFrom(kGroupDomain, QString::fromLatin1(name), path, layout.databaseClass);
         }
         const QDir media(QDir(library).filePath(QStringLiteral("Media")));
         addFolder(kGroupDomain, QStringLiteral("Message/Media"));
@@ -252,7 +263,8 @@ void ItunesBackupBuilder::addWhatsApp(const ChatDbFolder& chat, const WhatsAppLa
                                  "Contacts.sqlite"}) {
             const QString path = db.filePath(QString::fromLatin1(name));
             if (QFileInfo(path).isFile())
-                addFileFrom(kAppDomain, QStringLiteral("Documents/") + QString::fromLatin1(name), path);
+                addFileFrom(kAppDomain, QStringLiteral("Documents/") + QString::fromLatin1(name), path,
+                            layout.databaseClass);
         }
         addTree(kAppDomain, QStringLiteral("Library/Media"), QDir(library).filePath(QStringLiteral("Media")));
     }

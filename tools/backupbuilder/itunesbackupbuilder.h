@@ -39,6 +39,9 @@ struct BackupIdentity {
 struct WhatsAppLayout {
     bool appDomain = true;        // AppDomain-net.whatsapp.WhatsApp (Documents, Library/Preferences)
     bool groupContainer = true;   // the shared group container holds the database and the media
+    // Phones keep WhatsApp's databases (and their -wal/-shm) in protection
+    // class 4; everything else of the app in class 3.
+    int databaseClass = 4;
 };
 
 class ItunesBackupBuilder {
@@ -58,10 +61,12 @@ public:
     // The folder record of relativePath and of every missing parent ("" is
     // the domain's own folder).
     void addFolder(const QString& domain, const QString& relativePath);
-    // A file with these bytes; parents are added as folders.
-    void addFile(const QString& domain, const QString& relativePath, const QByteArray& data);
+    // A file with these bytes; parents are added as folders. A new file's
+    // record gets the protection class (its key is wrapped with that class).
+    void addFile(const QString& domain, const QString& relativePath, const QByteArray& data, int protectionClass = 3);
     // A file copied (or encrypted) from a file on disk, streamed.
-    void addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath);
+    void addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath,
+                     int protectionClass = 3);
     // Every file below localFolder, under relativeBase.
     void addTree(const QString& domain, const QString& relativeBase, const QString& localFolder);
     // A manifest record as given, with nothing stored (hostile or odd rows).
@@ -81,6 +86,8 @@ public:
 
 private:
     MBDBRecord& recordFor(const QString& domain, const QString& relativePath, bool folder);
+    // A file's record; a new one gets the protection class.
+    MBDBRecord& fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass);
     void storeFile(MBDBRecord& record, const QString& sourcePath, const QByteArray* data);
     void writeKeybag();
     QByteArray randomBytes(int n);

@@ -704,3 +704,32 @@ qint64 ChatDbBuilder::expectedCount(qint64 chat) const
             total += info.counted;
     return total;
 }
+
+void leaveLiveWal(const QString& databasePath, const QStringList& writes)
+{
+    const QString wal = databasePath + QStringLiteral("-wal");
+    const QString savedMain = databasePath + QStringLiteral(".live");
+    const QString savedWal = wal + QStringLiteral(".live");
+    QFile::remove(savedMain);
+    QFile::remove(savedWal);
+    {
+        Sqlite3DB db;
+        db.openThrow(databasePath, 2);
+        check(db, "pragma journal_mode=WAL");
+        check(db, "pragma wal_autocheckpoint=0");
+        check(db, "begin");
+        for (const QString& sql : writes)
+            check(db, sql.toUtf8().constData());
+        check(db, "commit");
+        // The frames are committed in the log; copy both files before the
+        // closing connection checkpoints the log into the main file.
+        if (!QFile::copy(databasePath, savedMain) || !QFile::copy(wal, savedWal))
+            throw std::runtime_error("leaveLiveWal: copy failed");
+        db.close();
+    }
+    QFile::remove(databasePath);
+    QFile::remove(wal);
+    QFile::remove(databasePath + QStringLiteral("-shm"));
+    if (!QFile::rename(savedMain, databasePath) || !QFile::rename(savedWal, wal))
+        throw std::runtime_error("leaveLiveWal: rename failed");
+}

@@ -196,3 +196,9 @@ struct SampleChatDb {
 };
 SampleChatDb buildSampleChatDb(const QString& root, ChatDbLayout layout, qint64 bulkMessages = 0,
                                bool deviceStyle = false);
+
+// Leaves a database the way a running phone app does: in WAL mode with
+// automatic checkpoints off, the changes that `writes` makes committed into
+// "<database>-wal" only (the main file stays as it was). Opening the
+// database replays them; a copy of the main file alone lacks them.
+void leaveLiveWal(const QString& databasePath, const QStringList& writes);
