@@ -101,7 +101,8 @@ TEST_P(SampleReader, CountsAndPagesOnlyLoadedTypesOfListedChats)
     EXPECT_EQ(view->count(nullptr), sample.expectedCount);
     EXPECT_EQ(qint64(all.size()), sample.expectedCount);
     for (const _Message& m : all) {
-        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 8, 11, 15}).contains(m.ZMESSAGETYPE)) << m.ZMESSAGETYPE;
+        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59}).contains(m.ZMESSAGETYPE))
+            << m.ZMESSAGETYPE;
         ASSERT_TRUE(m.session) << m.Z_PK;
     }
     for (const char* hidden : {"msg.type9", "msg.type12", "msg.groupEvent", "msg.broadcast", "msg.status"})
@@ -233,7 +234,8 @@ TEST_P(SampleReader, ReceiptsAndParents)
 INSTANTIATE_TEST_SUITE_P(Layouts, SampleReader,
                          ::testing::Values(LayoutCase{ChatDbLayout::Script, false, "Script"},
                                            LayoutCase{ChatDbLayout::Local, false, "Local"},
-                                           LayoutCase{ChatDbLayout::Modern, true, "ModernDevice"}),
+                                           LayoutCase{ChatDbLayout::Modern, true, "ModernDevice"},
+                                           LayoutCase{ChatDbLayout::Today, false, "Today"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IOSWhatsAppDb, RemovedChatsGoOnOpeningWithTheirRows)

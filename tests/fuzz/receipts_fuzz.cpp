@@ -1,5 +1,5 @@
-// Fuzz target: receipt blobs and quoted-message payloads, decoded, encoded
-// again and decoded once more.
+// Fuzz target: receipt blobs (with reactions and polls) and quoted-message
+// payloads, decoded, encoded again and decoded once more.
 #include "chatstore/quotedpayload.h"
 #include "chatstore/receiptcodec.h"
 
@@ -11,6 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QList<_Receipt> receipts = decodeReceipts(bytes);
     const QByteArray again = encodeReceipts(receipts);
     (void)decodeReceipts(again);
+    const ReceiptExtras extras = decodeReceiptExtras(bytes);
+    for (const _Reaction& r : extras.reactions)
+        (void)r.emoji.size();
+    if (extras.poll)
+        for (const _PollVote& v : extras.poll->votes)
+            (void)v.options.size();
 
     const WAQuotedMsg quoted = parseQuotedPayload(bytes);
     (void)quotedPayloadText(quoted);
