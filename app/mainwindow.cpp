@@ -20,6 +20,7 @@
 #include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/whatsappapp.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
@@ -415,20 +416,29 @@ void MainWindow::fillTreeFromDataFolder()
     const QString copies = QDir(dataFolder()).filePath(QStringLiteral("virtual_ios"));
     for (const QString& name : sortedSubFolders(copies)) {
         const QDir folder(QDir(copies).filePath(name));
-        PIOSDeviceInfo info = savedDeviceCopyInfo(folder.path());
-        const QDir app(folder.filePath(QStringLiteral("net.whatsapp.WhatsApp")));
-        PAbsWhatsAppDb db;
-        if (QFileInfo(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite"))).isFile()) {
-            db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                                 app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
-                                                 app.filePath(QStringLiteral("Library")),
-                                                 app.filePath(QStringLiteral("Library/Media/Profile")), false);
-        } else {
-            db = std::make_shared<IOSWhatsAppDb>(folder.filePath(QStringLiteral("ChatStorage.sqlite")), QString(),
-                                                 folder.filePath(QStringLiteral("Library")),
-                                                 folder.filePath(QStringLiteral("Library/Media/Profile")), true);
+        // A copy holds WhatsApp, WhatsApp Business or both, each its own node;
+        // a plain chat-database folder is a copy of WhatsApp.
+        bool added = false;
+        for (const WhatsAppApp* waApp : WhatsAppApp::all()) {
+            const QDir app(folder.filePath(waApp->bundleId));
+            if (!QFileInfo(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite"))).isFile())
+                continue;
+            PIOSDeviceInfo info = savedDeviceCopyInfo(folder.path());
+            if (waApp->isBusiness())
+                info->name += QStringLiteral(" (%1)").arg(waApp->name);
+            auto db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
+                                                      app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
+                                                      app.filePath(QStringLiteral("Library")),
+                                                      app.filePath(QStringLiteral("Library/Media/Profile")), false);
+            m_modelMain->addDevice(db, info, true);
+            added = true;
         }
-        m_modelMain->addDevice(db, info, true);
+        if (!added) {
+            auto db = std::make_shared<IOSWhatsAppDb>(folder.filePath(QStringLiteral("ChatStorage.sqlite")), QString(),
+                                                      folder.filePath(QStringLiteral("Library")),
+                                                      folder.filePath(QStringLiteral("Library/Media/Profile")), true);
+            m_modelMain->addDevice(db, savedDeviceCopyInfo(folder.path()), true);
+        }
     }
     if (!m_modelMain->devicesRoot()->children.isEmpty())
         m_treeViewDS->expand(m_modelMain->indexOf(m_modelMain->devicesRoot()));

@@ -4,6 +4,7 @@
 #include "base/datafolder.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
+#include "chatstore/whatsappapp.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
 
@@ -34,9 +35,13 @@ std::shared_ptr<IOSWhatsAppDb> openChatSource(const QString& source)
         const QString root = QDir(info.absoluteFilePath()).absolutePath();
         if (!info.isDir())
             throw AppError(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(root)));
-        const QString device = root + QStringLiteral("/net.whatsapp.WhatsApp");
-        if (QFileInfo(device + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
-            return openFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
+        // A device-style folder: the app's container inside (WhatsApp first,
+        // else WhatsApp Business).
+        for (const WhatsAppApp* app : WhatsAppApp::all()) {
+            const QString device = root + QLatin1Char('/') + app->bundleId;
+            if (QFileInfo(device + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
+                return openFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
+        }
         if (!QFileInfo(root + QStringLiteral("/ChatStorage.sqlite")).isFile() &&
             QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
             return openFolder(root, root + QStringLiteral("/Documents/ChatStorage.sqlite"), false);

@@ -4,6 +4,7 @@
 #include "cli/exitcodes.h"
 #include "cli/itunesclisupport.h"
 #include "itunes/backupmanifest.h"
+#include "itunes/iosloadwafromitunesthread.h"
 
 namespace {
 
@@ -31,12 +32,17 @@ int run(const QStringList& args)
     const int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
-    cliOut(QStringLiteral("Records: %1\n").arg(backup.records.count()));
+    QStringList apps;
+    for (const WhatsAppApp* app : IOSLoadWAFromiTunesThread::appsInBackup(backup))
+        apps << app->name;
+    cliOut(QStringLiteral("Records: %1\nApps: %2\n")
+               .arg(backup.records.count())
+               .arg(apps.isEmpty() ? QStringLiteral("none") : apps.join(QStringLiteral(", "))));
     return exitcode::kSuccess;
 }
 
 CliRegistrar reg({QStringLiteral("itunes-info"), QStringLiteral("itunes-info FOLDER [--password P | --password-env NAME]"),
-                  QStringLiteral("show the device, date, encryption, manifest layout and record count of an iTunes backup"),
+                  QStringLiteral("show the device, date, encryption, manifest layout and record count of an iTunes backup, and which WhatsApp apps it holds"),
                   run});
 
 }  // namespace
