@@ -243,7 +243,7 @@ QString reactionsText(const _Message& message)
     return parts.join(QStringLiteral(", "));
 }
 
-QString pollText(const _Poll& poll)
+QList<int> pollCounts(const _Poll& poll)
 {
     // Each voter once: a later vote of the same voter replaces the earlier.
     QList<int> counts(poll.options.size(), 0);
@@ -263,6 +263,12 @@ QString pollText(const _Poll& poll)
             if (i >= 0 && i < counts.size())
                 ++counts[i];
     }
+    return counts;
+}
+
+QString pollText(const _Poll& poll)
+{
+    const QList<int> counts = pollCounts(poll);
     QStringList options;
     for (qsizetype i = 0; i < poll.options.size(); ++i)
         options << QStringLiteral("%1: %2").arg(emojiAsLabel(poll.options.at(i)), QString::number(counts.at(i)));

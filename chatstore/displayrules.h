@@ -45,7 +45,10 @@ QByteArray quotedPayloadBytes(const _QuotedRef& quote);
 // The reactions of a message: "%1 %2" (who, emoji as characters) joined by
 // ", " in stored order; withdrawn reactions are left out; "You" for the owner.
 QString reactionsText(const _Message& message);
-// "[POLL] question (option: n, ...)", each voter counted once per option.
+// Votes per option (one entry per option), each voter counted once: a later
+// vote of the same voter replaces the earlier, the owner's vote included.
+QList<int> pollCounts(const _Poll& poll);
+// "[POLL] question (option: n, ...)" with those counts.
 QString pollText(const _Poll& poll);
 QString documentName(const _MediaItem& media);
 QString cardDisplayName(const _MediaItem& media);

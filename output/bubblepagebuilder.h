@@ -53,6 +53,8 @@ public:
 private:
     QString thumbnailSource(const _MediaItem& media) const;
     QString cardBody(const _Message& message) const;
+    // A poll's question and its options with their vote counts.
+    QString pollBody(const _Message& message) const;
 
     BubblePageOptions m_options;
 };
