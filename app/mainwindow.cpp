@@ -1,10 +1,11 @@
 #include "app/mainwindow.h"
 
-#include "app/aboutusform.h"
+#include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
-#include "app/loadfromitunes.h"
-#include "app/localdbselform.h"
+#include "app/linkcommands.h"
+#include "app/localdbcommands.h"
 #include "app/messagebox.h"
+#include "app/messagecommands.h"
 #include "app/mytreeview.h"
 #include "app/progressform.h"
 #include "app/progressjob.h"
@@ -51,24 +52,9 @@
 
 #include <algorithm>
 
+using namespace commands;
+
 namespace {
-
-// Whether the Part that does the work of a command is part of this build.
-// A command without it stays in the menus, disabled, with a note.
-constexpr bool kHaveTransfer = false;      // iPhone-to-iPhone, database-to-iPhone
-constexpr bool kHaveExtract = false;       // attachment extraction
-constexpr bool kHaveExportFile = false;    // export to a file
-constexpr bool kHavePrint = false;         // printing
-constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
-constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
-constexpr bool kHaveDeviceCache = false;   // device cache commands
-constexpr bool kHaveUpdateCheck = false;   // online update check
-
-
-QString unavailableNote()
-{
-    return QCoreApplication::translate("MainWindow", "Not available in this version yet.");
-}
 
 // Sub-folder names of a folder, "." and ".." left out, in character-code order.
 QStringList sortedSubFolders(const QString& folder)
@@ -114,30 +100,18 @@ QVBoxLayout* searchPane(QWidget* parent, const char* paneName, const char* editN
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Rules
-
-CommandEnabling CommandEnabling::forNode(int kind, int iphones)
-{
-    CommandEnabling e;
-    const bool iphone = kind == kNodeIPhone;
-    const bool localDb = kind == kNodeLocalDb;
-    e.backup = iphone;
-    e.i2i = iphone && iphones > 1;
-    e.db2i = localDb && iphones > 0;
-    e.extract = iphone || localDb;
-    e.exportFile = iphone || localDb;
-    e.print = iphone || localDb;
-    e.remove = localDb;
-    return e;
-}
-
-// ---------------------------------------------------------------------------
 // Construction
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
     buildForm();
     setStyleSheet(styleSheetText());
+    // The command families; each makes its actions, which the menus and the
+    // tool bar below place.
+    m_messages = new MessageCommands(this);
+    m_localDb = new LocalDbCommands(this);
+    m_itunesImport = new ItunesImportCommands(this);
+    m_links = new LinkCommands(this);
 
     connect(m_treeViewDS, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeSelected);
     connect(m_treeViewDS, &MyTreeView::createContextMenu, this, &MainWindow::onMainTreeContextMenu);
@@ -279,19 +253,6 @@ void MainWindow::buildForm()
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item{border: 0px}"));
 }
 
-QAction* MainWindow::makeAction(const char* key, const QString& icon, void (MainWindow::*slot)(), bool available)
-{
-    auto* action = new QAction(this);
-    action->setText(tr(key));
-    action->setObjectName(QString::fromLatin1(key));
-    if (!icon.isEmpty())
-        action->setIcon(QIcon(icon));
-    connect(action, &QAction::triggered, this, slot);
-    if (!available)
-        addUnavailableNote(action);
-    return action;
-}
-
 QAction* MainWindow::addMenuAction(QMenu* menu, const char* key, const char* icon, void (MainWindow::*slot)(),
                                    bool available, bool enabled)
 {
@@ -301,18 +262,10 @@ QAction* MainWindow::addMenuAction(QMenu* menu, const char* key, const char* ico
         a->setIcon(QIcon(QString::fromLatin1(icon)));
     connect(a, &QAction::triggered, this, slot);
     if (!available)
-        addUnavailableNote(a);
+        markUnavailable(a);
     else
         a->setEnabled(enabled);
     return a;
-}
-
-void MainWindow::addUnavailableNote(QAction* action)
-{
-    action->setEnabled(false);
-    action->setProperty("unavailable", true);
-    action->setToolTip(action->text() + QStringLiteral(" \u2013 ") + unavailableNote());
-    action->setStatusTip(unavailableNote());
 }
 
 void MainWindow::buildMenus()
@@ -320,24 +273,22 @@ void MainWindow::buildMenus()
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
 
-    m_actBackup = makeAction("IDS_MI_BACKUP_TOOLBAR", QStringLiteral(":res/backup.png"), &MainWindow::miBackupToolbar);
-    m_actI2i = makeAction("IDS_MI_I2I_TOOLBAR", QStringLiteral(":res/i2i.png"), &MainWindow::miI2iToolbar,
-                          kHaveTransfer);
-    m_actDb2i = makeAction("IDS_MI_DB2I_TOOLBAR", QStringLiteral(":res/db2i.png"), &MainWindow::miDb2iToolbar,
-                           kHaveTransfer);
-    m_actExtract = makeAction("IDS_MI_EXTRACT_MEDIA_TOOLBAR", QStringLiteral(":res/extract_media.png"),
-                              &MainWindow::miExtractMediaToolbar, kHaveExtract);
-    m_actExport = makeAction("IDS_MI_EXPORT_TOOLBAR", QStringLiteral(":res/export.png"), &MainWindow::miExportToolbar,
-                             kHaveExportFile);
-    m_actPrint = makeAction("IDS_MI_PRINT_TOOLBAR", QStringLiteral(":res/print.png"), &MainWindow::miPrintToolbar,
-                            kHavePrint);
-    m_actDelete = makeAction("IDS_MI_DELETE_TOOLBAR", QStringLiteral(":res/delete.png"), &MainWindow::miDeleteToolbar);
-    for (QAction* a : {m_actBackup, m_actI2i, m_actDb2i, m_actExtract, m_actExport, m_actPrint, m_actDelete})
+    // Makes a command action of the window wired to one of its slots.
+    const auto action = [this](const char* key, const QString& icon, void (MainWindow::*slot)(), bool available) {
+        QAction* a = makeAction(this, key, icon, available);
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    m_actI2i = action("IDS_MI_I2I_TOOLBAR", QStringLiteral(":res/i2i.png"), &MainWindow::miI2iToolbar, kHaveTransfer);
+    m_actDb2i =
+        action("IDS_MI_DB2I_TOOLBAR", QStringLiteral(":res/db2i.png"), &MainWindow::miDb2iToolbar, kHaveTransfer);
+    m_actExtract = action("IDS_MI_EXTRACT_MEDIA_TOOLBAR", QStringLiteral(":res/extract_media.png"),
+                          &MainWindow::miExtractMediaToolbar, kHaveExtract);
+    m_actExport =
+        action("IDS_MI_EXPORT_TOOLBAR", QStringLiteral(":res/export.png"), &MainWindow::miExportToolbar, kHaveExportFile);
+    m_actPrint = action("IDS_MI_PRINT_TOOLBAR", QStringLiteral(":res/print.png"), &MainWindow::miPrintToolbar, kHavePrint);
+    for (QAction* a : {m_actI2i, m_actDb2i, m_actExtract, m_actExport, m_actPrint})
         a->setEnabled(false);
-    m_actImportiTunes = makeAction("IDS_MI_IMPORT_FROM_ITUNES", QStringLiteral(":res/load_itunes.png"),
-                                   &MainWindow::miImportiTunes, kHaveImportiTunes);
-    QAction* openDbFolder =
-        makeAction("IDS_MI_OPEN_DB_FOLDER", QStringLiteral(":res/open_db_folder.png"), &MainWindow::miOpenDBFolder);
     auto* exitAction = new QAction(QIcon(QStringLiteral(":res/exit.png")), tr("IDS_MI_EXIT"), this);
     exitAction->setObjectName(QStringLiteral("IDS_MI_EXIT"));
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
@@ -345,38 +296,32 @@ void MainWindow::buildMenus()
     QMenu* file = bar->addMenu(QCoreApplication::translate("MainWindow", "File"));
     file->setObjectName(QStringLiteral("menuFile"));
     file->setToolTipsVisible(true);
-    file->addAction(m_actBackup);
+    file->addAction(m_localDb->backupAction());
     file->addAction(m_actI2i);
     file->addAction(m_actDb2i);
     file->addSeparator();
     file->addAction(m_actExtract);
     file->addAction(m_actExport);
     file->addAction(m_actPrint);
-    file->addAction(m_actDelete);
+    file->addAction(m_localDb->deleteAction());
     file->addSeparator();
-    file->addAction(m_actImportiTunes);
-    file->addAction(openDbFolder);
+    file->addAction(m_itunesImport->importAction());
+    file->addAction(m_links->openDbFolderAction());
     file->addSeparator();
     file->addAction(exitAction);
 
     QMenu* tools = bar->addMenu(QCoreApplication::translate("MainWindow", "Tools"));
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->setToolTipsVisible(true);
-    tools->addAction(makeAction("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, kHaveUpdateCheck));
-    tools->addAction(makeAction("IDS_CLEAR_CACHE", QString(), &MainWindow::miClearCache, kHaveDeviceCache));
+    tools->addAction(action("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, kHaveUpdateCheck));
+    tools->addAction(action("IDS_CLEAR_CACHE", QString(), &MainWindow::miClearCache, kHaveDeviceCache));
 
-    // The web pages need the vendor's web server; a build without one has
-    // nothing to open.
-    const bool online = !product::vendorHost().isEmpty();
     QMenu* help = bar->addMenu(QCoreApplication::translate("MainWindow", "Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
     help->setToolTipsVisible(true);
-    QAction* helpAction = makeAction("IDS_MI_HELP", QStringLiteral(":res/help.png"), &MainWindow::miHelp, online);
-    QAction* feedback = makeAction("IDS_MI_FEEDBACK", QString(), &MainWindow::miFeedback, online);
-    help->addAction(helpAction);
-    help->addAction(feedback);
-    help->addAction(makeAction("IDS_MI_ABOUT", QString(), &MainWindow::miAbout));
-    QAction* home = makeAction("IDS_MI_HOME", QStringLiteral(":res/home.png"), &MainWindow::miHome, online);
+    help->addAction(m_links->helpAction());
+    help->addAction(m_links->feedbackAction());
+    help->addAction(m_links->aboutAction());
 
     QToolBar* toolBar = new QToolBar(this);
     toolBar->setObjectName(QStringLiteral("mainToolBar"));
@@ -386,17 +331,17 @@ void MainWindow::buildMenus()
     toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     toolBar->toggleViewAction()->setEnabled(false);
     addToolBar(Qt::TopToolBarArea, toolBar);
-    toolBar->addAction(m_actBackup);
+    toolBar->addAction(m_localDb->backupAction());
     toolBar->addAction(m_actI2i);
     toolBar->addAction(m_actDb2i);
-    toolBar->addAction(m_actImportiTunes);
+    toolBar->addAction(m_itunesImport->importAction());
     toolBar->addSeparator();
     toolBar->addAction(m_actExtract);
     toolBar->addAction(m_actExport);
     toolBar->addAction(m_actPrint);
-    toolBar->addAction(m_actDelete);
+    toolBar->addAction(m_localDb->deleteAction());
     toolBar->addSeparator();
-    toolBar->addAction(home);
+    toolBar->addAction(m_links->homeAction());
 }
 
 void MainWindow::fillTreeFromDataFolder()
@@ -468,17 +413,16 @@ void MainWindow::selectNode(AbsTreeItemModel::_ItemNode* node)
 
 void MainWindow::updateCommandStates()
 {
-    if (!m_actBackup)
+    if (!m_actI2i)
         return;  // the models are being attached; the menus come later
     const _AbsDBItemNode* n = currentDatabaseNode();
     const CommandEnabling rule = CommandEnabling::forNode(n ? n->kind : 0, m_modelMain->countIPhones());
-    const std::pair<QAction*, bool> states[] = {
-        {m_actBackup, rule.backup},      {m_actI2i, rule.i2i},         {m_actDb2i, rule.db2i},
-        {m_actExtract, rule.extract},    {m_actExport, rule.exportFile}, {m_actPrint, rule.print},
-        {m_actDelete, rule.remove},
-    };
-    for (const auto& [action, enabled] : states)
-        action->setEnabled(enabled && !action->property("unavailable").toBool());
+    m_localDb->updateEnabled(rule);
+    applyEnabling(m_actI2i, rule.i2i);
+    applyEnabling(m_actDb2i, rule.db2i);
+    applyEnabling(m_actExtract, rule.extract);
+    applyEnabling(m_actExport, rule.exportFile);
+    applyEnabling(m_actPrint, rule.print);
 }
 
 PChatDbView MainWindow::loadChats(_AbsDBItemNode* node)
@@ -536,209 +480,59 @@ void MainWindow::onMainTreeSelected(const QItemSelection& selected, const QItemS
     }
 }
 
-void MainWindow::searchCotnact()
-{
-    const QString keyword = m_txtHandleKeyword->text().trimmed();
-    if (keyword.isEmpty())
-        return;
-    AbsTreeItemModel::_ItemNode* current = currentNode();
-    if (!current || current->kind == kNodeRootDevice || current->kind == kNodeRootLocalDb)
-        return;
-    AbsTreeItemModel::_ItemNode* list = current->kind == kNodeChat ? current->parent : current;
-    const int start = current->kind == kNodeChat ? current->rowInParent() + 1 : 0;
-    const auto matches = [&](int row) {
-        AbsTreeItemModel::_ItemNode* child = list->children.at(row);
-        if (child->kind == kNodeChat && child->text.contains(keyword, Qt::CaseInsensitive)) {
-            selectNode(child);
-            return true;
-        }
-        return false;
-    };
-    for (int row = start; row < list->children.size(); ++row)
-        if (matches(row))
-            return;
-    for (int row = 0; row < start && row < list->children.size(); ++row)
-        if (matches(row))
-            return;
-    informationBox(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword));
-}
-
 // ---------------------------------------------------------------------------
-// Message list and header strip
+// Message list, searches and scopes
 
-bool MainWindow::currentAscending() const
+const PChatSession& MainWindow::currentChat() const
 {
-    const QHeaderView* header = m_treeViewSMS->header();
-    return !(header->sortIndicatorSection() == 0 && header->sortIndicatorOrder() == Qt::DescendingOrder);
+    return m_messages->currentChat();
 }
 
 void MainWindow::showMessages(const PChatDbView& view, const PChatSession& chat, bool ascending)
 {
-    m_currentChat = chat;
-    auto source = std::make_shared<WAMsgsDataSource>(view, chat, ascending);
-    try {
-        m_modelSms->setSource(source);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-        return;
-    }
-    showBubbles(source);
-    m_lbSMSCount->setText(QCoreApplication::translate("MainWindow", "Messages: %1").arg(m_modelSms->total()));
-    showChatHeader(chat);
-}
-
-void MainWindow::showChatHeader(const PChatSession& chat)
-{
-    if (!chat) {
-        m_lbChatImg->hide();
-        m_lbChatImg->clear();
-        m_lbChatName->setText(QCoreApplication::translate("MainWindow", "All"));
-        return;
-    }
-    QImage picture;
-    if (!chat->thumbnailPath.isEmpty()
-        && (picture.load(chat->thumbnailPath, "JPEG") || picture.load(chat->thumbnailPath, "PNG"))) {
-        m_lbChatImg->setPixmap(QPixmap::fromImage(picture.scaledToWidth(32, Qt::SmoothTransformation)));
-        m_lbChatImg->show();
-    } else {
-        m_lbChatImg->clear();
-        m_lbChatImg->hide();
-    }
-    QString name = sessionDisplayName(*chat, false, false);
-    if (name.size() > 20)
-        name = name.left(17) + QStringLiteral("...");
-    m_lbChatName->setText(name);
+    m_messages->showMessages(view, chat, ascending);
 }
 
 void MainWindow::clearMessages()
 {
-    m_currentChat.reset();
-    auto empty = std::make_shared<WAMsgsListSource>();
-    m_modelSms->setSource(empty);
-    showBubbles(empty);
-    m_lbSMSCount->setText(QCoreApplication::translate("MainWindow", "Messages: %1").arg(0));
-    m_lbChatImg->clear();
-    m_lbChatImg->hide();
-    m_lbChatName->clear();
+    m_messages->clearMessages();
+}
+
+void MainWindow::releaseDatabase(const PAbsWhatsAppDb& db)
+{
+    const auto* shown = dynamic_cast<const WAMsgsDataSource*>(m_modelSms->source().get());
+    if (shown && shown->view() && shown->view()->database() == db)
+        clearMessages();
 }
 
 void MainWindow::onSMSItemSelected(const QItemSelection& selected, const QItemSelection&)
 {
-    const QModelIndexList indexes = selected.indexes();
-    if (indexes.isEmpty())
-        return;
-    const QModelIndex& first = indexes.first();
-    if (first.column() == 0 && first.internalId() == quintptr(first.row() + 1))
-        scrollBubblesTo(first.row());
+    m_messages->onSMSItemSelected(selected);
 }
 
 void MainWindow::onSMSSortIndicatorChanged(int column, Qt::SortOrder order)
 {
-    if (column != 0)
-        return;
-    AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (!node)
-        return;
-    const bool ascending = order == Qt::AscendingOrder;
-    if (node->kind == kNodeChat) {
-        if (auto* parent = ItemModelMain::databaseNodeOf(node))
-            showMessages(parent->view, static_cast<_ChatSessionItemNode*>(node)->session, ascending);
-    } else if (auto* dbNode = ItemModelMain::databaseNodeOf(node)) {
-        showMessages(dbNode->view, nullptr, ascending);
-    }
+    m_messages->onSortIndicatorChanged(column, order);
 }
 
 void MainWindow::searchMessages()
 {
-    BusyLock busy;
-    if (!busy.owns())
-        return;
-    ProgressForm form(QCoreApplication::translate("MainWindow", "Searching..."), nullptr);
-    form.show();
-    const QString keyword = m_txtSMSKeyword->text().trimmed();
-    if (keyword.isEmpty())
-        return;
-    const PAbsWAMsgsSource source = m_modelSms->source();
-    try {
-        const qint64 total = source ? source->count() : 0;
-        if (total == 0) {
-            informationBox(tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"));
-            return;
-        }
-        const QModelIndex current = m_treeViewSMS->currentIndex();
-        const qint64 start = current.isValid() ? current.row() + 1 : 0;
-        // Returns 1 on a match, 0 to go on, -1 when the user cancelled.
-        const auto examine = [&](qint64 i) {
-            if (form.cancelled.load())
-                return -1;
-            form.updateProgress(QString(), int(i * 100 / total), QString());
-            while (i >= m_modelSms->rowCount() && m_modelSms->canFetchMore(QModelIndex()))
-                m_modelSms->fetchMore(QModelIndex());
-            if (i >= m_modelSms->rowCount())
-                return -1;  // the list could not load that far; it said why
-            const _Message message = source->at(i);
-            if (messageDisplayText(message).contains(keyword, Qt::CaseInsensitive)) {
-                const QModelIndex found = m_modelSms->index(int(i), 0);
-                m_treeViewSMS->setCurrentIndex(found);
-                m_treeViewSMS->scrollTo(found);
-                return 1;
-            }
-            QCoreApplication::processEvents();
-            return 0;
-        };
-        for (qint64 i = start; i < total; ++i) {
-            const int r = examine(i);
-            if (r != 0)
-                return;
-        }
-        for (qint64 i = 0; i < start && i < total; ++i) {
-            const int r = examine(i);
-            if (r != 0)
-                return;
-        }
-        informationBox(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword));
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-    }
+    m_messages->searchMessages();
 }
 
-// ---------------------------------------------------------------------------
-// Scopes
+void MainWindow::searchCotnact()
+{
+    m_messages->searchChats();
+}
 
 CommandScope MainWindow::automaticScope() const
 {
-    if (m_treeViewSMS->selectionModel() && m_treeViewSMS->selectionModel()->hasSelection())
-        return CommandScope::Selected;
-    AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (!node)
-        return CommandScope::Nothing;
-    if (node->kind == kNodeChat)
-        return CommandScope::Chat;
-    return CommandScope::All;
+    return m_messages->automaticScope();
 }
 
 PAbsWAMsgsSource MainWindow::scopeSource(CommandScope scope) const
 {
-    switch (scope) {
-    case CommandScope::Selected: {
-        QList<_Message> messages;
-        const PAbsWAMsgsSource& source = m_modelSms->source();
-        if (source && m_treeViewSMS->selectionModel()) {
-            for (const QModelIndex& row : m_treeViewSMS->selectionModel()->selectedRows(0))
-                messages.append(source->at(row.row()));
-        }
-        return std::make_shared<WAMsgsListSource>(messages);
-    }
-    case CommandScope::Chat:
-        return m_modelSms->source() ? m_modelSms->source() : std::make_shared<WAMsgsListSource>();
-    case CommandScope::All:
-        if (_AbsDBItemNode* n = currentDatabaseNode())
-            return std::make_shared<WAMsgsDataSource>(n->view, nullptr, true);
-        return std::make_shared<WAMsgsListSource>();
-    case CommandScope::Nothing:
-        break;
-    }
-    return nullptr;
+    return m_messages->scopeSource(scope);
 }
 
 // ---------------------------------------------------------------------------
@@ -862,123 +656,86 @@ QMenu* MainWindow::createSMSContextMenu()
 }
 
 // ---------------------------------------------------------------------------
-// Backup
+// Command slots: each hands over to its family
 
 void MainWindow::miBackup()
 {
-    backupScope(CommandScope::Selected);
+    m_localDb->backup(CommandScope::Selected);
 }
 
 void MainWindow::miBackupChat()
 {
-    backupScope(CommandScope::Chat);
+    m_localDb->backup(CommandScope::Chat);
 }
 
 void MainWindow::miBackupAll()
 {
-    backupScope(CommandScope::All);
+    m_localDb->backup(CommandScope::All);
 }
 
 void MainWindow::miBackupToolbar()
 {
-    backupScope(automaticScope());
+    m_localDb->backup(automaticScope());
 }
-
-void MainWindow::backupScope(CommandScope scope)
-{
-    if (scope == CommandScope::Nothing)
-        return;
-    _AbsDBItemNode* n = currentDatabaseNode();
-    if (!n)
-        return;
-    PAbsWAMsgsSource source;
-    try {
-        source = scopeSource(scope);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-        return;
-    }
-    saveToLocalDatabase(n->text + QStringLiteral("_Backup"), source);
-}
-
-// ---------------------------------------------------------------------------
-// Delete
 
 void MainWindow::miDelete()
 {
-    deleteSelectedMessages();
+    m_localDb->deleteSelectedMessages();
 }
 
 void MainWindow::miDeleteToolbar()
 {
-    switch (automaticScope()) {
-    case CommandScope::Selected:
-        miDelete();
-        break;
-    case CommandScope::Chat:
-        miDeleteChat();
-        break;
-    case CommandScope::All:
-        miDeleteAll();
-        break;
-    case CommandScope::Nothing:
-        break;
-    }
+    m_localDb->deleteAutomatic();
 }
 
 void MainWindow::miDeleteChat()
 {
-    AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (!node || node->kind != kNodeChat)
-        return;
-    _AbsDBItemNode* parent = ItemModelMain::databaseNodeOf(node);
-    if (!parent || parent->kind != kNodeLocalDb)
-        return;
-    const PChatSession chat = static_cast<_ChatSessionItemNode*>(node)->session;
-    auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(parent->view->database());
-    if (!chat || !db)
-        return;
-    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_CHAT")))
-        return;
-    bool inTransaction = false;
-    try {
-        db->beginTransaction();
-        inTransaction = true;
-        db->deleteChat(chat->Z_PK);
-        db->endTransaction(true);
-        inTransaction = false;
-        removeChatMediaFolder(*db, chat->ZCONTACTJID);
-        // The list showed the deleted chat: show its database instead.
-        clearMessages();
-        informationBox(tr("IDS_SUC_DEL_CHAT_MESSAGES"));
-        reloadChats(parent);
-        selectNode(parent);
-    } catch (const std::exception& e) {
-        if (inTransaction)
-            db->endTransaction(false);
-        errorBox(QString::fromUtf8(e.what()));
-    }
+    m_localDb->deleteChat();
 }
 
 void MainWindow::miDeleteAll()
 {
-    AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (!node || node->kind != kNodeLocalDb)
-        return;
-    auto* dbNode = static_cast<_LocalDbItemNode*>(node);
-    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_LOCALDB")))
-        return;
-    // Nothing may read from the database once its files are gone.
-    const auto* shown = dynamic_cast<const WAMsgsDataSource*>(m_modelSms->source().get());
-    if (shown && shown->view() && shown->view()->database() == dbNode->view->database())
-        clearMessages();
-    dbNode->view->database()->closeDb();
-    // Only a folder directly inside local_databases whose name passes the
-    // name rules is ever removed.
-    removeLocalDatabase(dbNode->text, localDatabasesFolder());
-    m_modelMain->removeNode(dbNode);
-    selectNode(m_modelMain->localDatabasesRoot());
-    informationBox(tr("IDS_DEL_LOCALDB_SUC"));
+    m_localDb->deleteDatabase();
+}
+
+void MainWindow::saveToLocalDatabase(const QString& proposedName, const PAbsWAMsgsSource& source)
+{
+    m_localDb->saveToLocalDatabase(proposedName, source);
+}
+
+void MainWindow::miImportiTunes()
+{
+    m_itunesImport->importiTunes();
+}
+
+void MainWindow::miImportiTunesToLocalDb()
+{
+    m_itunesImport->importiTunesToLocalDb();
+}
+
+void MainWindow::miOpenDBFolder()
+{
+    m_links->openDatabaseFolder();
+}
+
+void MainWindow::miHelp()
+{
+    m_links->help();
+}
+
+void MainWindow::miFeedback()
+{
+    m_links->feedback();
+}
+
+void MainWindow::miHome()
+{
+    m_links->home();
+}
+
+void MainWindow::miAbout()
+{
+    m_links->about();
 }
 
 // ---------------------------------------------------------------------------
@@ -990,76 +747,22 @@ void MainWindow::miUnmoutDevice()
     if (!node || node->kind != kNodeIPhone)
         return;
     auto* device = static_cast<_IOSDeviceItemNode*>(node);
-    const auto* shown = dynamic_cast<const WAMsgsDataSource*>(m_modelSms->source().get());
-    if (shown && shown->view() && shown->view()->database() == device->view->database())
-        clearMessages();
+    releaseDatabase(device->view->database());
     m_modelMain->removeNode(device);
     selectNode(m_modelMain->devicesRoot());
-}
-
-void MainWindow::miOpenDBFolder()
-{
-    openInExplorer(QDir(localDatabasesFolder()).absolutePath());
-}
-
-void MainWindow::openVendorPage(const QString& path)
-{
-    const QString host = product::vendorHost();
-    if (host.isEmpty())
-        return;
-    openExternal(QStringLiteral("http://") + host + path);
-}
-
-void MainWindow::miHelp()
-{
-    openVendorPage(QStringLiteral("/chat-transfer/help.html"));
-}
-
-void MainWindow::miFeedback()
-{
-    openVendorPage(QStringLiteral("/support.html"));
-}
-
-void MainWindow::miHome()
-{
-    openVendorPage(QStringLiteral("/chat-transfer.html"));
-}
-
-void MainWindow::miAbout()
-{
-    AboutUsForm about(this);
-    about.setWindowModality(Qt::WindowModal);
-    about.exec();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_lbChatImg && event->type() == QEvent::MouseButtonPress)
-        onChatPictureClicked();
+        m_links->openChatPicture(currentChat());
     return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::onChatPictureClicked()
-{
-    if (!m_currentChat)
-        return;
-    const QString source = QFileInfo::exists(m_currentChat->picturePath) ? m_currentChat->picturePath
-                                                                         : m_currentChat->thumbnailPath;
-    if (source.isEmpty() || !QFileInfo(source).isFile())
-        return;
-    const QString temp = platform::privateTempFolder();
-    if (temp.isEmpty())
-        return;
-    const QString copy = QDir(temp).filePath(QFileInfo(m_currentChat->thumbnailPath).fileName() + QStringLiteral(".jpg"));
-    if (!QFileInfo::exists(copy))
-        QFile::copy(source, copy);
-    openInExplorer(copy);
 }
 
 // Commands whose work is not part of this version: they stay disabled in
 // every menu; should one be reached anyway, the user is told so.
 #define Q_UNAVAILABLE_COMMAND(slot) \
-    void MainWindow::slot() { informationBox(unavailableNote()); }
+    void MainWindow::slot() { informationBox(commands::unavailableNote()); }
 Q_UNAVAILABLE_COMMAND(miI2i)
 Q_UNAVAILABLE_COMMAND(miI2iChat)
 Q_UNAVAILABLE_COMMAND(miI2iAll)
@@ -1104,150 +807,3 @@ void MainWindow::attachBubbleView()
             Qt::QueuedConnection);
 }
 
-void MainWindow::showBubbles(const PAbsWAMsgsSource& source)
-{
-    m_bubbles->showBubble(source);
-}
-
-void MainWindow::scrollBubblesTo(int row)
-{
-    m_bubbles->scrollToPos(row);
-}
-
-// ---------------------------------------------------------------------------
-// Backing up into and deleting from local databases
-
-namespace {
-
-// Asks for the target local database; empty when the user cancelled.
-QString chooseLocalDbName(QWidget* parent, const QStringList& names, const QString& proposed)
-{
-    return LocalDbSelForm::selectName(names, proposed, parent);
-}
-
-}  // namespace
-
-_LocalDbItemNode* MainWindow::localDbNode(const QString& name) const
-{
-    QStringList names;
-    for (auto* node : m_modelMain->localDatabasesRoot()->children)
-        names << node->text;
-    const QString match = matchLocalDatabaseName(name, names);
-    if (match.isEmpty())
-        return nullptr;
-    for (auto* node : m_modelMain->localDatabasesRoot()->children)
-        if (node->text == match && node->kind == kNodeLocalDb)
-            return static_cast<_LocalDbItemNode*>(node);
-    return nullptr;
-}
-
-void MainWindow::miImportiTunes()
-{
-    loadFromItunes(this, QString(), [this](const QString& proposedName, const PAbsWAMsgsSource& source) {
-        saveToLocalDatabase(proposedName, source);
-    });
-}
-
-void MainWindow::miImportiTunesToLocalDb()
-{
-    // Only from a local database's own entry: its folder receives the copy,
-    // its name is proposed to the save step.
-    AbsTreeItemModel::_ItemNode* node = currentNode();
-    if (!node || node->kind != kNodeLocalDb)
-        return;
-    loadFromItunes(this, QDir(localDatabasesFolder()).filePath(node->text),
-                   [this](const QString& proposedName, const PAbsWAMsgsSource& source) {
-                       saveToLocalDatabase(proposedName, source);
-                   });
-}
-
-void MainWindow::saveToLocalDatabase(const QString& proposedName, const PAbsWAMsgsSource& source)
-{
-    if (!source)
-        return;
-    QStringList names;
-    for (auto* node : m_modelMain->localDatabasesRoot()->children)
-        names << node->text;
-    const QString name = chooseLocalDbName(this, names, proposedName);
-    if (name.isEmpty())
-        return;
-
-    _LocalDbItemNode* target = localDbNode(name);
-    std::shared_ptr<IOSWhatsAppDb> targetDb;
-    try {
-        if (!target) {
-            // Also finds a database made on disk since start-up (by the
-            // command line) under another letter case.
-            LocalDatabase found = findOrCreateLocalDatabase(name);
-            target = localDbNode(found.name);
-            if (!target)
-                target = m_modelMain->addLocalDatabase(found.name, found.db);
-        }
-        targetDb = std::dynamic_pointer_cast<IOSWhatsAppDb>(target->view->database());
-        if (!targetDb)
-            throw AppError(QStringLiteral("MainWindow::saveToLocalDatabase: not a chat database."));
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-        return;
-    }
-    // Messages of the target itself would only be read and written back.
-    if (const auto* data = dynamic_cast<const WAMsgsDataSource*>(source.get());
-        data && data->view() && data->view()->database() == target->view->database()) {
-        warningBox(QCoreApplication::translate("MainWindow", "The messages are already in this database."));
-        return;
-    }
-
-    BackupMessagesThread job(targetDb, source);
-    if (!runProgressJob(this, QString(), job))
-        return;
-    try {
-        reloadChats(target);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-    }
-    const QPersistentModelIndex index = m_modelMain->indexOf(target);
-    m_treeViewDS->expand(index);
-    // The selection takes effect once this handler has returned.
-    QTimer::singleShot(0, this, [this, index] {
-        if (index.isValid()) {
-            m_treeViewDS->setCurrentIndex(index);
-            m_treeViewDS->scrollTo(index);
-        }
-    });
-}
-
-void MainWindow::deleteSelectedMessages()
-{
-    _AbsDBItemNode* n = currentDatabaseNode();
-    if (!n || n->kind != kNodeLocalDb)
-        return;
-    auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(n->view->database());
-    if (!db)
-        return;
-    if (!questionBox(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
-        return;
-    PAbsWAMsgsSource selected;
-    try {
-        selected = scopeSource(CommandScope::Selected);
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-        return;
-    }
-    DeleteLocalDbMessagesThread job(db, selected);
-    if (!runProgressJob(this, QString(), job))
-        return;
-    try {
-        const bool ascending = currentAscending();
-        AbsTreeItemModel::_ItemNode* current = currentNode();
-        // The view's cached page and count still hold the deleted messages.
-        n->view->resetCache();
-        if (current == n) {
-            reloadChats(n);
-            showMessages(n->view, nullptr, ascending);
-        } else if (current && current->kind == kNodeChat && current->parent == n) {
-            showMessages(n->view, static_cast<_ChatSessionItemNode*>(current)->session, ascending);
-        }
-    } catch (const std::exception& e) {
-        errorBox(QString::fromUtf8(e.what()));
-    }
-}

@@ -3,6 +3,7 @@
 // commands are enabled, and the handlers that turn each command into a job.
 #pragma once
 
+#include "app/commandrules.h"
 #include "app/itemmodelmain.h"
 #include "chatstore/abswamsgssource.h"
 
@@ -10,6 +11,10 @@
 #include <QMainWindow>
 
 class ItemModelSms;
+class ItunesImportCommands;
+class LinkCommands;
+class LocalDbCommands;
+class MessageCommands;
 class MyTreeView;
 class QAction;
 class QLabel;
@@ -19,24 +24,6 @@ class QPushButton;
 class QSplitter;
 class QWebEngineView;
 class WABubbleViewMgr;
-
-// Which of the seven command actions the rules enable for a current database
-// node of a kind (0: none) and a number of iPhone nodes.
-struct CommandEnabling {
-    bool backup = false;
-    bool i2i = false;
-    bool db2i = false;
-    bool extract = false;
-    bool exportFile = false;
-    bool print = false;
-    bool remove = false;
-
-    static CommandEnabling forNode(int databaseNodeKind, int iphoneCount);
-    bool operator==(const CommandEnabling&) const = default;
-};
-
-// The messages a command applies to.
-enum class CommandScope { Nothing, Selected, Chat, All };
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -50,7 +37,18 @@ public:
     MyTreeView* smsView() const { return m_treeViewSMS; }
     QWebEngineView* webView() const { return m_webViewSMS; }
     WABubbleViewMgr* bubbleView() const { return m_bubbles; }
-    const PChatSession& currentChat() const { return m_currentChat; }
+    const PChatSession& currentChat() const;
+    QLabel* smsCountLabel() const { return m_lbSMSCount; }
+    QLabel* chatNameLabel() const { return m_lbChatName; }
+    QLabel* chatPictureLabel() const { return m_lbChatImg; }
+    QLineEdit* smsKeywordEdit() const { return m_txtSMSKeyword; }
+    QLineEdit* chatKeywordEdit() const { return m_txtHandleKeyword; }
+
+    // The command families; each owns its actions and their enabling.
+    LocalDbCommands* localDbCommands() const { return m_localDb; }
+    ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
+    MessageCommands* messages() const { return m_messages; }
+    LinkCommands* linkCommands() const { return m_links; }
 
     // The tree's current node, and the database node it belongs to.
     AbsTreeItemModel::_ItemNode* currentNode() const;
@@ -74,6 +72,11 @@ public:
 
     // Makes a node the tree's current node.
     void selectNode(AbsTreeItemModel::_ItemNode* node);
+    // Removes the node's chat nodes, lists its chats again and rebuilds them.
+    void reloadChats(_AbsDBItemNode* node);
+    // Empties the list and the bubbles when they show messages of `db`, so
+    // nothing reads from it any more.
+    void releaseDatabase(const PAbsWhatsAppDb& db);
 
     // The context menus for the current state (null: no menu); the caller
     // owns and runs them.
@@ -145,24 +148,10 @@ private:
     // The view of a database node with its chats listed, loaded behind the
     // progress dialog; null when the user cancelled. A failure throws.
     PChatDbView loadChats(_AbsDBItemNode* node);
-    // Removes the node's chat nodes, lists its chats again and rebuilds them.
-    void reloadChats(_AbsDBItemNode* node);
-    void backupScope(CommandScope scope);
-    void deleteSelectedMessages();
-    // The local-database node that a name selects (exact, else ignoring case).
-    _LocalDbItemNode* localDbNode(const QString& name) const;
-    void openVendorPage(const QString& path);
-    bool currentAscending() const;
-    void showChatHeader(const PChatSession& chat);
     void attachBubbleView();
-    void showBubbles(const PAbsWAMsgsSource& source);
-    void scrollBubblesTo(int row);
-    void onChatPictureClicked();
-    QAction* makeAction(const char* key, const QString& icon, void (MainWindow::*slot)(), bool available = true);
     // Adds a context-menu entry (owned by the menu) named after its text key.
     QAction* addMenuAction(QMenu* menu, const char* key, const char* icon, void (MainWindow::*slot)(),
                            bool available = true, bool enabled = true);
-    void addUnavailableNote(QAction* action);
 
     // The form.
     QSplitter* m_splitter = nullptr;
@@ -181,17 +170,17 @@ private:
     ItemModelMain* m_modelMain = nullptr;
     ItemModelSms* m_modelSms = nullptr;
     WABubbleViewMgr* m_bubbles = nullptr;
-    PChatSession m_currentChat;
 
-    // The seven actions whose enabled state follows the tree, and the
-    // always enabled import action; each shared by the File menu and the
-    // tool bar.
-    QAction* m_actBackup = nullptr;
+    MessageCommands* m_messages = nullptr;
+    LocalDbCommands* m_localDb = nullptr;
+    ItunesImportCommands* m_itunesImport = nullptr;
+    LinkCommands* m_links = nullptr;
+
+    // The state-carrying actions whose work is not part of this build yet;
+    // each shared by the File menu and the tool bar.
     QAction* m_actI2i = nullptr;
     QAction* m_actDb2i = nullptr;
     QAction* m_actExtract = nullptr;
     QAction* m_actExport = nullptr;
     QAction* m_actPrint = nullptr;
-    QAction* m_actDelete = nullptr;
-    QAction* m_actImportiTunes = nullptr;
 };

@@ -1,0 +1,41 @@
+// The message commands of the main window: filling the message list, the
+// bubble view and the header strip for a chat or a whole database, sorting
+// by date, following the list's selection in the bubbles, the message and
+// chat-name searches, and the scopes the other commands act on.
+#pragma once
+
+#include "app/commandrules.h"
+#include "chatstore/abswamsgssource.h"
+#include "chatstore/chatdbview.h"
+
+#include <QItemSelection>
+#include <QObject>
+
+class MainWindow;
+
+class MessageCommands : public QObject {
+    Q_OBJECT
+public:
+    explicit MessageCommands(MainWindow* window);
+
+    const PChatSession& currentChat() const { return m_currentChat; }
+
+    void showMessages(const PChatDbView& view, const PChatSession& chat, bool ascending);
+    void clearMessages();
+    // The list's date order as its header shows it.
+    bool currentAscending() const;
+
+    void onSMSItemSelected(const QItemSelection& selected);
+    void onSortIndicatorChanged(int column, Qt::SortOrder order);
+    void searchMessages();
+    void searchChats();
+
+    CommandScope automaticScope() const;
+    PAbsWAMsgsSource scopeSource(CommandScope scope) const;
+
+private:
+    void showChatHeader(const PChatSession& chat);
+
+    MainWindow* m_window;
+    PChatSession m_currentChat;
+};
