@@ -5,6 +5,7 @@
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "app/messagecommands.h"
 #include "app/mytreeview.h"
 #include "app/progressjob.h"
 #include "base/apperror.h"
