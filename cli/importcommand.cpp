@@ -1,8 +1,10 @@
-// import FOLDER [--to NAME]: what the window's "Import from iTunes Backup"
-// does. The WhatsApp files of the backup are copied (decrypted) into the
+// import FOLDER [--to NAME] [--app whatsapp|business]: what the window's
+// "Import from iTunes Backup" does. Without --app the backup's only app is
+// taken; a backup with both gives WhatsApp and a note naming --app business. The WhatsApp files of the backup are copied (decrypted) into the
 // import cache, opened as a chat database, and all of their messages saved
 // into a local database: the one named by --to (matched without regard to
-// case, created when missing), else the device name followed by "_Backup".
+// case, created when missing), else the device name followed by "_Backup"
+// ("_Business_Backup" for WhatsApp Business).
 // Importing into an existing local database copies into that database's
 // folder, as its own entry in the window does.
 #include "base/apperror.h"
@@ -11,6 +13,7 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
+#include "chatstore/whatsappapp.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
@@ -24,7 +27,8 @@
 namespace {
 
 const QString kUsage = QStringLiteral(
-    "usage: quillometry-cli import FOLDER [--to NAME] [--password P | --password-env NAME]\n");
+    "usage: quillometry-cli import FOLDER [--to NAME] [--app whatsapp|business] [--password P | --password-env NAME]\n"
+    "example: quillometry-cli import ~/Backups/00008030-001A2B3C4D5E6F70 --app business\n");
 
 int run(const QStringList& args)
 {
@@ -32,8 +36,16 @@ int run(const QStringList& args)
     QStringList rest;
     QString to;
     bool hasTo = false;
+    const WhatsAppApp* chosenApp = nullptr;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--to")) {
+        if (args[i] == QLatin1String("--app")) {
+            chosenApp = i + 1 < args.size() ? WhatsAppApp::find(args[i + 1]) : nullptr;
+            if (!chosenApp) {
+                cliErr(kUsage + QStringLiteral("--app takes whatsapp or business\n"));
+                return exitcode::kUsage;
+            }
+            ++i;
+        } else if (args[i] == QLatin1String("--to")) {
             if (i + 1 >= args.size()) {
                 cliErr(kUsage + QStringLiteral("--to needs a value\n"));
                 return exitcode::kUsage;
@@ -61,12 +73,18 @@ int run(const QStringList& args)
     if (code != exitcode::kSuccess)
         return code;
 
+    const QList<const WhatsAppApp*> apps = IOSLoadWAFromiTunesThread::appsInBackup(backup);
+    const WhatsAppApp& app = chosenApp ? *chosenApp : apps.size() == 1 ? *apps.first() : WhatsAppApp::messenger();
+    if (!chosenApp && apps.size() > 1)
+        cliErr(QStringLiteral("note: this backup also holds %1; import it with --app %2\n")
+                   .arg(WhatsAppApp::business().name, WhatsAppApp::business().cliName));
+
     const QString base = localDatabasesFolder();
-    const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString());
+    const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString(), app);
     const QString existing = matchLocalDatabaseName(name, localDatabaseNames(base));
     const QString targetFolder = hasTo && !existing.isEmpty() ? QDir(base).filePath(existing) : QString();
 
-    IOSLoadWAFromiTunesThread copy(backup, targetFolder);
+    IOSLoadWAFromiTunesThread copy(backup, targetFolder, app);
     {
         ConsoleMonitor monitor;
         code = monitor.runJob(copy);
@@ -114,9 +132,10 @@ int run(const QStringList& args)
 }
 
 CliRegistrar reg({QStringLiteral("import"),
-                  QStringLiteral("import FOLDER [--to NAME] [--password P | --password-env NAME]"),
-                  QStringLiteral("load WhatsApp from an iTunes backup and save its messages into a local database "
-                                 "(device name + \"_Backup\" unless --to names one)"),
+                  QStringLiteral("import FOLDER [--to NAME] [--app whatsapp|business] [--password P | --password-env NAME]"),
+                  QStringLiteral("load WhatsApp (or WhatsApp Business) from an iTunes backup and save its messages into "
+                                 "a local database (device name + \"_Backup\" or \"_Business_Backup\" unless --to "
+                                 "names one)"),
                   run});
 
 }  // namespace

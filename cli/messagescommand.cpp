@@ -1,5 +1,7 @@
-// quillometry-cli messages SOURCE [--chat JID] [--desc]: messages as the
-// message list shows them, one line each: date, flag, contact, content.
+// quillometry-cli messages SOURCE [--chat JID] [--desc] [--reactions]:
+// messages as the message list shows them, one line each: date, flag,
+// contact, content, and with --reactions a fifth column with the reactions
+// (emoji as characters; empty when none).
 #include "chatstore/displayrules.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
@@ -27,12 +29,15 @@ int runMessages(const QStringList& args)
     QString source;
     QString jid;
     bool ascending = true;
+    bool reactions = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("--chat") && i + 1 < args.size()) {
             jid = args.at(++i);
         } else if (a == QLatin1String("--desc")) {
             ascending = false;
+        } else if (a == QLatin1String("--reactions")) {
+            reactions = true;
         } else if (!a.startsWith(QLatin1String("--")) && source.isEmpty()) {
             source = a;
         } else {
@@ -41,7 +46,7 @@ int runMessages(const QStringList& args)
         }
     }
     if (source.isEmpty()) {
-        err << "usage: quillometry-cli messages SOURCE [--chat JID] [--desc]\n";
+        err << "usage: quillometry-cli messages SOURCE [--chat JID] [--desc] [--reactions]\n";
         return exitcode::kUsage;
     }
     int code = exitcode::kSuccess;
@@ -62,7 +67,10 @@ int runMessages(const QStringList& args)
             QString content = messageDisplayText(m);
             if (m.ZSTARRED != 0)
                 content.prepend(QChar(0x2605));
-            out << date << '\t' << flag << '\t' << oneLine(contact) << '\t' << oneLine(content) << '\n';
+            out << date << '\t' << flag << '\t' << oneLine(contact) << '\t' << oneLine(content);
+            if (reactions)
+                out << '\t' << oneLine(reactionsText(m));
+            out << '\n';
         }
     } catch (const std::exception& e) {
         out.flush();
@@ -72,9 +80,9 @@ int runMessages(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("messages"), QStringLiteral("messages SOURCE [--chat JID] [--desc]"),
+const CliRegistrar reg({QStringLiteral("messages"), QStringLiteral("messages SOURCE [--chat JID] [--desc] [--reactions]"),
                         QStringLiteral("print the messages of a database (or of one chat) as the message list shows "
-                                       "them: date, flag, contact, content"),
+                                       "them: date, flag, contact, content (and the reactions with --reactions)"),
                         runMessages});
 
 }  // namespace

@@ -244,3 +244,60 @@ TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("; ").toStdString();
     EXPECT_TRUE(backup.root.children.empty());  // the manifest was not even loaded
 }
+
+TEST(LoadFromItunes, BackupWithBothAppsAsksWhichOneFirst)
+{
+    QTemporaryDir dir;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
+    const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 0, false);
+    {
+        BackupIdentity id;
+        id.deviceName = "Anna's iPhone";
+        ItunesBackupBuilder b(dir.filePath("both"), BackupLayout::ManifestDb, QString(), 10, id);
+        b.addWhatsApp(chat.folder);
+        b.addWhatsApp(business.folder, {true, true, &WhatsAppApp::business()});
+        b.commit();
+    }
+    // Which button the question gets: an app, or Cancel.
+    for (const QString& answer : {QStringLiteral("app_business"), QStringLiteral("app_whatsapp"), QString()}) {
+        SCOPED_TRACE(answer.toStdString());
+        BackupManifest backup(dir.filePath("both"));
+        backup.openThrow();
+        QStringList asked;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            asked << box->text();
+            QAbstractButton* button = answer.isEmpty() ? box->button(QMessageBox::Cancel)
+                                                       : box->findChild<QPushButton*>(answer);
+            ASSERT_TRUE(button);
+            button->click();
+        });
+        timer.start(20);
+        QString proposed;
+        qint64 count = -1;
+        const bool saved = loadChosenBackup(nullptr, backup, QString(), [&](const QString& name, const PAbsWAMsgsSource& s) {
+            proposed = name;
+            count = s->count();
+        });
+        timer.stop();
+        ASSERT_EQ(asked.size(), 1);
+        EXPECT_TRUE(asked.first().contains("Which one")) << asked.first().toStdString();
+        if (answer.isEmpty()) {
+            EXPECT_FALSE(saved);
+            EXPECT_TRUE(proposed.isEmpty());
+        } else if (answer == "app_business") {
+            EXPECT_EQ(proposed, "Anna's iPhone_Business_Backup");
+            EXPECT_EQ(count, business.expectedCount);
+        } else {
+            EXPECT_EQ(proposed, "Anna's iPhone_Backup");
+            EXPECT_EQ(count, chat.expectedCount);
+        }
+    }
+    qputenv("TMPDIR", oldTmp);
+}
