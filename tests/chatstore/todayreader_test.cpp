@@ -5,6 +5,7 @@
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/wamsgsdatasource.h"
+#include "samplereader.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QFile>
@@ -12,41 +13,23 @@
 
 #include <gtest/gtest.h>
 
+using namespace sampletest;
+
 namespace {
 
-std::shared_ptr<IOSWhatsAppDb> openFolder(const ChatDbFolder& f)
-{
-    return std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder, false);
-}
-
-class TodaySample : public ::testing::Test {
+class TodaySample : public ::testing::Test, protected OpenedSample {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        sample = buildSampleChatDb(dir.path(), ChatDbLayout::Today);
-        db = openFolder(sample.folder);
-        view = std::make_shared<ChatDbView>(db);
-        db->listSessions(view->index());
-        WAMsgsDataSource source(view, nullptr, true);
-        for (qint64 i = 0, n = source.count(); i < n; ++i)
-            all << source.at(i);
+        open(ChatDbLayout::Today, false);
     }
-    qint64 id(const QString& name) const { return sample.ids.value(name); }
-    _Message msg(const QString& name) const
-    {
-        for (const _Message& m : all)
-            if (m.Z_PK == id(name))
-                return m;
-        return {};
-    }
-
-    QTemporaryDir dir;
-    SampleChatDb sample;
-    std::shared_ptr<IOSWhatsAppDb> db;
-    PChatDbView view;
-    QList<_Message> all;
 };
+
+std::shared_ptr<IOSWhatsAppDb> openFolder(const ChatDbFolder& f)
+{
+    return sampletest::openFolder(f, false);
+}
 
 }  // namespace
 
