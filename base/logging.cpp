@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QTime>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,7 +24,15 @@ QString& logFolder()
     return folder;
 }
 
+std::atomic<LogEcho>& logEcho()
+{
+    static std::atomic<LogEcho> echo{LogEcho::DebugToStdout};
+    return echo;
+}
+
 }  // namespace
+
+void setLogEcho(LogEcho echo) { logEcho().store(echo); }
 
 QString logLine(QtMsgType type, const QString& time, const QString& message)
 {
@@ -72,11 +81,13 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext&, const QString&
     busy = true;
     // Appends from several threads are serialised so lines never interleave.
     QMutexLocker lock(&logMutex());
-    if (type == QtDebugMsg) {
+    const LogEcho echo = logEcho().load();
+    if ((type == QtDebugMsg && echo == LogEcho::DebugToStdout) || echo == LogEcho::AllToStderr) {
+        FILE* stream = echo == LogEcho::AllToStderr ? stderr : stdout;
         const QByteArray raw = message.toLocal8Bit();
-        std::fwrite(raw.constData(), 1, size_t(raw.size()), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+        std::fwrite(raw.constData(), 1, size_t(raw.size()), stream);
+        std::fputc('\n', stream);
+        std::fflush(stream);
     }
     const QString folder = logFolder();
     if (!folder.isEmpty()) {

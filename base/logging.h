@@ -11,9 +11,17 @@
 // names makes them the oldest days), and installs logMessageHandler.
 void installLogging(const QString& folder, int keep);
 
+// Where logMessageHandler echoes a message besides the log file: the window
+// prints debug lines on standard output; the command line keeps both of its
+// streams for its own output and echoes every line to standard error only
+// when asked to (--verbose).
+enum class LogEcho { DebugToStdout, None, AllToStderr };
+void setLogEcho(LogEcho echo);
+
 // "(D hh:mm:ss) text", "(W ...)", "(C ...)", "(F ...)" and "(hh:mm:ss) text"
-// for any other kind. Debug lines are echoed to standard output; after a
-// fatal line the file is flushed and the process aborts.
+// for any other kind, appended to the day's file when a log folder is set.
+// Lines are echoed as setLogEcho says (debug lines to standard output by
+// default); after a fatal line the file is flushed and the process aborts.
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 // The line logMessageHandler writes for a message of `type` at `time`.

@@ -159,6 +159,13 @@ QString groupEventText(const _Message& message)
     }
 }
 
+QString messageBodyText(const _Message& message)
+{
+    if (message.ZMESSAGETYPE == msgtype::kLink && message.media && !message.media->ZMEDIAURL.isEmpty())
+        return message.media->ZMEDIAURL;
+    return message.ZTEXT;
+}
+
 QString messageDisplayText(const _Message& message)
 {
     const int type = message.ZMESSAGETYPE;
@@ -179,9 +186,8 @@ QString messageDisplayText(const _Message& message)
         return text;
     };
     switch (type) {
-    case msgtype::kText:
-    case msgtype::kLink:  // the reader already turned links into text
-        return result + t;
+    case msgtype::kText: return result + t;
+    case msgtype::kLink: return result + emojiAsLabel(messageBodyText(message));
     case msgtype::kImage: return result + labelled("[IMAGE]");
     case msgtype::kVideo: return result + labelled("[VIDEO]");
     case msgtype::kAudio: return result + QStringLiteral(" [AUDIO]");

@@ -36,6 +36,10 @@ QString sessionDisplayName(const _ChatSession& session, bool withNumber, bool wi
 QString memberDisplayName(const _GroupMember& member, bool withNumber);
 // Chat name, plus " - " and the member's name for a group member's message.
 QString messageTitle(const _Message& message);
+// The message's own text as it is shown: for a link (type 7) its media
+// item's URL when that is not empty, else ZTEXT. The record itself keeps
+// both as stored.
+QString messageBodyText(const _Message& message);
 QString messageDisplayText(const _Message& message);
 QString groupEventText(const _Message& message);
 QString quotedPreviewText(const _QuotedRef& quote);

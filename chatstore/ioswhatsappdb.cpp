@@ -2,6 +2,7 @@
 
 #include "base/apperror.h"
 #include "base/fileutil.h"
+#include "platform/osservices.h"
 #include "chatstore/chatmergecache.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/mediapaths.h"
@@ -11,6 +12,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -22,18 +24,38 @@ const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
 const char kListedChats[] =
     "(ZCONTACTJID like '%@s.whatsapp.net' or ZCONTACTJID like '%@g.us' or ZCONTACTJID like '%@lid')";
 
-QString messageBody()
+// Chats marked removed are left out even where they are still stored (a
+// source that is only read keeps them).
+const char kNotRemoved[] = " and (ZREMOVED is null or ZREMOVED=0)";
+
+QString messageBody(bool hasRemovedColumn)
 {
     return QStringLiteral(
-        " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
-        "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') and "
-        "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,7,8,11,14,15,38,39,46,53,54,59)");
+               " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
+               "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') "
+               "and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)") +
+           (hasRemovedColumn ? QStringLiteral(" and (c.ZREMOVED is null or c.ZREMOVED=0)") : QString());
 }
 
 bool nameIsJid(const QString& name)
 {
     return name.isEmpty() || name.endsWith(QLatin1String("@s.whatsapp.net"), Qt::CaseInsensitive) ||
            name.endsWith(QLatin1String("@lid"), Qt::CaseInsensitive);
+}
+
+// True when SQLite would write beside the database even through a read-only
+// connection: the file is in write-ahead-log mode (the log needs its -shm
+// index), or a log or a hot journal lies beside it.
+bool readingWritesBeside(const QString& path)
+{
+    if (QFileInfo::exists(path + QStringLiteral("-wal")) || QFileInfo::exists(path + QStringLiteral("-journal")))
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(20);
+    // Bytes 18 and 19 of the header: file format write / read version, 2 = WAL.
+    return header.size() == 20 && header.startsWith("SQLite format 3") && (header[18] == 2 || header[19] == 2);
 }
 
 // The object of a keyed archive's "$objects" that the root's key names.
@@ -68,21 +90,25 @@ void IOSWhatsAppDb::ensureOpen()
         return;
     const QString path = databasePath();
     try {
-        if (QFileInfo(path).isFile()) {
+        if (m_readOnly) {
+            openReadOnly(path);
+        } else if (QFileInfo(path).isFile()) {
             m_db.openThrow(path, SQLITE_OPEN_READWRITE);
         } else if (m_createIfMissing) {
             createDatabase(m_db, path);
         } else {
-            throw AppError(QStringLiteral("IOSWhatsAppDb::ensureOpen: the chat database %1 does not exist.")
-                               .arg(QDir::toNativeSeparators(path)));
+            throw AppError(QStringLiteral("The chat database %1 does not exist.").arg(QDir::toNativeSeparators(path)));
         }
         m_schema.buildSchemaCache(m_db);
-        if (m_upgrade)
+        if (m_upgrade && !m_readOnly)
             applyUpgrades(m_db, m_schema);
         m_hasParentColumn = m_schema.hasColumn(QStringLiteral("ZWAMESSAGE"), QStringLiteral("ZPARENTMESSAGE"));
         m_hasMetadataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("ZMETADATA"));
         m_hasQuotedDataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("QM_QUOTED_DATA"));
         m_hasMessageInfoTable = m_schema.hasTable(QStringLiteral("ZWAMESSAGEINFO"));
+        m_hasRemovedColumn = m_schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZREMOVED"));
+        if (m_readOnly)
+            return;
 
         // Chats the phone marked as removed go before anything is listed.
         m_db.beginTran();
@@ -112,6 +138,41 @@ void IOSWhatsAppDb::ensureOpen()
     m_jids.load(m_db, m_schema, QFileInfo(path).absolutePath(), &m_contactsV2);
 }
 
+void IOSWhatsAppDb::openReadOnly(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        throw AppError(QStringLiteral("The chat database %1 does not exist.").arg(QDir::toNativeSeparators(path)));
+    if (!readingWritesBeside(path)) {
+        m_db.openThrow(path, SQLITE_OPEN_READONLY);
+        return;
+    }
+    // The copy is made once and read again after a close; it goes with
+    // this object.
+    if (!m_privateCopy) {
+        const QString temp = platform::privateTempFolder();
+        if (temp.isEmpty())
+            throw AppError(QStringLiteral("There is no private temporary folder to read a copy of the chat database %1 in.")
+                               .arg(QDir::toNativeSeparators(path)));
+        auto dir = std::make_shared<QTemporaryDir>(temp + QStringLiteral("/readonly-XXXXXX"));
+        if (!dir->isValid())
+            throw AppError(QStringLiteral("The private copy of the chat database %1 cannot be made: %2")
+                               .arg(QDir::toNativeSeparators(path), dir->errorString()));
+        const QString copy = dir->filePath(QStringLiteral("ChatStorage.sqlite"));
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
+            if (!QFileInfo::exists(path + suffix))
+                continue;
+            QFile source(path + suffix);
+            if (!source.copy(copy + suffix))
+                throw AppError(QStringLiteral("The private copy of the chat database %1 cannot be made: %2")
+                                   .arg(QDir::toNativeSeparators(path + suffix), source.errorString()));
+            QFile(copy + suffix).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        m_privateCopy = dir;
+    }
+    // The copy is the program's own: SQLite may replay the log into it.
+    m_db.openThrow(m_privateCopy->filePath(QStringLiteral("ChatStorage.sqlite")), SQLITE_OPEN_READWRITE);
+}
+
 void IOSWhatsAppDb::openContactsV2()
 {
     m_contactsV2.close();
@@ -129,8 +190,8 @@ void IOSWhatsAppDb::openContactsV2()
     if (v2.isEmpty() || !info.isFile() || info.size() <= 0)
         return;
     try {
-        // Only ever read.
-        m_contactsV2.openThrow(v2, SQLITE_OPEN_READONLY);
+        // Only ever read, and never written beside (not even a -shm index).
+        openImmutable(m_contactsV2, v2);
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::ensureOpen, open ContactsV2.sqlite failed. %s", e.what());
         m_contactsV2.close();
@@ -186,7 +247,8 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
 {
     ensureOpen();
     Sqlite3Cursor c = m_db.queryThrow(QStringLiteral("select * from ZWACHATSESSION where ") +
-                                      QLatin1String(kListedChats));
+                                      QLatin1String(kListedChats) +
+                                      (m_hasRemovedColumn ? QLatin1String(kNotRemoved) : QLatin1String()));
     while (c.moveNext()) {
         auto session = std::make_shared<_ChatSession>();
         session->Z_PK = c.getInt64(QStringLiteral("Z_PK"));
@@ -252,7 +314,7 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
 qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
 {
     ensureOpen();
-    Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody());
+    Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn));
     if (session) {
         sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
         sql.addTextParam(session->ZCONTACTJID);
@@ -277,7 +339,7 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     const bool continues = ascending && m_pageMark.valid && m_pageMark.page + 1 == page &&
                            m_pageMark.pageSize == pageSize && m_pageMark.scope == scope &&
                            m_pageMark.hasSession == (session != nullptr);
-    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody());
+    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn));
     if (session) {
         sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
         sql.addTextParam(session->ZCONTACTJID);
@@ -346,9 +408,6 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
                 applyMediaRow(messages[i], c);
         }
     }
-    for (_Message& m : messages)
-        if (m.ZMESSAGETYPE == msgtype::kLink)
-            m.ZMESSAGETYPE = msgtype::kText;
     if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
         Sqlite3Cursor c = m_db.queryThrow(
             QStringLiteral("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE in (%1) order by Z_PK")
@@ -450,8 +509,6 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
             if (media.moveNext())
                 applyMediaRow(m, media);
         }
-        if (m.ZMESSAGETYPE == msgtype::kLink)
-            m.ZMESSAGETYPE = msgtype::kText;
     }
 
     // Parents are read recursively; a chain that comes back to a message
@@ -479,14 +536,10 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
     return m;
 }
 
+// A link message keeps its type, its own text and its media item (with the
+// URL) as stored: the URL takes the text's place only on display.
 void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
 {
-    const bool link = m.ZMESSAGETYPE == msgtype::kLink;
-    if (link) {
-        const QString url = c.getText(QStringLiteral("ZMEDIAURL"));
-        if (!url.isEmpty())
-            m.ZTEXT = url;
-    }
     auto media = std::make_shared<_MediaItem>();
     media->Z_PK = c.getInt64(QStringLiteral("Z_PK"));
     media->Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
@@ -511,13 +564,6 @@ void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
     media->ZXMPPTHUMBPATH = c.getText(QStringLiteral("ZXMPPTHUMBPATH"));
     if (m_hasMetadataColumn)
         media->ZMETADATA = c.getBlob(QStringLiteral("ZMETADATA"));
-    if (link) {
-        // A link keeps only its quote (and the stored metadata); it has no file.
-        readQuote(*media, c, m);
-        if (media->hasQuote() || !media->ZMETADATA.isEmpty())
-            m.media = media;
-        return;
-    }
     if (m.ZMESSAGETYPE == msgtype::kDocument) {
         const QString author = media->ZAUTHORNAME.trimmed();
         media->ZTITLE = author.isEmpty() ? m.ZTEXT.trimmed() : author;
@@ -634,7 +680,7 @@ const QHash<QString, qint64>& IOSWhatsAppDb::abUserIdByName()
     if (m_abUserIdsRead)
         return m_abUserIdByName;
     m_abUserIdsRead = true;
-    if (contactsPath().isEmpty() || !QFileInfo(contactsPath()).isFile())
+    if (contactsPath().isEmpty() || m_readOnly || !QFileInfo(contactsPath()).isFile())
         return m_abUserIdByName;
     try {
         Sqlite3DB contacts;

@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -40,9 +41,23 @@ public:
     QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page, int pageSize,
                                  bool ascending) override;
 
+    // A source that is only read (a user's chat-database folder): nothing in
+    // its folder is ever changed or created. The database is opened with
+    // SQLITE_OPEN_READONLY, without upgrades or clean-ups; chats marked
+    // removed are left out by the queries instead. Where SQLite would still
+    // write beside the file (a write-ahead log needs its -shm, a hot journal
+    // is rolled back), a private copy of the database and its log, made in
+    // the private temporary folder, is read instead. The contacts databases
+    // (used only when merging into this database) stay closed. Set before
+    // the first operation.
+    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    bool isReadOnly() const { return m_readOnly; }
+    // The file actually read: the database, or its private copy.
+    QString openedPath() const { return m_db.isOpen() ? m_db.path() : QString(); }
+
     // Opens the database (creating or upgrading it as the flags say), removes
-    // the chats marked ZREMOVED=1 and opens ContactsV2 when present. Returns
-    // at once when already open.
+    // the chats marked ZREMOVED=1 (not for a read-only source) and opens
+    // ContactsV2 when present. Returns at once when already open.
     void ensureOpen();
     bool isOpen() const { return m_db.isOpen(); }
     bool upgradeFlag() const { return m_upgrade; }
@@ -159,8 +174,13 @@ private:
     const _GroupMember* memberFor(const _ChatSession& session, const QString& jid) const;
     // Name (member or partner), phone behind an @lid JID and push name.
     void fillJidName(_JidName& who, const _ChatSession* session) const;
+    void openReadOnly(const QString& path);
 
     bool m_upgrade;
+    bool m_readOnly = false;
+    // The private copy a read-only source is read from, when one was needed.
+    std::shared_ptr<QTemporaryDir> m_privateCopy;
+    bool m_hasRemovedColumn = false;
     bool m_createIfMissing;
     Sqlite3DB m_db;
     Sqlite3DB m_contactsV2;

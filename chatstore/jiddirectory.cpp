@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QUrl>
 
 namespace {
 
@@ -24,6 +25,13 @@ QString lidJid(const QString& stored)
 }
 
 }  // namespace
+
+void openImmutable(Sqlite3DB& db, const QString& path)
+{
+    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                        QStringLiteral("?immutable=1");
+    db.openThrow(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+}
 
 bool JidDirectory::isLidJid(const QString& jid)
 {
@@ -100,7 +108,7 @@ void JidDirectory::load(Sqlite3DB& chatDb, const ChatSchema& schema, const QStri
     if (lidInfo.isFile() && lidInfo.size() > 0) {
         Sqlite3DB lid;
         try {
-            lid.openThrow(lidPath, SQLITE_OPEN_READONLY);
+            openImmutable(lid, lidPath);
             ChatSchema lidSchema;
             lidSchema.buildSchemaCache(lid);
             if (lidSchema.hasColumn(QStringLiteral("ZWAZACCOUNT"), QStringLiteral("ZPHONENUMBER")))

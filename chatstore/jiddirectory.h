@@ -15,6 +15,12 @@
 class ChatSchema;
 class Sqlite3DB;
 
+// Opens a database beside a chat database (LID.sqlite, ContactsV2.sqlite)
+// that is only ever read: read-only and immutable, so that SQLite writes
+// nothing beside it (no -shm index, no journal), even in a user's folder.
+// What sits in a write-ahead log beside it is not seen. Throws on failure.
+void openImmutable(Sqlite3DB& db, const QString& path);
+
 class JidDirectory {
 public:
     // chatFolder: the folder of ChatStorage.sqlite (LID.sqlite lies there).

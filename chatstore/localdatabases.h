@@ -68,3 +68,9 @@ bool removeLocalDatabase(const QString& name, const QString& baseFolder);
 // name (no "/" or "\\", not "." or "..") and the folder lies inside the media
 // folder. Returns true when a folder was removed.
 bool removeChatMediaFolder(const IOSWhatsAppDb& db, const QString& jid);
+
+// The chat database of a saved device copy (a folder of virtual_ios in the
+// data folder): the phone's app folder net.whatsapp.WhatsApp inside it when
+// that holds Documents/ChatStorage.sqlite (with its contacts database), else
+// the folder's own ChatStorage.sqlite. Never created when missing.
+std::shared_ptr<IOSWhatsAppDb> openSavedDeviceCopy(const QString& folder);

@@ -1,46 +1,24 @@
 // quillometry-cli backup SOURCE --to NAME [--chat JID]: merges the messages
 // of a chat database (or of one chat) into the local database NAME, which is
 // created when missing; an existing name is matched without regard to case.
+#include "base/apperror.h"
 #include "base/datafolder.h"
 #include "chatstore/backupmessagesthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
 
 #include <QFileInfo>
-#include <QTextStream>
 
 namespace {
 
-int runBackup(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    QString source;
-    QString name;
-    QString jid;
-    bool haveName = false;
-    bool bad = false;
-    for (int i = 0; i < args.size() && !bad; ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--to") && i + 1 < args.size() && !haveName) {
-            name = args.at(++i);
-            haveName = true;
-        } else if (a == QLatin1String("--chat") && i + 1 < args.size() && jid.isEmpty()) {
-            jid = args.at(++i);
-        } else if (!a.startsWith(QLatin1String("--")) && source.isEmpty()) {
-            source = a;
-        } else {
-            bad = true;
-        }
-    }
-    if (bad || source.isEmpty() || !haveName) {
-        err << "usage: quillometry-cli backup SOURCE --to NAME [--chat JID]\n";
-        return exitcode::kUsage;
-    }
+    const QString name = args.value(QStringLiteral("to"));
     const int nameCode = checkLocalDbName(name);
     if (nameCode != exitcode::kSuccess)
         return nameCode;
@@ -49,52 +27,67 @@ int runBackup(const QStringList& args)
     const QString targetFile = base + QLatin1Char('/') + (matched.isEmpty() ? name : matched) +
                                QStringLiteral("/ChatStorage.sqlite");
 
-    // The target must not be the source itself.
+    ChatSource source;
     try {
-        const QFileInfo sourceFile(openChatSource(source)->databasePath());
-        const QFileInfo target(targetFile);
-        if (sourceFile.exists() && target.exists() && sourceFile.canonicalFilePath() == target.canonicalFilePath()) {
-            err << "error: the source is the local database \"" << (matched.isEmpty() ? name : matched)
-                << "\" itself; choose another target.\n";
-            return exitcode::kUsage;
-        }
+        source = openChatSource(args.arg(0));
     } catch (const std::exception& e) {
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        cliError(errorText(e));
         return exitcode::kFailure;
+    }
+    // The target must not be the source itself.
+    const QFileInfo sourceFile(source.db->databasePath());
+    const QFileInfo target(targetFile);
+    if (sourceFile.exists() && target.exists() && sourceFile.canonicalFilePath() == target.canonicalFilePath()) {
+        cliError(QStringLiteral("the source is the local database \"%1\" itself; choose another target.")
+                     .arg(matched.isEmpty() ? name : matched));
+        return exitcode::kUsage;
     }
 
     int code = exitcode::kSuccess;
     PChatSession chat;
-    const PChatDbView view = loadChatSource(source, jid, &chat, &code);
+    const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);
     if (!view)
         return code;
 
-    LocalDatabase target;
+    LocalDatabase local;
     try {
-        target = findOrCreateLocalDatabase(name, base);
+        local = findOrCreateLocalDatabase(name, base);
     } catch (const std::exception& e) {
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        cliError(errorText(e));
         return exitcode::kFailure;
     }
-    BackupMessagesThread job(target.db, std::make_shared<WAMsgsDataSource>(view, chat, true));
+    BackupMessagesThread job(local.db, std::make_shared<WAMsgsDataSource>(view, chat, true));
     code = ConsoleMonitor().runJob(job);
     if (code != exitcode::kSuccess) {
         // A database this command created goes again; an existing one keeps
         // everything it had (the job rolled its transaction back).
-        if (target.created) {
-            target.db->closeDb();
-            removeLocalDatabase(target.name, base);
+        if (local.created) {
+            local.db->closeDb();
+            removeLocalDatabase(local.name, base);
         }
         return code;
     }
-    out << "local database \"" << target.name << "\": " << job.sourceCount() << " messages backed up, "
-        << job.addedCount() << " new\n";
+    cliOut(QStringLiteral("local database \"%1\": %2 messages backed up, %3 new\n")
+               .arg(local.name)
+               .arg(job.sourceCount())
+               .arg(job.addedCount()));
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("backup"), QStringLiteral("backup SOURCE --to NAME [--chat JID]"),
-                        QStringLiteral("merge the messages of a chat database (or of one chat) into the local "
-                                       "database NAME, created when missing"),
-                        runBackup});
+const CliRegistrar reg({
+    .name = QStringLiteral("backup"),
+    .summary = QStringLiteral("merge the messages of a chat database (or of one chat) into the local database "
+                              "NAME, created when missing; messages it holds already are not added again"),
+    .arguments = {chatSourceArgument(QStringLiteral("the chat database to copy from"))},
+    .options = {{QStringLiteral("to"), QStringLiteral("NAME"),
+                 QStringLiteral("the local database to merge into (an existing one is matched without regard to "
+                                "case)"),
+                 true},
+                {QStringLiteral("chat"), QStringLiteral("JID"), QStringLiteral("only the messages of this chat")}},
+    .examples = {QStringLiteral("backup ~/phone-copy --to Anna_Backup"),
+                 QStringLiteral("backup virtual:\"Anna's iPhone\" --to Anna_Backup --chat 4915550001@s.whatsapp.net")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

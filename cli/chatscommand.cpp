@@ -1,26 +1,27 @@
 // quillometry-cli chats SOURCE: the chats of a chat database, newest first,
 // with their display name and number, JID and message count.
+#include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
-
-#include <QTextStream>
 
 #include <algorithm>
 
 namespace {
 
-int runChats(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (args.size() != 1 || args.first().startsWith(QLatin1String("--"))) {
-        err << "usage: quillometry-cli chats SOURCE\n";
-        return exitcode::kUsage;
+    ChatSource source;
+    try {
+        source = openChatSource(args.arg(0));
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        return exitcode::kFailure;
     }
     int code = exitcode::kSuccess;
-    const PChatDbView view = loadChatSource(args.first(), &code);
+    const PChatDbView view = loadChatSource(source, &code);
     if (!view)
         return code;
     QList<PChatSession> chats;
@@ -31,22 +32,48 @@ int runChats(const QStringList& args)
             return a->ZLASTMESSAGEDATE > b->ZLASTMESSAGEDATE;
         return a->Z_PK > b->Z_PK;
     });
+    // Every count is taken before anything is printed: a failure prints no
+    // half list.
+    QList<qint64> counts;
     try {
-        for (const PChatSession& chat : chats) {
-            const qint64 count = view->database()->countMessages(chat.get());
-            out << sessionDisplayName(*chat, true, false) << '\t' << chat->ZCONTACTJID << '\t' << count << '\n';
-        }
+        for (const PChatSession& chat : chats)
+            counts << view->database()->countMessages(chat.get());
     } catch (const std::exception& e) {
-        out.flush();
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        cliError(chatDatabaseErrorText(source.db->databasePath(), e));
         return exitcode::kFailure;
     }
+    if (args.json()) {
+        QJsonArray array;
+        for (int i = 0; i < chats.size(); ++i) {
+            const _ChatSession& chat = *chats.at(i);
+            QJsonObject o;
+            o.insert(QStringLiteral("name"), sessionDisplayName(chat, true, false));
+            o.insert(QStringLiteral("jid"), chat.ZCONTACTJID);
+            o.insert(QStringLiteral("messages"), counts.at(i));
+            o.insert(QStringLiteral("group"), chat.isGroup());
+            addJsonDate(o, QStringLiteral("lastMessageDate"), chat.ZLASTMESSAGEDATE);
+            array.append(o);
+        }
+        cliOutJson(array);
+        return exitcode::kSuccess;
+    }
+    QString text;
+    for (int i = 0; i < chats.size(); ++i)
+        text += QStringLiteral("%1\t%2\t%3\n")
+                    .arg(sessionDisplayName(*chats.at(i), true, false), chats.at(i)->ZCONTACTJID)
+                    .arg(counts.at(i));
+    cliOut(text);
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("chats"), QStringLiteral("chats SOURCE"),
-                        QStringLiteral("list the chats of a local database or chat-database folder, newest first "
-                                       "(name, JID, messages)"),
-                        runChats});
+const CliRegistrar reg({
+    .name = QStringLiteral("chats"),
+    .summary = QStringLiteral("list the chats of a chat database, newest first: name, JID, number of messages"),
+    .arguments = {chatSourceArgument()},
+    .options = {},
+    .examples = {QStringLiteral("chats Anna_Backup"), QStringLiteral("chats ~/phone-copy --json")},
+    .json = true,
+    .run = run,
+});
 
 }  // namespace

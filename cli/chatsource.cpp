@@ -5,16 +5,26 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/whatsappapp.h"
+#include "cli/clioutput.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTextStream>
+#include <QRegularExpression>
 
 namespace {
 
-std::shared_ptr<IOSWhatsAppDb> openFolder(const QString& app, const QString& database, bool upgrade)
+QList<ChatSourceKind>& kinds()
+{
+    static QList<ChatSourceKind> list;
+    return list;
+}
+
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// A WhatsApp app folder as a device or a backup lays it out.
+std::shared_ptr<IOSWhatsAppDb> openAppFolder(const QString& app, const QString& database, bool upgrade)
 {
     const QString contacts = app + QStringLiteral("/Documents/Contacts.sqlite");
     return std::make_shared<IOSWhatsAppDb>(database, QFileInfo(contacts).isFile() ? contacts : QString(),
@@ -22,54 +32,181 @@ std::shared_ptr<IOSWhatsAppDb> openFolder(const QString& app, const QString& dat
                                            app + QStringLiteral("/Library/Media/Profile"), upgrade, false);
 }
 
+// The name among the sub-folders of `base` that `name` selects (exactly,
+// else without regard to case); empty when none.
+QString matchFolderName(const QString& name, const QString& base)
+{
+    const QStringList names = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    return matchLocalDatabaseName(name, names);
+}
+
+ChatSource openLocalByName(const QString& name)
+{
+    if (!localDbNameError(name).isEmpty())
+        throw AppError(QStringLiteral("\"%1\" cannot name a local database.").arg(name));
+    const QString base = localDatabasesFolder();
+    const QString matched = matchLocalDatabaseName(name, localDatabaseNames(base));
+    if (matched.isEmpty())
+        throw AppError(QStringLiteral("There is no local database named \"%1\" (see 'quillometry-cli localdbs').")
+                           .arg(name));
+    ChatSource source;
+    source.db = openLocalDatabase(QDir(base).filePath(matched));
+    source.label = QStringLiteral("the local database \"%1\"").arg(matched);
+    source.isLocalDatabase = true;
+    source.localDbName = matched;
+    return source;
+}
+
+ChatSource openSavedCopy(const QString& name)
+{
+    const QString base = QDir(dataFolder()).filePath(QStringLiteral("virtual_ios"));
+    const QString matched = name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+                                ? QString()
+                                : matchFolderName(name, base);
+    if (matched.isEmpty())
+        throw AppError(QStringLiteral("There is no saved device copy named \"%1\" (see 'quillometry-cli copies').")
+                           .arg(name));
+    const QString folder = QDir(base).filePath(matched);
+    ChatSource source;
+    source.db = openSavedDeviceCopy(folder);
+    source.label = QStringLiteral("the saved device copy \"%1\"").arg(matched);
+    return source;
+}
+
+ChatSource openFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString root = QDir(info.absoluteFilePath()).absolutePath();
+    if (!info.isDir())
+        throw AppError(QStringLiteral("The folder %1 does not exist.").arg(native(root)));
+    ChatSource source;
+    source.label = QStringLiteral("the folder %1").arg(native(root));
+    const QString own = root + QStringLiteral("/ChatStorage.sqlite");
+    // A local database's folder, given by path, is that local database.
+    const QString localBase = QFileInfo(localDatabasesFolder()).canonicalFilePath();
+    const QFileInfo canonical(QFileInfo(root).canonicalFilePath());
+    if (QFileInfo(own).isFile() && canonical.absolutePath() == localBase) {
+        source.db = openLocalDatabase(canonical.absoluteFilePath());
+        source.label = QStringLiteral("the local database \"%1\"").arg(canonical.fileName());
+        source.isLocalDatabase = true;
+        source.localDbName = canonical.fileName();
+        return source;
+    }
+    // A folder's own ChatStorage.sqlite comes first; a copy of a phone's app
+    // folder inside it (WhatsApp, else WhatsApp Business) is only read when
+    // the folder has none.
+    QString device;
+    for (const WhatsAppApp* app : WhatsAppApp::all()) {
+        const QString candidate = root + QLatin1Char('/') + app->bundleId;
+        if (QFileInfo(candidate + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile()) {
+            device = candidate;
+            break;
+        }
+    }
+    if (QFileInfo(own).isFile())
+        source.db = openAppFolder(root, own, false);
+    else if (!device.isEmpty())
+        source.db = openAppFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
+    else if (QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
+        source.db = openAppFolder(root, root + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
+    else
+        throw AppError(QStringLiteral("The folder %1 holds no chat database (ChatStorage.sqlite).").arg(native(root)));
+    // The user's folder is only read, never changed.
+    source.db->setReadOnly(true);
+    return source;
+}
+
+const ChatSourceKindRegistrar localKind({QStringLiteral("local"), QStringLiteral("NAME or local:NAME"),
+                                         QStringLiteral("a local database of the data folder (see localdbs)"),
+                                         openLocalByName});
+const ChatSourceKindRegistrar virtualKind({QStringLiteral("virtual"), QStringLiteral("virtual:NAME"),
+                                           QStringLiteral("a saved device copy (see copies)"), openSavedCopy});
+
 }  // namespace
 
-std::shared_ptr<IOSWhatsAppDb> openChatSource(const QString& source)
+void ChatSourceKinds::add(ChatSourceKind kind) { kinds().append(std::move(kind)); }
+
+const QList<ChatSourceKind>& ChatSourceKinds::all() { return kinds(); }
+
+const ChatSourceKind* ChatSourceKinds::find(const QString& prefix)
+{
+    for (const ChatSourceKind& k : kinds())
+        if (k.prefix == prefix)
+            return &k;
+    return nullptr;
+}
+
+ChatSource openChatSource(const QString& source)
 {
     if (source.isEmpty())
         throw AppError(QStringLiteral("No chat database given."));
-    const QFileInfo info(source);
-    const bool looksLikePath = source.contains(QLatin1Char('/')) || source.contains(QLatin1Char('\\')) ||
-                               source == QLatin1String(".") || source == QLatin1String("..");
-    if (info.isDir() || looksLikePath) {
-        const QString root = QDir(info.absoluteFilePath()).absolutePath();
-        if (!info.isDir())
-            throw AppError(QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(root)));
-        // A device-style folder: the app's container inside (WhatsApp first,
-        // else WhatsApp Business).
-        for (const WhatsAppApp* app : WhatsAppApp::all()) {
-            const QString device = root + QLatin1Char('/') + app->bundleId;
-            if (QFileInfo(device + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
-                return openFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
-        }
-        if (!QFileInfo(root + QStringLiteral("/ChatStorage.sqlite")).isFile() &&
-            QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
-            return openFolder(root, root + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
-        // A missing ChatStorage.sqlite is reported by the opening, with its path.
-        return openFolder(root, root + QStringLiteral("/ChatStorage.sqlite"), false);
+    static const QRegularExpression prefixed(QStringLiteral("^([A-Za-z][A-Za-z0-9_-]*):(.*)$"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch m = prefixed.match(source);
+    if (m.hasMatch()) {
+        if (const ChatSourceKind* kind = ChatSourceKinds::find(m.captured(1)))
+            return kind->open(m.captured(2));
     }
-    // A local database: a plain folder name inside local_databases.
-    const QString folder = localDatabasesFolder() + QLatin1Char('/') + source;
-    const QString database = folder + QStringLiteral("/ChatStorage.sqlite");
-    if (!QFileInfo(database).isFile())
-        throw AppError(QStringLiteral("There is no local database named \"%1\" and no chat-database folder %2.")
-                           .arg(source, QDir::toNativeSeparators(info.absoluteFilePath())));
-    return std::make_shared<IOSWhatsAppDb>(database, QString(), folder + QStringLiteral("/Library"),
-                                           folder + QStringLiteral("/Library/Media/Profile"), true, false);
+    const bool path = source.contains(QLatin1Char('/')) || source.contains(QLatin1Char('\\')) ||
+                      source == QLatin1String(".") || source == QLatin1String("..");
+    if (path)
+        return openFolder(source);
+    // A bare name: a local database first, then a folder of that name here.
+    if (localDbNameError(source).isEmpty() &&
+        !matchLocalDatabaseName(source, localDatabaseNames(localDatabasesFolder())).isEmpty())
+        return openLocalByName(source);
+    if (QFileInfo(source).isDir())
+        return openFolder(source);
+    if (m.hasMatch())
+        throw AppError(QStringLiteral("\"%1\" is neither a known form of SOURCE (%2:... is not one) nor a folder.")
+                           .arg(source, m.captured(1)));
+    throw AppError(QStringLiteral("There is no local database named \"%1\" and no folder %2.")
+                       .arg(source, native(QFileInfo(source).absoluteFilePath())));
 }
 
-PChatDbView loadChatSource(const QString& source, int* exitCode)
+CliArgument chatSourceArgument(const QString& description)
 {
-    QTextStream err(stderr);
-    std::shared_ptr<IOSWhatsAppDb> db;
-    try {
-        db = openChatSource(source);
-    } catch (const std::exception& e) {
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
-        *exitCode = exitcode::kFailure;
-        return nullptr;
-    }
-    LoadWhatsAppDbThread job(db);
+    return {QStringLiteral("SOURCE"), description};
+}
+
+QString chatSourceFormsHelp()
+{
+    QList<QPair<QString, QString>> rows;
+    for (const ChatSourceKind& k : ChatSourceKinds::all())
+        rows << qMakePair(k.form, k.description);
+    rows << qMakePair(QStringLiteral("PATH"), QStringLiteral("a chat-database folder (ChatStorage.sqlite with Library/, "
+                                                             "or a copy holding net.whatsapp.WhatsApp/), only read"));
+    int width = 0;
+    for (const auto& r : rows)
+        width = std::max(width, int(r.first.size()));
+    QString text;
+    for (const auto& r : rows)
+        text += QStringLiteral("  %1  %2\n").arg(r.first, -width).arg(r.second);
+    text += QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
+    return text;
+}
+
+QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error)
+{
+    const QString message = errorText(error);
+    const QString path = native(databasePath);
+    if (message.contains(path) || message.contains(databasePath))
+        return message;
+    const QString lower = message.toLower();
+    if (lower.contains(QLatin1String("not a database")) || lower.contains(QLatin1String("malformed")) ||
+        lower.contains(QLatin1String("file is encrypted")))
+        return QStringLiteral("The chat database %1 is damaged (%2).").arg(path, message);
+    if (lower.contains(QLatin1String("no such table")) || lower.contains(QLatin1String("no such column")))
+        return QStringLiteral("The file %1 is not a WhatsApp chat database (%2).").arg(path, message);
+    if (lower.contains(QLatin1String("unable to open")) || lower.contains(QLatin1String("readonly")) ||
+        lower.contains(QLatin1String("read-only")))
+        return QStringLiteral("The chat database %1 cannot be opened (%2).").arg(path, message);
+    return QStringLiteral("Reading the chat database %1 failed: %2").arg(path, message);
+}
+
+PChatDbView loadChatSource(const ChatSource& source, int* exitCode)
+{
+    LoadWhatsAppDbThread job(source.db);
     ConsoleMonitor monitor;
     const int code = monitor.runJob(job);
     if (code != exitcode::kSuccess) {
@@ -77,7 +214,7 @@ PChatDbView loadChatSource(const QString& source, int* exitCode)
         return nullptr;
     }
     if (job.failed()) {
-        err << "error: " << job.errorText() << "\n";
+        cliError(chatDatabaseErrorText(source.db->databasePath(), AppError(job.errorText())));
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
@@ -85,18 +222,40 @@ PChatDbView loadChatSource(const QString& source, int* exitCode)
     return job.takeResult(false);
 }
 
-PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode)
+PChatDbView loadChatSource(const QString& source, int* exitCode)
+{
+    try {
+        return loadChatSource(openChatSource(source), exitCode);
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        *exitCode = exitcode::kFailure;
+        return nullptr;
+    }
+}
+
+PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSession* chat, int* exitCode)
 {
     PChatDbView view = loadChatSource(source, exitCode);
     if (!view || jid.isEmpty())
         return view;
     *chat = view->index().sessionByJid(jid);
     if (!*chat) {
-        QTextStream(stderr) << "error: the database has no chat " << jid << "\n";
+        cliError(QStringLiteral("%1 has no chat %2.").arg(source.label, jid));
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
     return view;
+}
+
+PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode)
+{
+    try {
+        return loadChatSource(openChatSource(source), jid, chat, exitCode);
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        *exitCode = exitcode::kFailure;
+        return nullptr;
+    }
 }
 
 int checkLocalDbName(const QString& name)
@@ -104,6 +263,6 @@ int checkLocalDbName(const QString& name)
     const QString nameError = localDbNameError(name);
     if (nameError.isEmpty())
         return exitcode::kSuccess;
-    QTextStream(stderr) << "error: " << nameError << "\n";
+    cliError(nameError);
     return exitcode::kUsage;
 }

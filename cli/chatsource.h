@@ -1,28 +1,89 @@
-// The SOURCE argument of the reading commands: the name of a local database
-// of the data folder, or a path to a chat-database folder (ChatStorage.sqlite
-// beside Library/, or a device copy holding
-// net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite). Folders given by path
-// are opened like device copies: never created, never upgraded.
+// SOURCE: the one way every command of quillometry-cli names a chat database.
+//
+//   NAME or local:NAME   a local database of the data folder (letter case
+//                        does not matter when one matches)
+//   virtual:NAME         a saved device copy (a folder of virtual_ios)
+//   PATH                 a chat-database folder (ChatStorage.sqlite beside
+//                        Library/, or a copy holding
+//                        net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite),
+//                        or a local database's folder
+//
+// A registered prefix beats a relative folder of the same name; "./x" (any
+// text with a slash) always means the folder. A bare NAME is a local
+// database when one has that name, else a folder when one exists.
+//
+// Further forms are added with one ChatSourceKindRegistrar in their own file:
+//
+//     const ChatSourceKindRegistrar reg({QStringLiteral("device"), QStringLiteral("device:UDID"),
+//                                        QStringLiteral("the connected iPhone with this UDID"),
+//                                        [](const QString& udid) { ...; return ChatSource{db, label, false}; }});
+//
+// A chat-database folder given by path belongs to the user and is only read:
+// it is opened read-only and never changed (see IOSWhatsAppDb::setReadOnly).
 #pragma once
 
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "cli/clicommand.h"
 
 #include <QString>
 
-// The database of SOURCE; throws AppError when SOURCE names nothing usable.
-std::shared_ptr<IOSWhatsAppDb> openChatSource(const QString& source);
+#include <functional>
+#include <memory>
+
+struct ChatSource {
+    std::shared_ptr<IOSWhatsAppDb> db;
+    // What the user would call it: 'the local database "Anna"', 'the folder /x'.
+    QString label;
+    // A local database of the data folder (its name in localDbName).
+    bool isLocalDatabase = false;
+    QString localDbName;
+};
+
+struct ChatSourceKind {
+    QString prefix;       // "virtual" for virtual:NAME
+    QString form;         // "virtual:NAME", shown in the help
+    QString description;  // one line for the help
+    // Opens what the text after the prefix names; throws AppError with a
+    // text in the user's words when it names nothing usable.
+    std::function<ChatSource(const QString& value)> open;
+};
+
+class ChatSourceKinds {
+public:
+    static void add(ChatSourceKind kind);
+    static const QList<ChatSourceKind>& all();
+    static const ChatSourceKind* find(const QString& prefix);
+};
+
+struct ChatSourceKindRegistrar {
+    explicit ChatSourceKindRegistrar(ChatSourceKind kind) { ChatSourceKinds::add(std::move(kind)); }
+};
+
+// The chat database SOURCE names; throws AppError when it names nothing usable.
+ChatSource openChatSource(const QString& source);
+
+// The SOURCE argument of a command, with the forms listed in its help.
+CliArgument chatSourceArgument(const QString& description = QStringLiteral("the chat database to read"));
+// One line per form of SOURCE, for the help.
+QString chatSourceFormsHelp();
 
 // Lists the chats of the database through the load job with the console
 // monitor. On success returns the filled view; otherwise prints the error
 // and sets exitCode.
+PChatDbView loadChatSource(const ChatSource& source, int* exitCode);
 PChatDbView loadChatSource(const QString& source, int* exitCode);
 
 // loadChatSource, then, when jid is not empty, the chat with that JID into
 // *chat. When the database has no such chat prints the error, sets exitCode
 // and returns null.
+PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSession* chat, int* exitCode);
 PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode);
 
 // exitcode::kSuccess when NAME may name a local database; otherwise prints
 // why not and returns exitcode::kUsage.
 int checkLocalDbName(const QString& name);
+
+// The message of an error while reading a chat database, in the user's
+// words: names the database file and says what is wrong with it.
+QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error);

@@ -158,6 +158,12 @@ int ConsoleMonitor::runJob(Job& job)
     sigaction(SIGINT, &old, nullptr);
 
     std::lock_guard<std::mutex> lock(m_mutex);
+    // A job that succeeded ends its bar full, whatever it reported last.
+    if (m_outcome == Outcome::Success && (m_lineOpen || m_lastPrintedValue >= 0) && m_value < 100) {
+        m_value = 100;
+        m_text.clear();
+        render();
+    }
     closeLine();
     switch (m_outcome) {
     case Outcome::Success:

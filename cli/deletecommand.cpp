@@ -1,17 +1,19 @@
 // quillometry-cli delete NAME [--chat JID] [--yes]: deletes one chat of a
 // local database (with its messages and its media folder), or the whole
-// local database. Asks on the terminal first unless --yes is given; without
-// a terminal it refuses to go on without --yes.
+// local database. Asks on the terminal first, naming the database and the
+// number of messages, unless --yes is given; without a terminal it refuses
+// to go on without --yes.
+#include "base/apperror.h"
 #include "base/datafolder.h"
 #include "chatstore/localdatabases.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -21,86 +23,75 @@ QString text(const char* key) { return QCoreApplication::translate("MainWindow",
 // exitcode::kSuccess when the user said yes.
 int confirm(const QString& question, bool yes)
 {
-    QTextStream err(stderr);
     if (yes)
         return exitcode::kSuccess;
     if (!isatty(STDIN_FILENO)) {
-        err << "error: " << question << " Standard input is not a terminal; add --yes to delete without asking.\n";
+        cliError(question + QStringLiteral(" Standard input is not a terminal; add --yes to delete without asking."));
         return exitcode::kUsage;
     }
-    err << question << " [y/N] ";
-    err.flush();
+    cliErr(question + QStringLiteral(" [y/N] "));
     QTextStream in(stdin);
     const QString answer = in.readLine().trimmed().toLower();
     if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
         return exitcode::kSuccess;
-    err << "cancelled\n";
+    cliErr(QStringLiteral("cancelled\n"));
     return exitcode::kCancelled;
 }
 
-int runDelete(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    QString name;
-    QString jid;
-    bool haveName = false;
-    bool yes = false;
-    bool bad = false;
-    for (int i = 0; i < args.size() && !bad; ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--chat") && i + 1 < args.size() && jid.isEmpty())
-            jid = args.at(++i);
-        else if (a == QLatin1String("--yes"))
-            yes = true;
-        else if (!a.startsWith(QLatin1String("--")) && !haveName) {
-            name = a;
-            haveName = true;
-        } else
-            bad = true;
-    }
-    if (bad || !haveName) {
-        err << "usage: quillometry-cli delete NAME [--chat JID] [--yes]\n";
-        return exitcode::kUsage;
-    }
+    const QString name = args.arg(0);
+    const QString jid = args.value(QStringLiteral("chat"));
+    const bool yes = args.isSet(QStringLiteral("yes"));
     const int nameCode = checkLocalDbName(name);
     if (nameCode != exitcode::kSuccess)
         return nameCode;
     const QString base = localDatabasesFolder();
     const QString matched = matchLocalDatabaseName(name, localDatabaseNames(base));
     if (matched.isEmpty()) {
-        err << "error: there is no local database named \"" << name << "\".\n";
+        cliError(QStringLiteral("there is no local database named \"%1\" (see 'quillometry-cli localdbs').").arg(name));
         return exitcode::kFailure;
     }
     auto db = openLocalDatabase(base + QLatin1Char('/') + matched);
 
-    if (jid.isEmpty()) {
-        const int answer = confirm(text("IDS_CONFIRM_DEL_THIS_LOCALDB"), yes);
+    ChatIndex index;
+    PChatSession chat;
+    qint64 count = 0;
+    try {
+        if (!jid.isEmpty()) {
+            db->listSessions(index);
+            chat = index.sessionByJid(jid);
+            if (!chat) {
+                cliError(QStringLiteral("the local database \"%1\" has no chat %2.").arg(matched, jid));
+                return exitcode::kFailure;
+            }
+        }
+        count = db->countMessages(chat.get());
+    } catch (const std::exception& e) {
+        cliError(chatDatabaseErrorText(db->databasePath(), e));
+        return exitcode::kFailure;
+    }
+
+    if (!chat) {
+        const int answer = confirm(QStringLiteral("%1 (the local database \"%2\" with %3 messages)")
+                                       .arg(text("IDS_CONFIRM_DEL_THIS_LOCALDB"), matched)
+                                       .arg(count),
+                                   yes);
         if (answer != exitcode::kSuccess)
             return answer;
         db->closeDb();
         if (!removeLocalDatabase(matched, base)) {
-            err << "error: the local database \"" << matched << "\" could not be removed completely.\n";
+            cliError(QStringLiteral("the local database \"%1\" could not be removed completely.").arg(matched));
             return exitcode::kFailure;
         }
-        out << text("IDS_DEL_LOCALDB_SUC") << "\n";
+        cliOut(text("IDS_DEL_LOCALDB_SUC") + QLatin1Char('\n'));
         return exitcode::kSuccess;
     }
 
-    ChatIndex index;
-    PChatSession chat;
-    try {
-        db->listSessions(index);
-        chat = index.sessionByJid(jid);
-    } catch (const std::exception& e) {
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
-        return exitcode::kFailure;
-    }
-    if (!chat) {
-        err << "error: the local database \"" << matched << "\" has no chat " << jid << "\n";
-        return exitcode::kFailure;
-    }
-    const int answer = confirm(text("IDS_CONFIRM_DEL_THIS_CHAT"), yes);
+    const int answer = confirm(QStringLiteral("%1 (the chat %2 of the local database \"%3\": %4 messages)")
+                                   .arg(text("IDS_CONFIRM_DEL_THIS_CHAT"), jid, matched)
+                                   .arg(count),
+                               yes);
     if (answer != exitcode::kSuccess)
         return answer;
     try {
@@ -109,18 +100,27 @@ int runDelete(const QStringList& args)
         db->commitThrow();
     } catch (const std::exception& e) {
         db->endTransaction(false);
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        cliError(chatDatabaseErrorText(db->databasePath(), e));
         return exitcode::kFailure;
     }
     removeChatMediaFolder(*db, chat->ZCONTACTJID);
     db->closeDb();
-    out << text("IDS_SUC_DEL_CHAT_MESSAGES") << "\n";
+    cliOut(text("IDS_SUC_DEL_CHAT_MESSAGES") + QLatin1Char('\n'));
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("delete"), QStringLiteral("delete NAME [--chat JID] [--yes]"),
-                        QStringLiteral("delete one chat of a local database, or the whole local database (asks "
-                                       "first unless --yes)"),
-                        runDelete});
+const CliRegistrar reg({
+    .name = QStringLiteral("delete"),
+    .summary = QStringLiteral("delete one chat of a local database, or the whole local database (asks first "
+                              "unless --yes)"),
+    .arguments = {{QStringLiteral("NAME"), QStringLiteral("the local database (letter case does not matter)")}},
+    .options = {{QStringLiteral("chat"), QStringLiteral("JID"),
+                 QStringLiteral("delete only this chat, with its messages and media folder")},
+                {QStringLiteral("yes"), QString(), QStringLiteral("do not ask (needed without a terminal)")}},
+    .examples = {QStringLiteral("delete Anna_Backup --chat 4915550001@s.whatsapp.net"),
+                 QStringLiteral("delete Anna_Backup --yes")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

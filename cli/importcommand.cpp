@@ -1,6 +1,7 @@
 // import FOLDER [--to NAME] [--app whatsapp|business]: what the window's
 // "Import from iTunes Backup" does. Without --app the backup's only app is
-// taken; a backup with both gives WhatsApp and a note naming --app business. The WhatsApp files of the backup are copied (decrypted) into the
+// taken; a backup holding both gives WhatsApp and a note naming --app
+// business. The WhatsApp files of the backup are copied (decrypted) into the
 // import cache, opened as a chat database, and all of their messages saved
 // into a local database: the one named by --to (matched without regard to
 // case, created when missing), else the device name followed by "_Backup"
@@ -26,49 +27,26 @@
 
 namespace {
 
-const QString kUsage = QStringLiteral(
-    "usage: quillometry-cli import FOLDER [--to NAME] [--app whatsapp|business] [--password P | --password-env NAME]\n"
-    "example: quillometry-cli import ~/Backups/00008030-001A2B3C4D5E6F70 --app business\n");
-
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    // --to is this command's own; the rest are the itunes-* options.
-    QStringList rest;
-    QString to;
-    bool hasTo = false;
     const WhatsAppApp* chosenApp = nullptr;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--app")) {
-            chosenApp = i + 1 < args.size() ? WhatsAppApp::find(args[i + 1]) : nullptr;
-            if (!chosenApp) {
-                cliErr(kUsage + QStringLiteral("--app takes whatsapp or business\n"));
-                return exitcode::kUsage;
-            }
-            ++i;
-        } else if (args[i] == QLatin1String("--to")) {
-            if (i + 1 >= args.size()) {
-                cliErr(kUsage + QStringLiteral("--to needs a value\n"));
-                return exitcode::kUsage;
-            }
-            to = args[++i];
-            hasTo = true;
-        } else {
-            rest << args[i];
+    if (args.isSet(QStringLiteral("app"))) {
+        chosenApp = WhatsAppApp::find(args.value(QStringLiteral("app")));
+        if (!chosenApp) {
+            cliErr(QStringLiteral("error: --app takes whatsapp or business, not \"%1\".\n")
+                       .arg(args.value(QStringLiteral("app"))));
+            return exitcode::kUsage;
         }
     }
-    ItunesCliOptions options;
-    QString error;
-    if (!parseItunesCliOptions(rest, false, &options, &error) || options.positional.size() != 1) {
-        cliErr(kUsage + (error.isEmpty() ? QString() : error + QLatin1Char('\n')));
-        return exitcode::kUsage;
-    }
+    const QString to = args.value(QStringLiteral("to"));
+    const bool hasTo = args.isSet(QStringLiteral("to"));
     if (hasTo) {
         const int nameCode = checkLocalDbName(to);
         if (nameCode != exitcode::kSuccess)
             return nameCode;
     }
-
-    BackupManifest backup(options.positional.first());
+    const ItunesCliOptions options = itunesCliOptions(args);
+    BackupManifest backup(args.arg(0));
     int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
@@ -131,11 +109,23 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("import"),
-                  QStringLiteral("import FOLDER [--to NAME] [--app whatsapp|business] [--password P | --password-env NAME]"),
-                  QStringLiteral("load WhatsApp (or WhatsApp Business) from an iTunes backup and save its messages into "
-                                 "a local database (device name + \"_Backup\" or \"_Business_Backup\" unless --to "
-                                 "names one)"),
-                  run});
+const CliRegistrar reg({
+    .name = QStringLiteral("import"),
+    .summary = QStringLiteral("load WhatsApp (or WhatsApp Business) from an iTunes backup and save its messages "
+                              "into a local database (device name + \"_Backup\" or \"_Business_Backup\" unless "
+                              "--to names one)"),
+    .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder (see itunes-list)")}},
+    .options = QList<CliOption>{{QStringLiteral("to"), QStringLiteral("NAME"),
+                                 QStringLiteral("the local database to save into (created when missing)")},
+                                {QStringLiteral("app"), QStringLiteral("whatsapp|business"),
+                                 QStringLiteral("which app to import (default: the one the backup holds; "
+                                                "WhatsApp when it holds both)")}} +
+               backupPasswordOptions(),
+    .examples = {QStringLiteral("import /tmp/demo-backup --password \"s3cret pw\""),
+                 QStringLiteral("import ~/bk --to Anna_Backup --password-env BKPW"),
+                 QStringLiteral("import ~/bk --app business")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -39,56 +39,26 @@ QString promptPassword()
 
 }  // namespace
 
-void cliOut(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-void cliErr(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
 void FunctionJob::run(JobMonitor& monitor)
 {
     monitor.postProgress(m_title, 0, QString());
     runGuarded(monitor, [&] { return m_body(monitor); });
 }
 
-bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptions* options, QString* error)
+QList<CliOption> backupPasswordOptions()
 {
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString* target) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(a);
-                return false;
-            }
-            *target = args[++i];
-            return true;
-        };
-        if (a == QLatin1String("--password")) {
-            if (!value(&options->password))
-                return false;
-            options->hasPassword = true;
-        } else if (a == QLatin1String("--password-env")) {
-            if (!value(&options->passwordEnv))
-                return false;
-        } else if (withOut && a == QLatin1String("--out")) {
-            if (!value(&options->out))
-                return false;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            *error = QStringLiteral("unknown option %1").arg(a);
-            return false;
-        } else {
-            options->positional << a;
-        }
-    }
-    return true;
+    return {{QStringLiteral("password"), QStringLiteral("P"), QStringLiteral("the password of an encrypted backup")},
+            {QStringLiteral("password-env"), QStringLiteral("NAME"),
+             QStringLiteral("read the password from the environment variable NAME")}};
+}
+
+ItunesCliOptions itunesCliOptions(const CliArgs& args)
+{
+    ItunesCliOptions options;
+    options.hasPassword = args.isSet(QStringLiteral("password"));
+    options.password = args.value(QStringLiteral("password"));
+    options.passwordEnv = args.value(QStringLiteral("password-env"));
+    return options;
 }
 
 int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)

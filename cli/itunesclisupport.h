@@ -4,6 +4,8 @@
 #pragma once
 
 #include "base/job.h"
+#include "cli/clicommand.h"
+#include "cli/clioutput.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,16 +15,15 @@
 class BackupManifest;
 
 struct ItunesCliOptions {
-    QStringList positional;
     QString password;
     bool hasPassword = false;
     QString passwordEnv;
-    QString out;
 };
 
-// Parses the arguments; `withOut` allows --out FILE. False with a message in
-// *error for an unknown option or a missing value.
-bool parseItunesCliOptions(const QStringList& args, bool withOut, ItunesCliOptions* options, QString* error);
+// --password P and --password-env NAME, for commands that open a backup.
+QList<CliOption> backupPasswordOptions();
+// The password options as given.
+ItunesCliOptions itunesCliOptions(const CliArgs& args);
 
 // Opens the backup and, when it is encrypted, unlocks it. Returns
 // exitcode::kSuccess or the exit code after printing the error.
@@ -44,7 +45,3 @@ private:
     QString m_title;
     std::function<QString(JobMonitor&)> m_body;
 };
-
-// Writes UTF-8 text to standard output / standard error.
-void cliOut(const QString& text);
-void cliErr(const QString& text);

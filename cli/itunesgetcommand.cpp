@@ -9,24 +9,15 @@
 
 namespace {
 
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    ItunesCliOptions options;
-    QString error;
-    if (!parseItunesCliOptions(args, true, &options, &error) || options.positional.size() != 3
-        || options.out.isEmpty()) {
-        cliErr(QStringLiteral("usage: quillometry-cli itunes-get FOLDER DOMAIN RELATIVE_PATH --out FILE "
-                              "[--password P | --password-env NAME]\n%1")
-                   .arg(error.isEmpty() ? QString() : error + QLatin1Char('\n')));
-        return exitcode::kUsage;
-    }
-    BackupManifest backup(options.positional[0]);
-    const int code = openItunesBackup(backup, options);
+    BackupManifest backup(args.arg(0));
+    const int code = openItunesBackup(backup, itunesCliOptions(args));
     if (code != exitcode::kSuccess)
         return code;
-    const QString domain = options.positional[1];
-    const QString relativePath = options.positional[2];
-    const QString out = options.out;
+    const QString domain = args.arg(1);
+    const QString relativePath = args.arg(2);
+    const QString out = args.value(QStringLiteral("out"));
     FunctionJob job(QStringLiteral("Copying %1").arg(relativePath), [&](JobMonitor& monitor) {
         backup.loadThrow();
         const MBDBRecord* record = backup.records.find(MBDBParser::fileIdOf(domain, relativePath));
@@ -44,8 +35,19 @@ int run(const QStringList& args)
     return monitor.runJob(job);
 }
 
-CliRegistrar reg({QStringLiteral("itunes-get"),
-                  QStringLiteral("itunes-get FOLDER DOMAIN RELATIVE_PATH --out FILE [--password P | --password-env NAME]"),
-                  QStringLiteral("copy one file out of an iTunes backup, decrypted"), run});
+const CliRegistrar reg({
+    .name = QStringLiteral("itunes-get"),
+    .summary = QStringLiteral("copy one file out of an iTunes backup, decrypted"),
+    .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder")},
+                  {QStringLiteral("DOMAIN"), QStringLiteral("the file's domain (see itunes-ls)")},
+                  {QStringLiteral("RELATIVE_PATH"), QStringLiteral("the file's path inside its domain")}},
+    .options = QList<CliOption>{{QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("where to write the file"),
+                                 true}} +
+               backupPasswordOptions(),
+    .examples = {QStringLiteral("itunes-get ~/bk AppDomainGroup-group.net.whatsapp.WhatsApp.shared ChatStorage.sqlite "
+                                "--out /tmp/ChatStorage.sqlite --password-env BKPW")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -1,6 +1,7 @@
 // itunes-list: the iTunes and Finder backups of the standard backup folders,
 // newest first, as the window's chooser lists them.
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 #include "cli/itunesclisupport.h"
 #include "itunes/backupdiscovery.h"
@@ -10,14 +11,13 @@
 
 namespace {
 
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    if (!args.isEmpty()) {
-        cliErr(QStringLiteral("usage: quillometry-cli itunes-list\n"));
-        return exitcode::kUsage;
-    }
-    const QList<PBackupManifest> found = findBackups(backupRoots(), [](const QString& folder, const QString& error) {
-        cliErr(backupLoadErrorText(folder, error) + QLatin1Char('\n'));
+    // A backup that cannot be read is named once, here; the log keeps its
+    // own line (on standard error only with --verbose).
+    QStringList unreadable;
+    const QList<PBackupManifest> found = findBackups(backupRoots(), [&](const QString& folder, const QString& error) {
+        unreadable << backupLoadErrorText(folder, error);
     });
     QList<PBackupManifest> rows;
     QList<QDateTime> dates;
@@ -26,6 +26,29 @@ int run(const QStringList& args)
         dates.insert(row, backup->date);
         rows.insert(row, backup);
     }
+    for (const QString& error : unreadable)
+        cliErr(error + QLatin1Char('\n'));
+    if (rows.isEmpty() && unreadable.isEmpty()) {
+        cliErr(QStringLiteral("No iTunes backup found in:\n"));
+        for (const QString& root : backupRoots())
+            cliErr(QStringLiteral("  %1\n").arg(QDir::toNativeSeparators(root)));
+    }
+    if (args.json()) {
+        QJsonArray array;
+        for (const PBackupManifest& backup : rows) {
+            const QDateTime date = backup->date.toLocalTime();
+            array.append(QJsonObject{
+                {QStringLiteral("name"), backup->displayName},
+                {QStringLiteral("date"), date.toOffsetFromUtc(date.offsetFromUtc()).toString(Qt::ISODate)},
+                {QStringLiteral("folder"), QDir::toNativeSeparators(backup->folder.absolutePath())},
+                {QStringLiteral("encrypted"), backup->isEncrypted},
+                {QStringLiteral("deviceName"), backup->deviceName},
+                {QStringLiteral("udid"), backup->udid},
+            });
+        }
+        cliOutJson(array);
+        return exitcode::kSuccess;
+    }
     QString text;
     for (const PBackupManifest& backup : rows) {
         text += QStringLiteral("%1\t%2\t%3\t%4\n")
@@ -33,18 +56,19 @@ int run(const QStringList& args)
                          QDir::toNativeSeparators(backup->folder.absolutePath()),
                          backup->isEncrypted ? QStringLiteral("encrypted") : QStringLiteral("plain"));
     }
-    if (rows.isEmpty()) {
-        cliErr(QStringLiteral("No iTunes backup found in:\n"));
-        for (const QString& root : backupRoots())
-            cliErr(QStringLiteral("  %1\n").arg(QDir::toNativeSeparators(root)));
-    }
     cliOut(text);
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("itunes-list"), QStringLiteral("itunes-list"),
-                  QStringLiteral("list the iTunes backups of the standard backup folders, newest first "
-                                 "(name, date, path, encrypted or plain)"),
-                  run});
+const CliRegistrar reg({
+    .name = QStringLiteral("itunes-list"),
+    .summary = QStringLiteral("list the iTunes backups of the standard backup folders, newest first (name, date, "
+                              "folder, encrypted or plain)"),
+    .arguments = {},
+    .options = {},
+    .examples = {QStringLiteral("itunes-list"), QStringLiteral("itunes-list --json")},
+    .json = true,
+    .run = run,
+});
 
 }  // namespace

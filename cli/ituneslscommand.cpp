@@ -19,21 +19,13 @@ QString line(const BackupNode& node)
     return text + QLatin1Char('\n');
 }
 
-int run(const QStringList& args)
+int run(const CliArgs& args)
 {
-    ItunesCliOptions options;
-    QString error;
-    if (!parseItunesCliOptions(args, false, &options, &error) || options.positional.isEmpty()
-        || options.positional.size() > 2) {
-        cliErr(QStringLiteral("usage: quillometry-cli itunes-ls FOLDER [PATH] [--password P | --password-env NAME]\n%1")
-                   .arg(error.isEmpty() ? QString() : error + QLatin1Char('\n')));
-        return exitcode::kUsage;
-    }
-    BackupManifest backup(options.positional.first());
-    const int code = openAndLoadItunesBackup(backup, options);
+    BackupManifest backup(args.arg(0));
+    const int code = openAndLoadItunesBackup(backup, itunesCliOptions(args));
     if (code != exitcode::kSuccess)
         return code;
-    QString path = options.positional.value(1);
+    QString path = args.arg(1);
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);
     const BackupNode* node = backup.nodeAt(path);
@@ -50,7 +42,16 @@ int run(const QStringList& args)
     return exitcode::kSuccess;
 }
 
-CliRegistrar reg({QStringLiteral("itunes-ls"), QStringLiteral("itunes-ls FOLDER [PATH] [--password P | --password-env NAME]"),
-                  QStringLiteral("list a folder of an iTunes backup's tree (apps under Applications/)"), run});
+const CliRegistrar reg({
+    .name = QStringLiteral("itunes-ls"),
+    .summary = QStringLiteral("list a folder of an iTunes backup's tree (apps under Applications/)"),
+    .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder")},
+                  {QStringLiteral("PATH"), QStringLiteral("the folder inside the backup's tree (default: the top)"),
+                   true}},
+    .options = backupPasswordOptions(),
+    .examples = {QStringLiteral("itunes-ls ~/bk AppDomainGroup/group.net.whatsapp.WhatsApp.shared")},
+    .json = false,
+    .run = run,
+});
 
 }  // namespace

@@ -2,41 +2,51 @@
 // number of messages each holds.
 #include "base/datafolder.h"
 #include "chatstore/localdatabases.h"
+#include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 
-#include <QTextStream>
+#include <QDir>
 
 namespace {
 
-int runLocalDbs(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (!args.isEmpty()) {
-        err << "usage: quillometry-cli localdbs\n";
-        return exitcode::kUsage;
-    }
     const QString base = localDatabasesFolder();
     int code = exitcode::kSuccess;
+    QJsonArray array;
     for (const QString& name : localDatabaseNames(base)) {
+        const QString folder = QDir(base).filePath(name);
         try {
-            auto db = openLocalDatabase(base + QLatin1Char('/') + name);
+            auto db = openLocalDatabase(folder);
             const qint64 count = db->countMessages(nullptr);
             db->closeDb();
-            out << name << '\t' << count << '\n';
+            if (args.json())
+                array.append(QJsonObject{{QStringLiteral("name"), name},
+                                         {QStringLiteral("messages"), count},
+                                         {QStringLiteral("folder"), QDir::toNativeSeparators(folder)}});
+            else
+                cliOut(QStringLiteral("%1\t%2\n").arg(name).arg(count));
         } catch (const std::exception& e) {
             // A count that fails is an error, never a zero.
-            out.flush();
-            err << "error: " << name << ": " << QString::fromUtf8(e.what()) << "\n";
+            cliError(chatDatabaseErrorText(folder + QStringLiteral("/ChatStorage.sqlite"), e));
             code = exitcode::kFailure;
         }
     }
+    if (args.json())
+        cliOutJson(array);
     return code;
 }
 
-const CliRegistrar reg({QStringLiteral("localdbs"), QStringLiteral("localdbs"),
-                        QStringLiteral("list the local databases of the data folder with their message counts"),
-                        runLocalDbs});
+const CliRegistrar reg({
+    .name = QStringLiteral("localdbs"),
+    .summary = QStringLiteral("list the local databases of the data folder with their message counts"),
+    .arguments = {},
+    .options = {},
+    .examples = {QStringLiteral("localdbs"), QStringLiteral("localdbs --json")},
+    .json = true,
+    .run = run,
+});
 
 }  // namespace

@@ -1,12 +1,16 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
 #include "base/apptranslator.h"
+#include "base/logging.h"
 #include "base/productinfo.h"
+#include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 
 #include <QCoreApplication>
 #include <QStringList>
-#include <QTextStream>
+
+#include <algorithm>
 
 namespace {
 
@@ -14,21 +18,33 @@ QString usage()
 {
     QString text = QStringLiteral(
         "Usage: quillometry-cli COMMAND [ARGS...]\n"
+        "       quillometry-cli help [COMMAND]\n"
         "\n"
         "Moves WhatsApp chat histories between iPhones, iTunes backups and local databases.\n"
         "\n"
         "Options:\n"
-        "  --help       show this text\n"
-        "  --version    show the program's version\n");
+        "  -h, --help   show this text (COMMAND --help: that command's arguments and an example)\n"
+        "  --version    show the program's version\n"
+        "  --verbose    also print the program's log lines on standard error\n");
     if (!CliRegistry::all().isEmpty()) {
+        int width = 0;
+        for (const CliCommand& c : CliRegistry::all())
+            width = std::max(width, int(c.name.size()));
         text += QStringLiteral("\nCommands:\n");
         for (const CliCommand& c : CliRegistry::all())
-            text += QStringLiteral("  %1\n      %2\n").arg(c.synopsis, c.summary);
+            text += QStringLiteral("  %1  %2\n").arg(c.name, -width).arg(c.summary);
     }
+    text += QStringLiteral("\nSOURCE, where a command reads chats, is one of:\n") + chatSourceFormsHelp();
     text += QStringLiteral(
         "\nExit codes: 0 success, 1 failure, 2 wrong arguments, 3 cancelled,\n"
         "4 password missing or wrong, 130 interrupted by a second Ctrl-C.\n");
     return text;
+}
+
+int unknownCommand(const QString& name)
+{
+    cliErr(QStringLiteral("quillometry-cli: unknown command '%1'; run 'quillometry-cli help' for the list.\n").arg(name));
+    return exitcode::kUsage;
 }
 
 }  // namespace
@@ -38,23 +54,53 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
+    // Standard output carries results (and JSON); log lines go to the log
+    // file only, or to standard error with --verbose.
+    setLogEcho(LogEcho::None);
+    qInstallMessageHandler(logMessageHandler);
     // The jobs' texts (IDS_ keys) read the same as in the window.
     AppTranslator translator;
     translator.loadEmbedded();
     QCoreApplication::installTranslator(&translator);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const QStringList args = app.arguments().mid(1);
-    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
-        out << usage();
-        return args.isEmpty() ? exitcode::kUsage : exitcode::kSuccess;
+
+    QStringList args = app.arguments().mid(1);
+    bool verbose = false;
+    while (!args.isEmpty() && args.first() == QLatin1String("--verbose")) {
+        verbose = true;
+        args.removeFirst();
     }
-    if (args.first() == QLatin1String("--version")) {
-        out << "quillometry-cli " << product::kVersion << "\n";
+    if (args.isEmpty()) {
+        cliErr(usage());
+        return exitcode::kUsage;
+    }
+    const QString first = args.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        cliOut(usage());
         return exitcode::kSuccess;
     }
-    if (const CliCommand* command = CliRegistry::find(args.first()))
-        return command->run(args.mid(1));
-    err << "quillometry-cli: unknown command '" << args.first() << "'; see --help\n";
-    return exitcode::kUsage;
+    if (first == QLatin1String("--version")) {
+        cliOut(QStringLiteral("quillometry-cli %1\n").arg(QString::fromLatin1(product::kVersion)));
+        return exitcode::kSuccess;
+    }
+    if (first == QLatin1String("help")) {
+        if (args.size() == 1) {
+            cliOut(usage());
+            return exitcode::kSuccess;
+        }
+        if (args.size() > 2) {
+            cliErr(QStringLiteral("Usage: quillometry-cli help [COMMAND]\n"));
+            return exitcode::kUsage;
+        }
+        const CliCommand* command = CliRegistry::find(args.at(1));
+        if (!command)
+            return unknownCommand(args.at(1));
+        cliOut(commandHelp(*command));
+        return exitcode::kSuccess;
+    }
+    const CliCommand* command = CliRegistry::find(first);
+    if (!command)
+        return unknownCommand(first);
+    if (verbose)
+        args.insert(1, QStringLiteral("--verbose"));
+    return runCliCommand(*command, args.mid(1));
 }

@@ -2,14 +2,15 @@
 // messages as the message list shows them, one line each: date, flag,
 // contact, content, and with --reactions a fifth column with the reactions
 // (emoji as characters; empty when none).
+#include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
+#include "cli/clioutput.h"
 #include "cli/exitcodes.h"
 
 #include <QLocale>
-#include <QTextStream>
 
 namespace {
 
@@ -22,67 +23,88 @@ QString oneLine(QString text)
     return text;
 }
 
-int runMessages(const QStringList& args)
+int run(const CliArgs& args)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    QString source;
-    QString jid;
-    bool ascending = true;
-    bool reactions = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--chat") && i + 1 < args.size()) {
-            jid = args.at(++i);
-        } else if (a == QLatin1String("--desc")) {
-            ascending = false;
-        } else if (a == QLatin1String("--reactions")) {
-            reactions = true;
-        } else if (!a.startsWith(QLatin1String("--")) && source.isEmpty()) {
-            source = a;
-        } else {
-            source.clear();
-            break;
-        }
-    }
-    if (source.isEmpty()) {
-        err << "usage: quillometry-cli messages SOURCE [--chat JID] [--desc] [--reactions]\n";
-        return exitcode::kUsage;
+    ChatSource source;
+    try {
+        source = openChatSource(args.arg(0));
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        return exitcode::kFailure;
     }
     int code = exitcode::kSuccess;
     PChatSession chat;
-    const PChatDbView view = loadChatSource(source, jid, &chat, &code);
+    const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);
     if (!view)
         return code;
     const QLocale locale = QLocale::system();
+    const bool json = args.json();
+    const bool reactions = args.isSet(QStringLiteral("reactions"));
+    QJsonArray array;
+    QString text;
     try {
-        WAMsgsDataSource messages(view, chat, ascending);
+        WAMsgsDataSource messages(view, chat, !args.isSet(QStringLiteral("desc")));
         const qint64 count = messages.count();
         for (qint64 i = 0; i < count; ++i) {
             const _Message m = messages.at(i);
             const bool event = m.ZMESSAGETYPE == msgtype::kGroupEvent;
-            const QString date = locale.toString(coreDataToDateTime(m.ZMESSAGEDATE), QLocale::ShortFormat);
             const QString flag = event ? QString() : m.ZISFROMME ? QStringLiteral("To") : QStringLiteral("From");
             const QString contact = event ? QStringLiteral("<System>") : messageTitle(m);
             QString content = messageDisplayText(m);
             if (m.ZSTARRED != 0)
                 content.prepend(QChar(0x2605));
-            out << date << '\t' << flag << '\t' << oneLine(contact) << '\t' << oneLine(content);
+            if (json) {
+                QJsonObject o;
+                addJsonDate(o, QStringLiteral("date"), m.ZMESSAGEDATE);
+                o.insert(QStringLiteral("flag"), flag);
+                o.insert(QStringLiteral("contact"), contact);
+                o.insert(QStringLiteral("content"), content);
+                o.insert(QStringLiteral("chat"), m.session ? m.session->ZCONTACTJID : QString());
+                o.insert(QStringLiteral("type"), m.ZMESSAGETYPE);
+                o.insert(QStringLiteral("starred"), m.ZSTARRED != 0);
+                o.insert(QStringLiteral("stanzaId"), m.ZSTANZAID);
+                if (reactions)
+                    o.insert(QStringLiteral("reactions"), reactionsText(m));
+                array.append(o);
+                continue;
+            }
+            const QString date = locale.toString(coreDataToDateTime(m.ZMESSAGEDATE), QLocale::ShortFormat);
+            text += date + QLatin1Char('\t') + flag + QLatin1Char('\t') + oneLine(contact) + QLatin1Char('\t') +
+                    oneLine(content);
             if (reactions)
-                out << '\t' << oneLine(reactionsText(m));
-            out << '\n';
+                text += QLatin1Char('\t') + oneLine(reactionsText(m));
+            text += QLatin1Char('\n');
+            if (text.size() > 64 * 1024) {
+                cliOut(text);
+                text.clear();
+            }
         }
     } catch (const std::exception& e) {
-        out.flush();
-        err << "error: " << QString::fromUtf8(e.what()) << "\n";
+        cliOut(text);
+        cliError(chatDatabaseErrorText(source.db->databasePath(), e));
         return exitcode::kFailure;
     }
+    if (json)
+        cliOutJson(array);
+    else
+        cliOut(text);
     return exitcode::kSuccess;
 }
 
-const CliRegistrar reg({QStringLiteral("messages"), QStringLiteral("messages SOURCE [--chat JID] [--desc] [--reactions]"),
-                        QStringLiteral("print the messages of a database (or of one chat) as the message list shows "
-                                       "them: date, flag, contact, content (and the reactions with --reactions)"),
-                        runMessages});
+const CliRegistrar reg({
+    .name = QStringLiteral("messages"),
+    .summary = QStringLiteral("print the messages of a chat database (or of one chat) as the message list shows "
+                              "them: date, flag, contact, content (and the reactions with --reactions)"),
+    .arguments = {chatSourceArgument()},
+    .options = {{QStringLiteral("chat"), QStringLiteral("JID"), QStringLiteral("only the messages of this chat")},
+                {QStringLiteral("desc"), QString(), QStringLiteral("newest first (default: oldest first)")},
+                {QStringLiteral("reactions"), QString(),
+                 QStringLiteral("a fifth column with the reactions (\"Anna \U0001F44D, You \u2764\"); empty when none")}},
+    .examples = {QStringLiteral("messages Anna_Backup --chat 4915550001@s.whatsapp.net"),
+                 QStringLiteral("messages virtual:\"Anna's iPhone\" --desc --json"),
+                 QStringLiteral("messages ~/phone-copy --reactions")},
+    .json = true,
+    .run = run,
+});
 
 }  // namespace

@@ -247,12 +247,19 @@ void BackupManifest::copyItemThrow(const BackupNode* node, const QString& destin
 }
 
 void BackupManifest::copyRecordThrow(const MBDBRecord& record, const QString& destinationPath,
-                                     const QVariant& progressArg, const ProgressCallback& progress)
+                                     const QVariant& progressArg, const ProgressCallback& progress,
+                                     LockedFile locked)
 {
     const QString stored = MBDBParser::backupFilePath(folder.path(), record.fileId(), false);
     QByteArray key;
     if (isEncrypted)
         key = unwrapFileKey(keybag, record.protectionClass, record.encryptionKey.bytes().mid(4));
+    if (isEncrypted && key.isEmpty() && locked == LockedFile::Fail)
+        throw AppError(QStringLiteral("The file %1 of the backup cannot be decrypted: its key (protection class "
+                                      "%2) does not unwrap with this backup's keys. Nothing was copied to %3.")
+                           .arg(record.domain.text() + QLatin1Char('/') + record.relativePath.text())
+                           .arg(record.protectionClass)
+                           .arg(QDir::toNativeSeparators(destinationPath)));
     if (!key.isEmpty()) {
         decryptFileThrow(key, stored, destinationPath);
     } else {

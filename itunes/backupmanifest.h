@@ -47,15 +47,20 @@ public:
     ManifestLocation manifestLocation() const;
     bool isDbLayout() const { return MBDBParser::isDbLayout(folder.path()); }
 
+    // What a copy out of an encrypted backup does with a file whose key
+    // does not unwrap: fail with an error naming the file (whatever reaches
+    // a user or a cache must be the decrypted file), or, only where a stored
+    // file moves unchanged into another backup, copy the stored bytes.
+    enum class LockedFile { Fail, CopyStored };
+
     // Copies one stored file out to destinationPath, decrypted when the
-    // backup is encrypted and its key unwraps. The destination appears only
-    // when complete.
+    // backup is encrypted. The destination appears only when complete.
     void copyItemThrow(const BackupNode* node, const QString& destinationPath, const QVariant& progressArg = {},
                        const ProgressCallback& progress = {});
     void copyItem(const BackupNode* node, const QString& destinationPath, const QVariant& progressArg = {},
                   const ProgressCallback& progress = {});
     void copyRecordThrow(const MBDBRecord& record, const QString& destinationPath, const QVariant& progressArg = {},
-                         const ProgressCallback& progress = {});
+                         const ProgressCallback& progress = {}, LockedFile locked = LockedFile::Fail);
 
     // AES-256-CBC, zero IV, 8192-byte chunks. The destination is written
     // under a temporary name and renamed when complete.

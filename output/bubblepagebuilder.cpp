@@ -217,7 +217,7 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         html += pollBody(m);
         break;
     default:
-        html += escape(m.ZTEXT);
+        html += escape(messageBodyText(m));
         break;
     }
 
@@ -271,6 +271,7 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         previousDay = time.date();
         switch (m.ZMESSAGETYPE) {
         case msgtype::kText:
+        case msgtype::kLink:
         case msgtype::kImage:
         case msgtype::kVideo:
         case msgtype::kAudio:

@@ -70,12 +70,17 @@ TEST_P(SampleReader, CountsAndPagesOnlyLoadedTypesOfListedChats)
     EXPECT_EQ(view->count(nullptr), sample.expectedCount);
     EXPECT_EQ(qint64(all.size()), sample.expectedCount);
     for (const _Message& m : all) {
-        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59}).contains(m.ZMESSAGETYPE))
+        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59}).contains(m.ZMESSAGETYPE))
             << m.ZMESSAGETYPE;
         ASSERT_TRUE(m.session) << m.Z_PK;
     }
-    for (const char* hidden : {"msg.type9", "msg.type12", "msg.groupEvent", "msg.broadcast", "msg.status"})
+    for (const char* hidden : {"msg.type9", "msg.type12", "msg.broadcast", "msg.status"})
         EXPECT_EQ(byId(all, id(hidden)).Z_PK, 0) << hidden;
+    // A group event is a message of its group like any other.
+    const _Message event = byId(all, id("msg.groupEvent"));
+    EXPECT_EQ(event.ZMESSAGETYPE, 6);
+    ASSERT_TRUE(event.member);
+    EXPECT_EQ(messageDisplayText(event), memberDisplayName(*event.member, false) + QStringLiteral(" joined"));
     // Per chat, and the chat sums add up.
     qint64 sum = 0;
     for (const auto& [pk, s] : view->index().sessions) {
@@ -124,10 +129,14 @@ TEST_P(SampleReader, MediaFilesResolveInsideTheMediaFolder)
 
 TEST_P(SampleReader, LinksDocumentsAndCards)
 {
+    // A link keeps what is stored (its type, its own text and its media item
+    // with the URL); only its display shows the URL in the text's place.
     const _Message link = msg("msg.link");
-    EXPECT_EQ(link.ZMESSAGETYPE, 0);
-    EXPECT_EQ(link.ZTEXT, QStringLiteral("https://example.org/page"));
-    EXPECT_FALSE(link.media);
+    EXPECT_EQ(link.ZMESSAGETYPE, 7);
+    EXPECT_EQ(link.ZTEXT, QStringLiteral("see"));
+    ASSERT_TRUE(link.media);
+    EXPECT_EQ(link.media->ZMEDIAURL, QStringLiteral("https://example.org/page"));
+    EXPECT_EQ(messageDisplayText(link), QStringLiteral("https://example.org/page"));
 
     const _Message doc = msg("msg.document");
     ASSERT_TRUE(doc.media);
@@ -312,7 +321,7 @@ TEST(ChatDbView, PagesAcrossTheBoundaryInBothOrders)
         b.addMessage({.chat = chat, .type = 0, .text = QStringLiteral("m%1").arg(i)});
         if (i % 1000 == 0) {
             // Interleaved rows that must neither count nor shift the pages.
-            b.addMessage({.chat = chat, .type = 6, .groupEventType = 2});
+            b.addMessage({.chat = chat, .type = 13, .text = QStringLiteral("y")});
             b.addMessage({.chat = chat, .type = 9, .text = QStringLiteral("x")});
             b.addMessage({.chat = other, .type = 0, .text = QStringLiteral("other")});
         }

@@ -764,3 +764,70 @@ TEST(MergeWriter, AKilledMergeLeavesAnIntactTargetWithNoneOrAllOfItsMessages)
     auto db = openLocalDatabase(QFileInfo(path).path());
     EXPECT_EQ(db->countMessages(nullptr), rows == 0 ? 0 : big.expectedCount);
 }
+
+// ---- group events and links ----------------------------------------------
+
+TEST(MergeWriter, GroupEventsAndLinksAreReadAndMergedAsStored)
+{
+    QTemporaryDir dir;
+    ChatDbBuilder b(dir.filePath(QStringLiteral("src")), ChatDbLayout::Modern);
+    const qint64 group = b.addGroup(kGroup, QStringLiteral("Trip"));
+    const qint64 carl = b.addMember(group, QStringLiteral("4915550003@s.whatsapp.net"), QStringLiteral("Carl"));
+    const qint64 anna = b.addChat(kAnna, QStringLiteral("Anna"));
+    b.addMessage({.chat = group, .type = 0, .text = QStringLiteral("hi all"), .member = carl});
+    b.addMessage({.chat = group, .type = 6, .member = carl, .groupEventType = 2});
+    b.addMessage({.chat = group, .type = 6, .text = QStringLiteral("Trip 2"), .member = carl, .groupEventType = 1});
+    b.addMessage({.chat = group, .type = 6, .groupEventType = 3});
+    const qint64 link = b.addMessage({.chat = anna, .type = 7, .text = QStringLiteral("see")});
+    b.addMediaItem(link, {.mediaUrl = QStringLiteral("https://example.org/page")});
+    b.commit();
+
+    Source source = openSource(b.folder());
+    const PChatSession trip = source.view->index().sessionByJid(kGroup);
+    ASSERT_TRUE(trip);
+    WAMsgsDataSource groupMessages(source.view, trip, true);
+    const QList<_Message> read = readAll(groupMessages);
+    EXPECT_EQ(source.db->countMessages(trip.get()), 4);
+    ASSERT_EQ(read.size(), 4);
+    QStringList shown;
+    for (const _Message& m : read)
+        shown << messageDisplayText(m);
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("hi all"), QStringLiteral("Carl joined"),
+                                  QStringLiteral("Carl changed the subject to \"Trip 2\""), QStringLiteral("You left")}));
+
+    const LocalDatabase target = findOrCreateLocalDatabase(QStringLiteral("T"), dir.filePath(QStringLiteral("ldb")));
+    for (int run = 0; run < 2; ++run) {
+        BackupMessagesThread job(target.db, source.all);
+        RecordingMonitor monitor;
+        ASSERT_TRUE(runJob(job, monitor)) << monitor.errors().join(QLatin1Char('\n')).toStdString();
+        // The second run finds every message, group events by stanza alone.
+        EXPECT_EQ(job.addedCount(), run == 0 ? 5 : 0) << run;
+    }
+
+    Source merged = openSource({.databasePath = target.db->databasePath(), .mediaFolder = target.folder + "/Library",
+                                .profileFolder = target.folder + "/Library/Media/Profile"},
+                               true);
+    EXPECT_EQ(merged.db->countMessages(nullptr), 5);
+    const QList<_Message> all = readAll(*merged.all);
+    ASSERT_EQ(all.size(), 5);
+    int events = 0;
+    for (const _Message& m : all) {
+        if (m.ZMESSAGETYPE == msgtype::kGroupEvent) {
+            ++events;
+            EXPECT_EQ(m.ZISFROMME, 0);
+            continue;
+        }
+        if (m.ZMESSAGETYPE != msgtype::kLink)
+            continue;
+        // The link comes back as stored: its type, its own text, its media item.
+        EXPECT_EQ(m.ZTEXT, QStringLiteral("see"));
+        ASSERT_TRUE(m.media);
+        EXPECT_EQ(m.media->ZMEDIAURL, QStringLiteral("https://example.org/page"));
+        EXPECT_EQ(messageDisplayText(m), QStringLiteral("https://example.org/page"));
+    }
+    EXPECT_EQ(events, 3);
+    Probe probe(target.db->databasePath());
+    EXPECT_EQ(probe.integer(QStringLiteral("select count(*) from ZWAMESSAGE where ZMESSAGETYPE=7 and ZTEXT='see' and "
+                                           "ZMEDIAITEM>0")),
+              1);
+}

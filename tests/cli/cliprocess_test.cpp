@@ -269,7 +269,7 @@ TEST_F(CliProcess, BackupIntoNamedLocalDatabasesAndListThem)
          2, QStringLiteral("Invalid Local Database name")},
         {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("  ")},
          2, QStringLiteral("Select one Database or enter a new Database name")},
-        {{QStringLiteral("backup"), s.folder.root}, 2, QStringLiteral("usage")},
+        {{QStringLiteral("backup"), s.folder.root}, 2, QStringLiteral("--to is missing")},
         {{QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("New"), QStringLiteral("--chat"),
           QStringLiteral("nobody@s.whatsapp.net")},
          1, QStringLiteral("nobody@s.whatsapp.net")},

@@ -191,8 +191,19 @@ TEST(BackupManifest, EncryptedBackupInTheMbdbLayout)
     backup.loadThrow();
     backup.copyItemThrow(backup.nodeAt("Library/secret.txt"), dir.filePath("out/secret.txt"));
     EXPECT_EQ(readFile(dir.filePath("out/secret.txt")), "top secret text");
-    backup.copyItemThrow(backup.nodeAt("Library/locked.bin"), dir.filePath("out/locked.bin"));
-    EXPECT_EQ(readFile(dir.filePath("out/locked.bin")), "stored bytes");
+    // A file whose key does not unwrap is never handed out as if it were
+    // decrypted: an error names it and nothing appears. Only a copy between
+    // backups takes the stored bytes as they are.
+    try {
+        backup.copyItemThrow(backup.nodeAt("Library/locked.bin"), dir.filePath("out/locked.bin"));
+        ADD_FAILURE() << "a locked file was copied out";
+    } catch (const AppError& e) {
+        EXPECT_TRUE(e.text().contains("HomeDomain/Library/locked.bin")) << e.text().toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("out/locked.bin")));
+    backup.copyRecordThrow(backup.nodeAt("Library/locked.bin")->record, dir.filePath("out/stored.bin"), {}, {},
+                           BackupManifest::LockedFile::CopyStored);
+    EXPECT_EQ(readFile(dir.filePath("out/stored.bin")), "stored bytes");
 
     ClassKeyRecord c3, c4;
     EXPECT_THROW(backup.firstEncryptedItem(c3, c4), AppError);  // no class-4 key unwraps

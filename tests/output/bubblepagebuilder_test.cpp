@@ -146,7 +146,7 @@ TEST(BubblePageBuilder, SkippedTypesGetNoBubbleButKeepTheirPlace)
 {
     QList<_Message> list = sameDay(51);
     for (int i : {0, 3, 10, 20, 30, 49})
-        list[i].ZMESSAGETYPE = QList<int>{7, 9, 10, 12, 66, 16}[i % 6];
+        list[i].ZMESSAGETYPE = QList<int>{17, 9, 10, 12, 66, 16}[i % 6];
     list[3].ZMESSAGETYPE = 13;
     const QString one = page(list, 1);
     EXPECT_EQ(anchors(one).size(), 50);
@@ -380,4 +380,15 @@ TEST(BubblePageBuilder, NewerTypesAndReactionsAreDrawnAsText)
     // The deleted message shows no quote; the reply does, its sender by push name.
     EXPECT_EQ(occurrences(html, QStringLiteral("[QUOTED]~") + escaped + QStringLiteral(": quoted[/QUOTED]")), 1);
     EXPECT_TRUE(html.contains(QStringLiteral("<div class=\"bb_reactions\">") + escaped + QStringLiteral(" \U0001F44D</div>")));
+}
+
+TEST(BubblePageBuilder, ALinkIsDrawnWithItsUrlInPlaceOfItsText)
+{
+    _Message link = withMedia(1, msgtype::kLink, {.ZMEDIAURL = QStringLiteral("https://example.org/a?b&c")});
+    link.ZTEXT = QStringLiteral("see");
+    _Message bare = text(2, QStringLiteral("only text"), at(2024, 3, 5, 15, 8), msgtype::kLink);
+    const QString html = page({link, bare}, 1);
+    EXPECT_TRUE(html.contains(QStringLiteral("https://example.org/a?b&amp;c<div class=\"bb_time\">"))) << html.toStdString();
+    EXPECT_FALSE(html.contains(QStringLiteral("see<div"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("only text<div class=\"bb_time\">"))) << html.toStdString();
 }

@@ -18,7 +18,7 @@
 namespace {
 
 const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
-const QSet<int> kLoadedTypes = {0, 1, 2, 3, 4, 5, 7, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59};
+const QSet<int> kLoadedTypes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59};
 
 // A minimal protocol-buffers writer (proto2 wire format).
 struct Pb {
