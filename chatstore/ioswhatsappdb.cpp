@@ -89,6 +89,11 @@ void IOSWhatsAppDb::ensureOpen()
     if (m_db.isOpen())
         return;
     const QString path = databasePath();
+    // ContactsV2 and the JID directory (LID.sqlite, push names), only read.
+    auto openSideDatabases = [this, &path] {
+        openContactsV2();
+        m_jids.load(m_db, m_schema, QFileInfo(path).absolutePath(), &m_contactsV2);
+    };
     try {
         if (m_readOnly) {
             openReadOnly(path);
@@ -107,8 +112,10 @@ void IOSWhatsAppDb::ensureOpen()
         m_hasQuotedDataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("QM_QUOTED_DATA"));
         m_hasMessageInfoTable = m_schema.hasTable(QStringLiteral("ZWAMESSAGEINFO"));
         m_hasRemovedColumn = m_schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZREMOVED"));
-        if (m_readOnly)
+        if (m_readOnly) {
+            openSideDatabases();
             return;
+        }
 
         // Chats the phone marked as removed go before anything is listed.
         m_db.beginTran();
@@ -134,8 +141,7 @@ void IOSWhatsAppDb::ensureOpen()
         m_schema.clear();
         throw;
     }
-    openContactsV2();
-    m_jids.load(m_db, m_schema, QFileInfo(path).absolutePath(), &m_contactsV2);
+    openSideDatabases();
 }
 
 void IOSWhatsAppDb::openReadOnly(const QString& path)

@@ -9,6 +9,7 @@
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,26 @@ TEST_F(TodaySample, LidChatsAreListedAndCounted)
     EXPECT_EQ(msg("msg.lidChat").ZTEXT, QStringLiteral("hello from a lid chat"));
     for (const char* hidden : {"msg.pollVoteLink", "msg.type10"})
         EXPECT_EQ(msg(QString::fromLatin1(hidden)).Z_PK, 0) << hidden;
+
+    // A source that is only read resolves the same people, and the files
+    // beside it stay as they were.
+    const QByteArray lidBefore = [&] {
+        QFile f(dir.filePath("LID.sqlite"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    auto readOnly = sampletest::openFolder(sample.folder, false);
+    readOnly->setReadOnly(true);
+    ChatIndex index;
+    readOnly->listSessions(index);
+    EXPECT_EQ(index.session(id("chat.lid"))->contactPhone, QStringLiteral("4915550016"));
+    EXPECT_EQ(index.session(id("chat.today"))->members.value("100000000000005@lid")->phone, QStringLiteral("4915550015"));
+    EXPECT_EQ(index.session(id("chat.today"))->members.value("100000000000002@lid")->pushName, QStringLiteral("Greta"));
+    readOnly->closeDb();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("LID.sqlite-shm")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("ContactsV2.sqlite-shm")));
+    QFile after(dir.filePath("LID.sqlite"));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), lidBefore);
 }
 
 TEST_F(TodaySample, SendersAndTextsAsShown)
