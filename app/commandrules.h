@@ -19,7 +19,6 @@ constexpr bool kHavePrint = false;         // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
-constexpr bool kHaveUpdateCheck = false;   // online update check
 
 QString unavailableNote();
 // Disables an action for good and says why in its tool tip.

@@ -21,7 +21,7 @@ LinkCommands::LinkCommands(MainWindow* window) : QObject(window), m_window(windo
     connect(m_actOpenDbFolder, &QAction::triggered, this, &LinkCommands::openDatabaseFolder);
     // The web pages need the vendor's web server; a build without one has
     // nothing to open.
-    const bool online = !product::vendorHost().isEmpty();
+    const bool online = !product::vendorBaseUrl().isEmpty();
     m_actHelp = commands::makeAction(window, "IDS_MI_HELP", QStringLiteral(":res/help.png"), online);
     connect(m_actHelp, &QAction::triggered, this, &LinkCommands::help);
     m_actFeedback = commands::makeAction(window, "IDS_MI_FEEDBACK", QString(), online);
@@ -39,10 +39,10 @@ void LinkCommands::openDatabaseFolder()
 
 void LinkCommands::openVendorPage(const QString& path)
 {
-    const QString host = product::vendorHost();
-    if (host.isEmpty())
+    const QString base = product::vendorBaseUrl();
+    if (base.isEmpty())
         return;
-    openExternal(QStringLiteral("http://") + host + path);
+    openExternal(base + path);
 }
 
 void LinkCommands::help()

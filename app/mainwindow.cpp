@@ -7,6 +7,7 @@
 #include "app/messagebox.h"
 #include "app/messagecommands.h"
 #include "app/mytreeview.h"
+#include "app/onlinecommands.h"
 #include "app/progressform.h"
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
@@ -102,8 +103,11 @@ QVBoxLayout* searchPane(QWidget* parent, const char* paneName, const char* editN
 // ---------------------------------------------------------------------------
 // Construction
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), parent) {}
+
+MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow(parent)
 {
+    m_online = new OnlineCommands(vendorHost, dataFolder(), this);
     buildForm();
     setStyleSheet(styleSheetText());
     // The command families; each makes its actions, which the menus and the
@@ -152,15 +156,32 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     m_statusLink = new QLabel(this);
     m_statusLink->setObjectName(QStringLiteral("lbStatusLink"));
-    m_statusLink->setOpenExternalLinks(true);
-    m_statusLink->setTextFormat(Qt::RichText);
     statusBar()->addWidget(m_statusLink);
-    QFile adv(QDir(dataFolder()).filePath(QStringLiteral("last-adv")));
-    if (adv.open(QIODevice::ReadOnly))
-        m_statusLink->setText(QString::fromUtf8(adv.readAll()));
+    // The stored advert (only with a vendor host); its links open in the
+    // browser when they are http or https links.
+    m_online->attachLabel(m_statusLink);
 
     fillTreeFromDataFolder();
     updateCommandStates();
+
+    connect(m_online->services(), &OnlineServices::checkVersionReadyRead, this, &MainWindow::onCheckVersionReadyRead);
+    connect(m_online->services(), &OnlineServices::advLinkRead, this, &MainWindow::onGetAdvLinkRead);
+    m_online->start();
+}
+
+void MainWindow::onCheckVersionReadyRead(const OnlineAnswer& answer)
+{
+    m_online->takeUpdateAnswer(answer);
+}
+
+void MainWindow::onGetAdvLinkRead(const OnlineAnswer& answer)
+{
+    m_online->takeAdvertAnswer(answer);
+}
+
+void MainWindow::miCheckUpdate()
+{
+    m_online->openUpdatePage();
 }
 
 MainWindow::~MainWindow() = default;
@@ -313,7 +334,9 @@ void MainWindow::buildMenus()
     QMenu* tools = bar->addMenu(QCoreApplication::translate("MainWindow", "Tools"));
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->setToolTipsVisible(true);
-    tools->addAction(action("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, kHaveUpdateCheck));
+    m_actCheckUpdate = action("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, true);
+    m_online->setUpCheckUpdateAction(m_actCheckUpdate);
+    tools->addAction(m_actCheckUpdate);
     tools->addAction(action("IDS_CLEAR_CACHE", QString(), &MainWindow::miClearCache, kHaveDeviceCache));
 
     QMenu* help = bar->addMenu(QCoreApplication::translate("MainWindow", "Help"));
@@ -790,7 +813,6 @@ Q_UNAVAILABLE_COMMAND(miPrint)
 Q_UNAVAILABLE_COMMAND(miPrintChat)
 Q_UNAVAILABLE_COMMAND(miPrintAll)
 Q_UNAVAILABLE_COMMAND(miPrintToolbar)
-Q_UNAVAILABLE_COMMAND(miCheckUpdate)
 #undef Q_UNAVAILABLE_COMMAND
 
 // ---------------------------------------------------------------------------

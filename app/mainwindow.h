@@ -24,11 +24,16 @@ class QPushButton;
 class QSplitter;
 class QWebEngineView;
 class WABubbleViewMgr;
+class OnlineCommands;
+struct OnlineAnswer;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // With the build's vendor host.
     explicit MainWindow(QWidget* parent = nullptr);
+    // With the given vendor host ("host[:port]"; empty: no online service).
+    explicit MainWindow(const QString& vendorHost, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     ItemModelMain* treeModel() const { return m_modelMain; }
@@ -137,6 +142,14 @@ public slots:
     void miHome();
     void miUnmoutDevice();
 
+    // The answers of the start-up update check and advert request.
+    void onCheckVersionReadyRead(const OnlineAnswer& answer);
+    void onGetAdvLinkRead(const OnlineAnswer& answer);
+
+public:
+    OnlineCommands* onlineCommands() const { return m_online; }
+    QLabel* statusLinkLabel() const { return m_statusLink; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -166,6 +179,8 @@ private:
     QLabel* m_lbChatImg = nullptr;
     QWebEngineView* m_webViewSMS = nullptr;
     QLabel* m_statusLink = nullptr;
+    OnlineCommands* m_online = nullptr;
+    QAction* m_actCheckUpdate = nullptr;
 
     ItemModelMain* m_modelMain = nullptr;
     ItemModelSms* m_modelSms = nullptr;

@@ -3,10 +3,29 @@
 #include "base/buildconfig.h"
 
 #include <QCoreApplication>
+#include <QUrl>
 
 namespace product {
 
 QString vendorHost() { return QStringLiteral(Q_VENDOR_HOST); }
+
+QString vendorBaseUrl(const QString& host)
+{
+    if (host.isEmpty())
+        return QString();
+    for (const QChar c : host) {
+        if (c.isSpace() || c == u'/' || c == u'\\' || c == u'@' || c == u'?' || c == u'#')
+            return QString();
+    }
+    const QUrl url(QStringLiteral("http://") + host, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || !url.path().isEmpty())
+        return QString();
+    // A port that is given must be a number in range; QUrl reads ":" with
+    // nothing after it as no port, which is refused here too.
+    if (host.endsWith(u':') || url.port() == 0)
+        return QString();
+    return url.toString(QUrl::FullyEncoded);
+}
 
 QString supportAddress() { return QStringLiteral(Q_SUPPORT_ADDRESS); }
 

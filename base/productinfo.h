@@ -23,4 +23,15 @@ QString productTitle();
 // build configured none, and then no online service makes any request.
 QString vendorHost();
 
+// The base address "http://host[:port]" of the vendor's web server for a
+// "host[:port]" setting (a name, an IPv4 address or a bracketed IPv6 address,
+// optionally followed by a port from 1 to 65535). Empty when the setting is
+// empty or names no plain host: a path, a user, a query or a space in it is
+// refused rather than guessed at, so nothing is ever sent to a half-read
+// address.
+QString vendorBaseUrl(const QString& host);
+
+// The same for the build's own setting: empty when the build has none.
+inline QString vendorBaseUrl() { return vendorBaseUrl(vendorHost()); }
+
 }  // namespace product

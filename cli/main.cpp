@@ -37,7 +37,8 @@ QString usage()
     text += QStringLiteral("\nSOURCE, where a command reads chats, is one of:\n") + chatSourceFormsHelp();
     text += QStringLiteral(
         "\nExit codes: 0 success, 1 failure, 2 wrong arguments, 3 cancelled,\n"
-        "4 password missing or wrong, 130 interrupted by a second Ctrl-C.\n");
+        "4 password missing or wrong, 5 this version is obsolete (update-check),\n"
+        "130 interrupted by a second Ctrl-C.\n");
     return text;
 }
 

@@ -50,4 +50,16 @@ QString privateTempFolder();
 // afterwards.
 bool createPrivateFolder(const QString& path);
 
+// A number that tells this computer apart on the manual update page, read
+// fresh on every call. Windows: the serial number of the volume that holds
+// the current directory (0 when the system does not give it). Linux: the
+// first four bytes, big-endian, of HMAC-SHA256 keyed with `key` over the 32
+// hex digits of /etc/machine-id; the id itself, or a plain part of it, is
+// never handed out. 0 when the file cannot be read or holds no id.
+quint32 volumeSerialNumber(const QByteArray& key);
+
+// The Linux derivation on a machine-id file's content (its 32 lower-case hex
+// digits, a line end allowed); 0 when the content is not such an id.
+quint32 machineIdSerial(const QByteArray& machineIdContent, const QByteArray& key);
+
 }  // namespace platform

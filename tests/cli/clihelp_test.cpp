@@ -5,6 +5,7 @@
 // byte as they were.
 #include "base/productinfo.h"
 #include "chatstore/sqlite3db.h"
+#include "clirun.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCryptographicHash>
@@ -29,11 +30,7 @@ namespace {
 
 const QString kAnna = QStringLiteral("4915550001@s.whatsapp.net");
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = CliResult;
 
 QStringList lines(const QString& text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
@@ -65,20 +62,7 @@ protected:
         QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
     }
 
-    Result run(const QStringList& args)
-    {
-        Result r;
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(Q_CLI_PATH), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    Result run(const QStringList& args) { return runCli(env, args, dir.path()); }
 
     // Everything the command writes on a pseudo terminal (both streams).
     Result runOnTerminal(const QStringList& args)

@@ -3,6 +3,7 @@
 // the reading commands (chats, messages) and the local-database commands
 // (backup, localdbs, delete), their errors, confirmations and Ctrl-C.
 #include "chatstore/ioswhatsappdb.h"
+#include "clirun.h"
 #include "chatstore/chatindex.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
@@ -24,11 +25,7 @@ namespace {
 const QString kAnna = QStringLiteral("4915550001@s.whatsapp.net");
 const QString kGroup = QStringLiteral("4915550001-1500000000@g.us");
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = CliResult;
 
 class CliProcess : public ::testing::Test {
 protected:
@@ -40,19 +37,7 @@ protected:
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     }
 
-    Result run(const QStringList& args)
-    {
-        Result r;
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(Q_CLI_PATH), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    Result run(const QStringList& args) { return runCli(env, args); }
 
     // Runs the command on a pseudo terminal and answers its question.
     Result runOnTerminal(const QStringList& args, const QByteArray& answer)

@@ -3,11 +3,16 @@
 // chats, the menus, the About box) and writes a screenshot of each into a
 // folder. For looking at the window on a machine without a desktop:
 //   XDG_DATA_HOME=/tmp/demo xvfb-run -s "-screen 0 1280x800x24" windowtour /tmp/shots
+// With "--vendor-host HOST[:PORT]" the window talks to that server instead of
+// the build's (the status-bar advert, the obsolete-version box); links are
+// not opened and "Download" does not end the tour.
 #include "app/aboutusform.h"
 #include "app/itemmodelmain.h"
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
+#include "app/onlinecommands.h"
+#include "base/productinfo.h"
 #include "app/wabubbleviewmgr.h"
 #include "base/apptranslator.h"
 
@@ -44,17 +49,38 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    if (app.arguments().size() < 2) {
-        QTextStream(stderr) << "usage: windowtour OUTPUT_FOLDER\n";
+    QStringList args = app.arguments().mid(1);
+    QString vendorHost = product::vendorHost();
+    const qsizetype hostAt = args.indexOf(QStringLiteral("--vendor-host"));
+    if (hostAt >= 0 && hostAt + 1 < args.size()) {
+        vendorHost = args.at(hostAt + 1);
+        args.remove(hostAt, 2);
+    }
+    if (args.size() != 1) {
+        QTextStream(stderr) << "usage: windowtour [--vendor-host HOST[:PORT]] OUTPUT_FOLDER\n";
         return 2;
     }
-    g_out = app.arguments().at(1);
+    g_out = args.at(0);
     QDir().mkpath(g_out);
     AppTranslator translator;
     translator.loadEmbedded();
     QApplication::installTranslator(&translator);
 
-    MainWindow w;
+    MainWindow w(vendorHost);
+    w.onlineCommands()->setOpener([](const QUrl&) {});
+    w.onlineCommands()->setQuitter([] {});
+    // The obsolete-version box, when the server says so: one shot, then
+    // "Download".
+    QTimer obsolete;
+    QObject::connect(&obsolete, &QTimer::timeout, [&obsolete] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("obsoleteBox"))
+            return;
+        obsolete.stop();
+        shot(QStringLiteral("obsolete-box"), 500);
+        box->buttons().first()->click();
+    });
+    obsolete.start(100);
     // The bubble style sheet and images sit beside the program in the build
     // tree (build/app/wabb), not beside this tool.
     const QDir here(QCoreApplication::applicationDirPath());
