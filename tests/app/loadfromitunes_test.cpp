@@ -47,6 +47,21 @@ private:
     QTimer m_timer;
 };
 
+// Points TMPDIR (where imports keep their private copies) into the test's
+// folder while it lives.
+class PrivateTmp {
+public:
+    explicit PrivateTmp(const QTemporaryDir& dir) : m_old(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+        QDir().mkpath(dir.filePath("tmp"));
+    }
+    ~PrivateTmp() { qputenv("TMPDIR", m_old); }
+
+private:
+    QByteArray m_old;
+};
+
 void makeBackup(const QString& folder, const QDateTime& date, const QString& name,
                 const QString& password = {}, const SampleChatDb* chat = nullptr)
 {
@@ -172,9 +187,7 @@ TEST(PasscodeDlg, OnlyTheRightPasswordCloses)
 TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)
 {
     QTemporaryDir dir;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
-    QDir().mkpath(dir.filePath("tmp"));
+    const PrivateTmp tmp(dir);
     const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
     makeBackup(dir.filePath("bk"), at(2021), "Anna's iPhone", QString(), &chat);
     makeBackup(dir.filePath("nowa"), at(2021), "Bare iPhone");
@@ -216,7 +229,6 @@ TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)
         if (!c.target.isEmpty())
             EXPECT_TRUE(QFileInfo(c.target + "/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite").isFile());
     }
-    qputenv("TMPDIR", oldTmp);
 }
 
 TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
@@ -248,9 +260,7 @@ TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
 TEST(LoadFromItunes, BackupWithBothAppsAsksWhichOneFirst)
 {
     QTemporaryDir dir;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
-    QDir().mkpath(dir.filePath("tmp"));
+    const PrivateTmp tmp(dir);
     const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
     const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 0, false);
     {
@@ -299,5 +309,4 @@ TEST(LoadFromItunes, BackupWithBothAppsAsksWhichOneFirst)
             EXPECT_EQ(count, chat.expectedCount);
         }
     }
-    qputenv("TMPDIR", oldTmp);
 }
