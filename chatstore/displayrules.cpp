@@ -166,7 +166,7 @@ QString messageBodyText(const _Message& message)
     return message.ZTEXT;
 }
 
-QString messageDisplayText(const _Message& message)
+QString messageDisplayText(const _Message& message, bool emojiAsCharacters)
 {
     const int type = message.ZMESSAGETYPE;
     if (type == msgtype::kGroupEvent)
@@ -177,7 +177,7 @@ QString messageDisplayText(const _Message& message)
     QString result;
     if (message.media && message.media->hasQuote())
         result = quotedPreviewText(message.media->quote);
-    const QString t = emojiAsLabel(message.ZTEXT);
+    const QString t = emojiAsCharacters ? message.ZTEXT : emojiAsLabel(message.ZTEXT);
     const QString caption = message.media ? message.media->ZTITLE : QString();
     auto labelled = [&](const char* label) {
         QString text = t + QLatin1String(label);
@@ -187,7 +187,8 @@ QString messageDisplayText(const _Message& message)
     };
     switch (type) {
     case msgtype::kText: return result + t;
-    case msgtype::kLink: return result + emojiAsLabel(messageBodyText(message));
+    case msgtype::kLink:
+        return result + (emojiAsCharacters ? messageBodyText(message) : emojiAsLabel(messageBodyText(message)));
     case msgtype::kImage: return result + labelled("[IMAGE]");
     case msgtype::kVideo: return result + labelled("[VIDEO]");
     case msgtype::kAudio: return result + QStringLiteral(" [AUDIO]");
@@ -209,7 +210,14 @@ QString messageDisplayText(const _Message& message)
     }
 }
 
-QString quotedPreviewText(const _QuotedRef& quote)
+QString quotedSenderName(const _QuotedRef& quote)
+{
+    if (quote.senderJid.isEmpty())
+        return QStringLiteral("You");
+    return jidNameText({quote.senderJid, quote.senderName, quote.senderPhone, quote.senderPushName});
+}
+
+QString quotedBodyText(const _QuotedRef& quote)
 {
     QString text;
     switch (quotedPayloadKind(quote.payload)) {
@@ -227,10 +235,12 @@ QString quotedPreviewText(const _QuotedRef& quote)
     }
     static const QRegularExpression breaks(QStringLiteral("[\\r\\n\\t]"));
     text.replace(breaks, QStringLiteral(" "));
-    const QString sender = quote.senderJid.isEmpty()
-                               ? QStringLiteral("You")
-                               : jidNameText({quote.senderJid, quote.senderName, quote.senderPhone, quote.senderPushName});
-    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(sender, text);
+    return text;
+}
+
+QString quotedPreviewText(const _QuotedRef& quote)
+{
+    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(quotedSenderName(quote), quotedBodyText(quote));
 }
 
 QByteArray quotedPayloadBytes(const _QuotedRef& quote)

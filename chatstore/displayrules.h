@@ -40,9 +40,16 @@ QString messageTitle(const _Message& message);
 // item's URL when that is not empty, else ZTEXT. The record itself keeps
 // both as stored.
 QString messageBodyText(const _Message& message);
-QString messageDisplayText(const _Message& message);
+// With emojiAsCharacters (the window's list and search) emoji stay as they
+// were written; otherwise each becomes "[EMOJI]" (the command line and the
+// text formats of exports).
+QString messageDisplayText(const _Message& message, bool emojiAsCharacters = false);
 QString groupEventText(const _Message& message);
 QString quotedPreviewText(const _QuotedRef& quote);
+// The two parts of the preview: who wrote the quoted message ("You" for the
+// owner) and its text on one line.
+QString quotedSenderName(const _QuotedRef& quote);
+QString quotedBodyText(const _QuotedRef& quote);
 // The serialized quoted payload to write back; a payload with none of the
 // seven known kinds becomes a fresh one with the text "[QUOTED MESSAGE]".
 QByteArray quotedPayloadBytes(const _QuotedRef& quote);

@@ -175,8 +175,9 @@ void IOSWhatsAppDb::openReadOnly(const QString& path)
         }
         m_privateCopy = dir;
     }
-    // The copy is the program's own: SQLite may replay the log into it.
-    m_db.openThrow(m_privateCopy->filePath(QStringLiteral("ChatStorage.sqlite")), SQLITE_OPEN_READWRITE);
+    // Read-only as well (a source is never written to), in a folder where
+    // SQLite may create the log's index.
+    m_db.openThrow(m_privateCopy->filePath(QStringLiteral("ChatStorage.sqlite")), SQLITE_OPEN_READONLY);
 }
 
 void IOSWhatsAppDb::openContactsV2()

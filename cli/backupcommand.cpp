@@ -28,12 +28,8 @@ int run(const CliArgs& args)
                                QStringLiteral("/ChatStorage.sqlite");
 
     ChatSource source;
-    try {
-        source = openChatSource(args.arg(0));
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;
-    }
     // The target must not be the source itself.
     const QFileInfo sourceFile(source.db->databasePath());
     const QFileInfo target(targetFile);
@@ -54,6 +50,17 @@ int run(const CliArgs& args)
         local = findOrCreateLocalDatabase(name, base);
     } catch (const std::exception& e) {
         cliError(errorText(e));
+        return exitcode::kFailure;
+    }
+    // A target that cannot be opened is named before any work starts.
+    try {
+        local.db->ensureOpen();
+    } catch (const std::exception& e) {
+        cliError(chatDatabaseErrorText(local.db->databasePath(), e));
+        if (local.created) {
+            local.db->closeDb();
+            removeLocalDatabase(local.name, base);
+        }
         return exitcode::kFailure;
     }
     BackupMessagesThread job(local.db, std::make_shared<WAMsgsDataSource>(view, chat, true));

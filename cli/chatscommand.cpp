@@ -1,6 +1,5 @@
 // quillometry-cli chats SOURCE: the chats of a chat database, newest first,
 // with their display name and number, JID and message count.
-#include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
@@ -14,12 +13,8 @@ namespace {
 int run(const CliArgs& args)
 {
     ChatSource source;
-    try {
-        source = openChatSource(args.arg(0));
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;
-    }
     int code = exitcode::kSuccess;
     const PChatDbView view = loadChatSource(source, &code);
     if (!view)

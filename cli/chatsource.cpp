@@ -164,6 +164,17 @@ ChatSource openChatSource(const QString& source)
                        .arg(source, native(QFileInfo(source).absoluteFilePath())));
 }
 
+bool openChatSource(const QString& text, ChatSource* source)
+{
+    try {
+        *source = openChatSource(text);
+        return true;
+    } catch (const std::exception& e) {
+        cliError(errorText(e));
+        return false;
+    }
+}
+
 CliArgument chatSourceArgument(const QString& description)
 {
     return {QStringLiteral("SOURCE"), description};
@@ -176,14 +187,8 @@ QString chatSourceFormsHelp()
         rows << qMakePair(k.form, k.description);
     rows << qMakePair(QStringLiteral("PATH"), QStringLiteral("a chat-database folder (ChatStorage.sqlite with Library/, "
                                                              "or a copy holding net.whatsapp.WhatsApp/), only read"));
-    int width = 0;
-    for (const auto& r : rows)
-        width = std::max(width, int(r.first.size()));
-    QString text;
-    for (const auto& r : rows)
-        text += QStringLiteral("  %1  %2\n").arg(r.first, -width).arg(r.second);
-    text += QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
-    return text;
+    return cliHelpTable(rows) +
+           QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
 }
 
 QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error)
@@ -224,13 +229,12 @@ PChatDbView loadChatSource(const ChatSource& source, int* exitCode)
 
 PChatDbView loadChatSource(const QString& source, int* exitCode)
 {
-    try {
-        return loadChatSource(openChatSource(source), exitCode);
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    ChatSource opened;
+    if (!openChatSource(source, &opened)) {
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
+    return loadChatSource(opened, exitCode);
 }
 
 PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSession* chat, int* exitCode)
@@ -249,13 +253,12 @@ PChatDbView loadChatSource(const ChatSource& source, const QString& jid, PChatSe
 
 PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSession* chat, int* exitCode)
 {
-    try {
-        return loadChatSource(openChatSource(source), jid, chat, exitCode);
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    ChatSource opened;
+    if (!openChatSource(source, &opened)) {
         *exitCode = exitcode::kFailure;
         return nullptr;
     }
+    return loadChatSource(opened, jid, chat, exitCode);
 }
 
 int checkLocalDbName(const QString& name)

@@ -62,6 +62,8 @@ struct ChatSourceKindRegistrar {
 
 // The chat database SOURCE names; throws AppError when it names nothing usable.
 ChatSource openChatSource(const QString& source);
+// The same without throwing: false after printing the error.
+bool openChatSource(const QString& text, ChatSource* source);
 
 // The SOURCE argument of a command, with the forms listed in its help.
 CliArgument chatSourceArgument(const QString& description = QStringLiteral("the chat database to read"));

@@ -41,18 +41,6 @@ QList<CliOption> commonOptions(const CliCommand& command)
     return options;
 }
 
-// Two columns: the words, then the description, aligned.
-QString table(const QList<QPair<QString, QString>>& rows)
-{
-    int width = 0;
-    for (const auto& row : rows)
-        width = std::max(width, int(row.first.size()));
-    QString text;
-    for (const auto& row : rows)
-        text += QStringLiteral("  %1  %2\n").arg(row.first, -width).arg(row.second);
-    return text;
-}
-
 int usageError(const CliCommand& command, const QString& error)
 {
     cliErr(QStringLiteral("%1 %2: %3\nUsage: %1 %4\nRun '%1 help %2' for the arguments and an example.\n")
@@ -126,7 +114,7 @@ QString commandHelp(const CliCommand& command)
             rows << qMakePair(a.name, a.description);
             source = source || a.name == QLatin1String("SOURCE");
         }
-        text += QStringLiteral("\nArguments:\n") + table(rows);
+        text += QStringLiteral("\nArguments:\n") + cliHelpTable(rows);
     }
     if (source)
         text += QStringLiteral("\nSOURCE is one of:\n") + chatSourceFormsHelp();
@@ -134,7 +122,7 @@ QString commandHelp(const CliCommand& command)
     for (const CliOption& o : command.options + commonOptions(command))
         rows << qMakePair(optionWords(o), o.description + (o.required ? QStringLiteral(" (required)") : QString()));
     rows << qMakePair(QStringLiteral("-h, --help"), QStringLiteral("show this help"));
-    text += QStringLiteral("\nOptions:\n") + table(rows);
+    text += QStringLiteral("\nOptions:\n") + cliHelpTable(rows);
     if (!command.examples.isEmpty()) {
         text += command.examples.size() == 1 ? QStringLiteral("\nExample:\n") : QStringLiteral("\nExamples:\n");
         for (const QString& e : command.examples)

@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -35,11 +37,33 @@ void cliError(const QString& text) { write(stderr, QStringLiteral("error: ") + t
 void cliOutJson(const QJsonArray& array) { writeJson(QJsonDocument(array)); }
 void cliOutJson(const QJsonObject& object) { writeJson(QJsonDocument(object)); }
 
+QString isoDateWithOffset(const QDateTime& dateTime)
+{
+    const QDateTime local = dateTime.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 void addJsonDate(QJsonObject& object, const QString& key, double coreDataSeconds)
 {
-    const QDateTime local = coreDataToDateTime(coreDataSeconds);
-    object.insert(key, local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate));
+    object.insert(key, isoDateWithOffset(coreDataToDateTime(coreDataSeconds)));
     object.insert(key + QStringLiteral("CoreData"), coreDataSeconds);
+}
+
+QString cliHelpTable(const QList<QPair<QString, QString>>& rows)
+{
+    qsizetype width = 0;
+    for (const auto& row : rows)
+        width = std::max(width, row.first.size());
+    QString text;
+    for (const auto& row : rows)
+        text += QStringLiteral("  %1  %2\n").arg(row.first, -int(width)).arg(row.second);
+    return text;
 }
 
 void setCliVerbose(bool verbose) { setLogEcho(verbose ? LogEcho::AllToStderr : LogEcho::None); }

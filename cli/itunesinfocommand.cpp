@@ -21,7 +21,7 @@ int run(const CliArgs& args)
         cliErr(QStringLiteral("error: %1\n").arg(errorText(e)));
         return exitcode::kFailure;
     }
-    const QString date = backup.date.toOffsetFromUtc(backup.date.offsetFromUtc()).toString(Qt::ISODate);
+    const QString date = isoDateWithOffset(backup.date);
     const QString layout = backup.isDbLayout() ? QStringLiteral("Manifest.db") : QStringLiteral("Manifest.mbdb");
     if (!args.json())
         cliOut(QStringLiteral("Device name: %1\nUDID: %2\nProduct: %3\nVersion: %4\nSerial number: %5\nDate: %6\n"

@@ -36,10 +36,9 @@ int run(const CliArgs& args)
     if (args.json()) {
         QJsonArray array;
         for (const PBackupManifest& backup : rows) {
-            const QDateTime date = backup->date.toLocalTime();
             array.append(QJsonObject{
                 {QStringLiteral("name"), backup->displayName},
-                {QStringLiteral("date"), date.toOffsetFromUtc(date.offsetFromUtc()).toString(Qt::ISODate)},
+                {QStringLiteral("date"), isoDateWithOffset(backup->date)},
                 {QStringLiteral("folder"), QDir::toNativeSeparators(backup->folder.absolutePath())},
                 {QStringLiteral("encrypted"), backup->isEncrypted},
                 {QStringLiteral("deviceName"), backup->deviceName},

@@ -1,16 +1,17 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
 #include "base/apptranslator.h"
+#include "base/assetfolder.h"
 #include "base/logging.h"
 #include "base/productinfo.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/clioutput.h"
 #include "cli/exitcodes.h"
+#include "platform/osservices.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <algorithm>
 
 namespace {
 
@@ -27,12 +28,10 @@ QString usage()
         "  --version    show the program's version\n"
         "  --verbose    also print the program's log lines on standard error\n");
     if (!CliRegistry::all().isEmpty()) {
-        int width = 0;
+        QList<QPair<QString, QString>> rows;
         for (const CliCommand& c : CliRegistry::all())
-            width = std::max(width, int(c.name.size()));
-        text += QStringLiteral("\nCommands:\n");
-        for (const CliCommand& c : CliRegistry::all())
-            text += QStringLiteral("  %1  %2\n").arg(c.name, -width).arg(c.summary);
+            rows << qMakePair(c.name, c.summary);
+        text += QStringLiteral("\nCommands:\n") + cliHelpTable(rows);
     }
     text += QStringLiteral("\nSOURCE, where a command reads chats, is one of:\n") + chatSourceFormsHelp();
     text += QStringLiteral(
@@ -53,6 +52,8 @@ int unknownCommand(const QString& name)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // A phone or daemon that goes away mid-write is an error, not the end.
+    platform::ignoreBrokenPipe();
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
     // Standard output carries results (and JSON); log lines go to the log
@@ -81,6 +82,9 @@ int main(int argc, char* argv[])
     }
     if (first == QLatin1String("--version")) {
         cliOut(QStringLiteral("quillometry-cli %1\n").arg(QString::fromLatin1(product::kVersion)));
+        // Where the bubble pages' files were found: an installed program
+        // must find its own, never those of the tree it was built in.
+        cliOut(QStringLiteral("Bubble pages: %1\n").arg(product::wabbFolder()));
         return exitcode::kSuccess;
     }
     if (first == QLatin1String("help")) {

@@ -2,7 +2,6 @@
 // messages as the message list shows them, one line each: date, flag,
 // contact, content, and with --reactions a fifth column with the reactions
 // (emoji as characters; empty when none).
-#include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
@@ -26,12 +25,8 @@ QString oneLine(QString text)
 int run(const CliArgs& args)
 {
     ChatSource source;
-    try {
-        source = openChatSource(args.arg(0));
-    } catch (const std::exception& e) {
-        cliError(errorText(e));
+    if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;
-    }
     int code = exitcode::kSuccess;
     PChatSession chat;
     const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);

@@ -197,7 +197,7 @@ int main(int argc, char* argv[])
     raw.db->closeDb();
     QString quoted = folder.databasePath;
     quoted.replace(QLatin1Char('\''), QLatin1String("''"));
-    const QString loaded = QStringLiteral("ZMESSAGETYPE in (0,1,2,3,4,5,7,8,11,15)");
+    const QString loaded = QStringLiteral("ZMESSAGETYPE in (0,1,2,3,4,5,6,7,8,11,15)");
     const QString script =
         QStringLiteral("ATTACH '%1' AS src;\nBEGIN;\n"
                        "INSERT INTO main.ZWACHATSESSION SELECT * FROM src.ZWACHATSESSION;\n"

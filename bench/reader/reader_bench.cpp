@@ -25,7 +25,7 @@ namespace {
 const char kBody[] =
     " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
     "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') and "
-    "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,7,8,11,14,15,38,39,46,53,54,59)";
+    "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)";
 
 QString pagedScript(qint64 count, int pageSize, bool ascending)
 {
@@ -112,7 +112,7 @@ int main(int argc, char* argv[])
         "from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION "
         "left join ZWAMEDIAITEM as i on i.Z_PK=m.ZMEDIAITEM "
         "where (c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or "
-        "c.ZCONTACTJID like '%@lid') and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,7,8,11,14,15,38,39,46,53,54,59) "
+        "c.ZCONTACTJID like '%@lid') and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59) "
         "order by m.ZMESSAGEDATE asc, m.ZSORT asc;\n");
     const double shellJoined = runShell(shell, folder.databasePath, joinedScript);
     std::printf("baseline sqlite3 shell: count %.0f ms; same paged statements ascending %.0f ms, descending %.0f ms; "

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
@@ -182,6 +183,25 @@ TEST(PasscodeDlg, OnlyTheRightPasswordCloses)
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
     EXPECT_EQ(dlg.password(), "right one");
     EXPECT_EQ(backup.password, "right one");
+}
+
+TEST(PasscodeDlg, EnterInTheFieldChecksOnce)
+{
+    QTemporaryDir dir;
+    makeBackup(dir.filePath("enc"), at(2021), "Locked", "right one");
+    BackupManifest backup(dir.filePath("enc"));
+    backup.openThrow();
+    PasscodeDlg dlg(backup, nullptr);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.txtPasscode->setFocus();
+    for (const char* entered : {"", "wrong"}) {
+        BoxCloser closer;
+        dlg.txtPasscode->setText(entered);
+        QTest::keyClick(dlg.txtPasscode, Qt::Key_Return);
+        QTest::qWait(300);
+        EXPECT_EQ(closer.texts.size(), 1) << entered << ": " << closer.texts.join('|').toStdString();
+    }
 }
 
 TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)

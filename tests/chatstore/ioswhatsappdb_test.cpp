@@ -244,6 +244,60 @@ TEST(IOSWhatsAppDb, RemovedChatsGoOnOpeningWithTheirRows)
     EXPECT_EQ(scalar(QStringLiteral("select count(*) from ZWAMESSAGE")) > 0, true);
 }
 
+TEST(IOSWhatsAppDb, AReadOnlySourceIsReadWithoutAnyChangeBesideIt)
+{
+    QTemporaryDir dir;
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    const SampleChatDb sample = buildSampleChatDb(dir.filePath("phone"), ChatDbLayout::Modern, 0, true);
+    const QString folder = QFileInfo(sample.folder.databasePath).absolutePath();
+    auto listing = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); };
+    auto bytes = [&] {
+        QFile f(sample.folder.databasePath);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    struct Case {
+        const char* name;
+        bool wal;  // the file is in write-ahead-log mode, with a log beside it
+    };
+    for (const Case& c : {Case{"rollback journal", false}, Case{"write-ahead log", true}}) {
+        SCOPED_TRACE(c.name);
+        Sqlite3DB writer;
+        if (c.wal) {
+            writer.openThrow(sample.folder.databasePath, SQLITE_OPEN_READWRITE);
+            writer.executeThrow("PRAGMA journal_mode=WAL");
+            writer.executeThrow("PRAGMA wal_autocheckpoint=0");
+            writer.executeThrow("update ZWAMESSAGE set ZTEXT='logged' where Z_PK=(select min(Z_PK) from ZWAMESSAGE "
+                                "where ZMESSAGETYPE=0)");
+            // The log stays, but SQLite's index beside it must not be needed.
+            QFile::remove(sample.folder.databasePath + "-shm");
+        }
+        const QStringList before = listing();
+        const QByteArray stored = bytes();
+        {
+            auto db = openFolder(sample.folder, false);
+            db->setReadOnly(true);
+            auto view = std::make_shared<ChatDbView>(db);
+            db->listSessions(view->index());
+            // Chats marked removed stay stored but are neither listed nor counted.
+            EXPECT_FALSE(view->index().session(sample.ids.value("chat.removed")));
+            EXPECT_EQ(db->countMessages(nullptr), sample.expectedCount);
+            const QList<_Message> all = readAll(view, nullptr, true);
+            EXPECT_EQ(all.size(), sample.expectedCount);
+            EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const _Message& m) { return m.ZTEXT == "logged"; }),
+                      c.wal ? 1 : 0);
+            // Only a log makes it read a private copy.
+            EXPECT_EQ(db->openedPath() == sample.folder.databasePath, !c.wal) << db->openedPath().toStdString();
+            // Writing into a read-only source fails.
+            EXPECT_ANY_THROW(db->deleteChat(sample.ids.value("chat.anna")));
+            db->closeDb();
+        }
+        EXPECT_EQ(listing(), before);
+        EXPECT_EQ(bytes(), stored);
+    }
+    qunsetenv("TMPDIR");
+}
+
 TEST(IOSWhatsAppDb, MissingDatabaseIsAnErrorUnlessItIsALocalOne)
 {
     QTemporaryDir dir;

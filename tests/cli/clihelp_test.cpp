@@ -3,9 +3,10 @@
 // texts in the user's words, --json for scripts, the progress bar's end on
 // a terminal, and chat-database folders that are only read staying byte for
 // byte as they were.
+#include "clitest.h"
+
 #include "base/productinfo.h"
 #include "chatstore/sqlite3db.h"
-#include "clirun.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCryptographicHash>
@@ -17,22 +18,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+using clitest::lines;
+using clitest::Result;
+
 const QString kAnna = QStringLiteral("4915550001@s.whatsapp.net");
-
-using Result = CliResult;
-
-QStringList lines(const QString& text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 // Every file below `folder` (relative path) with the SHA-1 of its bytes.
 QMap<QString, QByteArray> fingerprint(const QString& folder)
@@ -49,59 +47,8 @@ QMap<QString, QByteArray> fingerprint(const QString& folder)
     return files;
 }
 
-class CliHelp : public ::testing::Test {
+class CliHelp : public clitest::CliTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("xdg")));
-        env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
-        QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
-    }
-
-    Result run(const QStringList& args) { return runCli(env, args, dir.path()); }
-
-    // Everything the command writes on a pseudo terminal (both streams).
-    Result runOnTerminal(const QStringList& args)
-    {
-        QList<QByteArray> argv8 = {QByteArray(Q_CLI_PATH)};
-        for (const QString& a : args)
-            argv8 << a.toUtf8();
-        int master = -1;
-        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            setenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8().constData(), 1);
-            setenv("TMPDIR", dir.filePath(QStringLiteral("tmp")).toUtf8().constData(), 1);
-            std::vector<char*> argv;
-            for (QByteArray& a : argv8)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        QByteArray seen;
-        for (;;) {
-            pollfd fd{master, POLLIN, 0};
-            if (poll(&fd, 1, 60000) <= 0)
-                break;
-            char buf[4096];
-            const ssize_t n = read(master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            seen.append(buf, int(n));
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(master);
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = QString::fromUtf8(seen);
-        return r;
-    }
-
     QString dataFolder() const
     {
         return dir.filePath(QStringLiteral("xdg/Quillometry/") + QLatin1String(product::kIdentifier));
@@ -128,8 +75,6 @@ protected:
         return QJsonDocument::fromJson(py.readAllStandardOutput());
     }
 
-    QTemporaryDir dir;
-    QProcessEnvironment env;
 };
 
 // The command names the top-level help lists.
@@ -174,8 +119,9 @@ TEST_F(CliHelp, EveryCommandExplainsItselfWithUsageArgumentsAndAnExample)
             << help.out.toStdString();
         EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
         // Reading commands list the SOURCE forms.
-        if (help.out.contains(QStringLiteral("SOURCE")))
+        if (help.out.contains(QStringLiteral("SOURCE"))) {
             EXPECT_TRUE(help.out.contains(QStringLiteral("virtual:NAME"))) << name.toStdString();
+        }
     }
 
     struct Case {
@@ -201,8 +147,13 @@ TEST_F(CliHelp, EveryCommandExplainsItselfWithUsageArgumentsAndAnExample)
         EXPECT_TRUE(r.err.contains(c.text)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
-    EXPECT_EQ(run({QStringLiteral("--version")}).out,
-              QStringLiteral("quillometry-cli %1\n").arg(QLatin1String(product::kVersion)));
+    // The version, then where the bubble pages' files were found (beside the
+    // program in the build tree).
+    const QStringList version = run({QStringLiteral("--version")}).out.split(QLatin1Char('\n'));
+    ASSERT_GE(version.size(), 2);
+    EXPECT_EQ(version[0], QStringLiteral("quillometry-cli %1").arg(QLatin1String(product::kVersion)));
+    EXPECT_TRUE(version[1].startsWith(QStringLiteral("Bubble pages: ")) && version[1].endsWith(QStringLiteral("/wabb")))
+        << version[1].toStdString();
 }
 
 TEST_F(CliHelp, SourcesByPrefixNameOrFolder)
@@ -286,6 +237,18 @@ TEST_F(CliHelp, ADamagedDatabaseIsNamedInTheUsersWords)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(4096, 'x'));
     f.close();
+    // A damaged local database as the target of a backup is named the same way.
+    const SampleChatDb s = buildSampleChatDb(dir.filePath(QStringLiteral("phone")), ChatDbLayout::Local);
+    QDir().mkpath(dataFolder() + QStringLiteral("/local_databases/Broken"));
+    QFile::copy(folder + QStringLiteral("/ChatStorage.sqlite"),
+                dataFolder() + QStringLiteral("/local_databases/Broken/ChatStorage.sqlite"));
+    const Result backup = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("Broken")});
+    EXPECT_EQ(backup.code, 1);
+    EXPECT_TRUE(backup.err.endsWith(
+        QStringLiteral("error: The chat database %1/local_databases/Broken/ChatStorage.sqlite is damaged (file is not "
+                       "a database).\n")
+            .arg(dataFolder())))
+        << backup.err.toStdString();
     for (const char* command : {"chats", "messages"}) {
         const Result r = run({QLatin1String(command), folder});
         EXPECT_EQ(r.code, 1);
@@ -336,9 +299,8 @@ TEST_F(CliHelp, JsonDocumentsReadBackByPython)
         const QString date = o.value(QStringLiteral("date")).toString();
         const QDateTime parsed = QDateTime::fromString(date, Qt::ISODate);
         ASSERT_TRUE(parsed.isValid()) << date.toStdString();
-        EXPECT_TRUE(date.contains(QLatin1Char('+')) || date.contains(QLatin1Char('Z')) ||
-                    date.lastIndexOf(QLatin1Char('-')) > 10)
-            << date.toStdString();
+        static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
+        EXPECT_TRUE(iso.match(date).hasMatch()) << date.toStdString();
         EXPECT_EQ(parsed.toSecsSinceEpoch(),
                   978307200 + qint64(o.value(QStringLiteral("dateCoreData")).toDouble()));
     }

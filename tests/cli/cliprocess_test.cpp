@@ -2,9 +2,11 @@
 // chat folders, with the data folder in a temporary XDG_DATA_HOME. Covers
 // the reading commands (chats, messages) and the local-database commands
 // (backup, localdbs, delete), their errors, confirmations and Ctrl-C.
+#include "clitest.h"
+
 #include "chatstore/ioswhatsappdb.h"
-#include "clirun.h"
 #include "chatstore/chatindex.h"
+#include "support/childsignal.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QDir>
@@ -15,72 +17,18 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+using clitest::lines;
+using clitest::Result;
+
 const QString kAnna = QStringLiteral("4915550001@s.whatsapp.net");
 const QString kGroup = QStringLiteral("4915550001-1500000000@g.us");
 
-using Result = CliResult;
-
-class CliProcess : public ::testing::Test {
+class CliProcess : public clitest::CliTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("xdg")));
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    }
-
-    Result run(const QStringList& args) { return runCli(env, args); }
-
-    // Runs the command on a pseudo terminal and answers its question.
-    Result runOnTerminal(const QStringList& args, const QByteArray& answer)
-    {
-        Result r;
-        QList<QByteArray> argv8 = {QByteArray(Q_CLI_PATH)};
-        for (const QString& a : args)
-            argv8 << a.toUtf8();
-        int master = -1;
-        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            setenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8().constData(), 1);
-            std::vector<char*> argv;
-            for (QByteArray& a : argv8)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        QByteArray seen;
-        bool answered = false;
-        for (int i = 0; i < 600; ++i) {
-            pollfd fd{master, POLLIN, 0};
-            if (poll(&fd, 1, 100) > 0) {
-                char buf[512];
-                const ssize_t n = read(master, buf, sizeof buf);
-                if (n <= 0)
-                    break;
-                seen.append(buf, int(n));
-            }
-            if (!answered && seen.contains("[y/N]")) {
-                (void)!write(master, answer.constData(), size_t(answer.size()));
-                answered = true;
-            }
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(master);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = QString::fromUtf8(seen);
-        return r;
-    }
-
     QString localDbs() const { return dir.filePath(QStringLiteral("xdg/Quillometry")); }
 
     // A sample chat folder (device style when asked) with bulk messages.
@@ -96,15 +44,7 @@ protected:
         db.listSessions(index);
         return db.countMessages(jid.isEmpty() ? nullptr : index.sessionByJid(jid).get());
     }
-
-    QTemporaryDir dir;
-    QProcessEnvironment env;
 };
-
-QStringList lines(const QString& text)
-{
-    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 }  // namespace
 
@@ -291,6 +231,11 @@ TEST_F(CliProcess, DeleteAsksFirstAndRemovesAChatOrTheWholeDatabase)
     const Result no = runOnTerminal({QStringLiteral("delete"), QStringLiteral("b"), QStringLiteral("--chat"), kAnna}, "n\n");
     EXPECT_EQ(no.code, 3) << no.out.toStdString();
     EXPECT_TRUE(no.out.contains(QStringLiteral("Confirm to delete Messages with this contact?")));
+    // The question names what it deletes.
+    EXPECT_TRUE(no.out.contains(QStringLiteral("the chat %1 of the local database \"B\": %2 messages")
+                                    .arg(kAnna)
+                                    .arg(countOf(s.folder, kAnna))))
+        << no.out.toStdString();
     EXPECT_TRUE(run({QStringLiteral("chats"), QStringLiteral("B")}).out.contains(kAnna));
     const Result yes = runOnTerminal({QStringLiteral("delete"), QStringLiteral("b"), QStringLiteral("--chat"), kAnna}, "y\n");
     EXPECT_EQ(yes.code, 0) << yes.out.toStdString();
@@ -320,15 +265,25 @@ TEST_F(CliProcess, CtrlCDuringABackupLeavesTheTargetAsItWas)
 
     auto interrupted = [&](const QString& name) {
         QProcess p;
+        ChildSignal child(p);
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), big.folder.root, QStringLiteral("--to"), name});
         QByteArray err;
         while (!err.contains("Messages: ") && p.state() != QProcess::NotRunning) {
-            p.waitForReadyRead(100);
+            p.waitForReadyRead(1000);
             err += p.readAllStandardError();
         }
-        kill(pid_t(p.processId()), SIGINT);
-        EXPECT_TRUE(p.waitForFinished(60000));
+        ASSERT_TRUE(err.contains("Messages: ")) << "the backup ended before it merged: " << err.constData();
+        // Held still while the Ctrl-C is sent, so the cancel reaches the job
+        // inside its loop however slowly this test itself is scheduled.
+        ASSERT_TRUE(child.send(SIGSTOP)) << "the backup ended before the Ctrl-C";
+        p.waitForReadyRead(0);
+        err += p.readAllStandardError();
+        EXPECT_FALSE(err.contains(QStringLiteral("Messages: %1 / %1").arg(big.expectedCount).toUtf8()))
+            << "the backup had reached its last message before it was held";
+        EXPECT_TRUE(child.send(SIGINT));
+        EXPECT_TRUE(child.send(SIGCONT));
+        EXPECT_TRUE(p.waitForFinished(120000));
         err += p.readAllStandardError();
         EXPECT_EQ(p.exitCode(), 3) << err.constData();
         EXPECT_TRUE(err.contains("cancelled"));

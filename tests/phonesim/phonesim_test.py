@@ -104,7 +104,9 @@ class Ctx:
         fid = hashlib.sha1(("%s-%s" % (domain, rel)).encode()).hexdigest()
         return os.path.join(self.backups, udid, fid[:2], fid)
 
-    def wait_listed(self, udid, present, seconds=10):
+    # The limits of the waits below only end a broken test; a loaded machine
+    # never reaches them.
+    def wait_listed(self, udid, present, seconds=60):
         end = time.time() + seconds
         while time.time() < end:
             rc, out = self.run(["idevice_id", "-l"])
@@ -112,6 +114,26 @@ class Ctx:
                 return
             time.sleep(0.1)
         raise Failure("%s never became %s" % (udid, "listed" if present else "unlisted"))
+
+    def device_id(self, udid):
+        """The simulator's own view: the phone's USB device id while attached,
+        None while detached. Every attachment gets a new id."""
+        for entry in self.ctl("list").split()[1:]:
+            parts = entry.split(":")
+            if parts[0] == udid:
+                return int(parts[2]) if parts[1] == "attached" else None
+        raise Failure("%s is not a simulated phone" % udid)
+
+    def wait_reattached(self, udid, old_id, seconds=60):
+        """Waits until the phone is attached again under a new id, which
+        proves it was detached in between however short that was."""
+        end = time.time() + seconds
+        while time.time() < end:
+            now = self.device_id(udid)
+            if now is not None and now != old_id:
+                return
+            time.sleep(0.05)
+        raise Failure("%s was never detached and attached again" % udid)
 
 
 def read_file(path):
@@ -188,13 +210,16 @@ def case_pairing(c):
     # connection pairs afresh, and a phone waiting for the user refuses it.
     c.ctl("trust", UDID_A)
     rc, out = c.run(["idevicepair", "-u", UDID_A, "pair"])
+    paired_second = int(time.time())
     check(rc == 0, "pair after trust: %s" % out)
     with open(record, "rb") as f:
         old_host = plistlib.load(f)["HostID"]
     os.remove(record)
     # libimobiledevice seeds its host-id generator with the current second, so
-    # two pairings within one second would get the same HostID.
-    time.sleep(1.1)
+    # two pairings within one second would get the same HostID: the next one
+    # starts once the clock has passed the second of this one.
+    while int(time.time()) <= paired_second:
+        time.sleep(0.05)
     c.ctl("pending", UDID_A)
     rc, out = c.run(["idevicepair", "-u", UDID_A, "validate"])
     check(rc != 0, "validate passed without a pair record on a pending phone: %s" % out)
@@ -313,10 +338,13 @@ def case_restore_changed_file(c):
     # After a reboot it works; a restore that reboots detaches and attaches the phone.
     c.ctl("reboot", UDID_A)
     c.wait_listed(UDID_A, True)
+    before = c.device_id(UDID_A)
+    check(before is not None, "not attached after the reboot")
     rc, out = c.run(["idevicebackup2", "-u", UDID_A, "restore", "--skip-apps", c.backups])
     check("Restore Successful." in out, "restore after reboot:\n%s" % out)
-    c.wait_listed(UDID_A, False, 5)
-    c.wait_listed(UDID_A, True, 10)
+    # The detached spell is short; the new device id proves it happened.
+    c.wait_reattached(UDID_A, before)
+    c.wait_listed(UDID_A, True)
 
 
 def case_restore_errors(c):
@@ -523,6 +551,31 @@ def make_fixture_chat_folder(folder, layout="modern"):
         f.write(counted[0] if counted else "")
 
 
+def serve_seeded(phonesim, work, chat, phones, serve, inner):
+    """Seeds the phones (udid, seed options) from the chat folder and runs the inner command under `phonesim run`."""
+    args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
+    for udid, opts in phones:
+        folder = os.path.join(work, "phone-" + udid)
+        seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
+                "--name", "Alice's iPhone"] + opts
+        subprocess.run(seed, check=True, restore_signals=False)
+        args += ["--phone", folder]
+    args += [a.format(work=work) for a in serve]
+    args += ["--"] + inner
+    return subprocess.run(args, restore_signals=False).returncode
+
+
+def run_case(name, body, ctx):
+    """Runs one case inside `phonesim run`; prints PASS or FAIL and returns the exit code."""
+    try:
+        body(ctx)
+    except Failure as e:
+        print("FAIL %s: %s" % (name, e))
+        return 1
+    print("PASS %s" % name)
+    return 0
+
+
 def outer(phonesim, name):
     body, phones, serve = CASES[name]
     work = tempfile.mkdtemp(prefix="phonesim-test-")
@@ -536,17 +589,8 @@ def outer(phonesim, name):
                 return 1
         else:
             make_chat_folder(chat)
-        args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
-        for udid, opts in phones:
-            folder = os.path.join(work, "phone-" + udid)
-            seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
-                    "--name", "Alice's iPhone"] + opts
-            subprocess.run(seed, check=True, restore_signals=False)
-            args += ["--phone", folder]
-        args += [a.format(work=work) for a in serve]
-        args += ["--", sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work]
-        rc = subprocess.run(args, restore_signals=False).returncode
-        return rc
+        return serve_seeded(phonesim, work, chat, phones, serve,
+                            [sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work])
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -555,13 +599,7 @@ def main():
     signal.signal(signal.SIGPIPE, signal.SIG_IGN)
     if len(sys.argv) == 5 and sys.argv[1] == "--inner":
         phonesim, name, work = sys.argv[2:5]
-        try:
-            CASES[name][0](Ctx(phonesim, work))
-        except Failure as e:
-            print("FAIL %s: %s" % (name, e))
-            return 1
-        print("PASS %s" % name)
-        return 0
+        return run_case(name, CASES[name][0], Ctx(phonesim, work))
     if len(sys.argv) != 3 or sys.argv[2] not in CASES:
         print("usage: phonesim_test.py PHONESIM CASE (one of %s)" % ", ".join(sorted(CASES)))
         return 2
