@@ -25,6 +25,7 @@
 #include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/whatsappapp.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
@@ -570,8 +571,24 @@ void MainWindow::addSavedCopyNode(const QString& name)
 {
     // A copy is opened as it is; one without a chat database is an error
     // naming the path on its first selection, never a new empty database.
+    // A copy holding WhatsApp Business too shows each app as its own node.
     const QString folder = QDir(savedCopiesFolder()).filePath(name);
-    m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
+    const auto holds = [&folder](const WhatsAppApp& a) {
+        return QFileInfo(QDir(folder).filePath(a.bundleId + QStringLiteral("/Documents/ChatStorage.sqlite"))).isFile();
+    };
+    const WhatsAppApp& business = WhatsAppApp::business();
+    if (holds(WhatsAppApp::messenger()) || !holds(business))
+        m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
+    if (!holds(business))
+        return;
+    const QDir app(QDir(folder).filePath(business.bundleId));
+    PIOSDeviceInfo info = savedDeviceCopyInfo(folder);
+    info->name += QStringLiteral(" (%1)").arg(business.name);
+    m_modelMain->addDevice(std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
+                                                           app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
+                                                           app.filePath(QStringLiteral("Library")),
+                                                           app.filePath(QStringLiteral("Library/Media/Profile")), false),
+                           info, true);
 }
 
 void MainWindow::fillTreeFromDataFolder()
@@ -654,8 +671,12 @@ void MainWindow::refreshTree()
                 continue;
             if (kind == kNodeIPhone && !static_cast<_IOSDeviceItemNode*>(node)->offlineCopy)
                 continue;  // a connected phone is not a folder
-            if (onDisk.contains(node->text)) {
-                shown << node->text;
+            // A saved copy's nodes (one per app) are named after its folder.
+            const QString folder = kind == kNodeIPhone
+                                       ? QFileInfo(static_cast<_IOSDeviceItemNode*>(node)->device->udid).fileName()
+                                       : node->text;
+            if (onDisk.contains(folder)) {
+                shown << folder;
                 continue;
             }
             auto* dbNode = static_cast<_AbsDBItemNode*>(node);

@@ -13,6 +13,7 @@
 // container, the app container beside it.
 #pragma once
 
+#include "chatstore/whatsappapp.h"
 #include "itunes/mbdbrecord.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
@@ -37,11 +38,12 @@ struct BackupIdentity {
 
 // Where the WhatsApp files go in the backup.
 struct WhatsAppLayout {
-    bool appDomain = true;        // AppDomain-net.whatsapp.WhatsApp (Documents, Library/Preferences)
+    bool appDomain = true;        // AppDomain-<bundle id> (Documents, Library/Preferences)
     bool groupContainer = true;   // the shared group container holds the database and the media
     // Phones keep WhatsApp's databases (and their -wal/-shm) in protection
     // class 4; everything else of the app in class 3.
     int databaseClass = 4;
+    const WhatsAppApp* app = &WhatsAppApp::messenger();  // or WhatsApp Business
 };
 
 class ItunesBackupBuilder {
@@ -74,6 +76,9 @@ public:
 
     // The chat folder's database, contacts, media and profile pictures.
     void addWhatsApp(const ChatDbFolder& chat, const WhatsAppLayout& layout = {});
+    // What a phone without the app still backs up: its group container
+    // holding nothing but an empty folder.
+    void addEmptyGroupContainer(const WhatsAppApp& app);
 
     // Writes the manifest, Manifest.plist and Status.plist (dated as the
     // identity says). Nothing is readable as a backup before this.
