@@ -40,10 +40,10 @@ struct BackupIdentity {
 struct WhatsAppLayout {
     bool appDomain = true;        // AppDomain-<bundle id> (Documents, Library/Preferences)
     bool groupContainer = true;   // the shared group container holds the database and the media
+    const WhatsAppApp* app = &WhatsAppApp::messenger();  // or WhatsApp Business
     // Phones keep WhatsApp's databases (and their -wal/-shm) in protection
     // class 4; everything else of the app in class 3.
     int databaseClass = 4;
-    const WhatsAppApp* app = &WhatsAppApp::messenger();  // or WhatsApp Business
 };
 
 class ItunesBackupBuilder {
