@@ -581,14 +581,9 @@ void MainWindow::addSavedCopyNode(const QString& name)
         m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
     if (!holds(business))
         return;
-    const QDir app(QDir(folder).filePath(business.bundleId));
     PIOSDeviceInfo info = savedDeviceCopyInfo(folder);
     info->name += QStringLiteral(" (%1)").arg(business.name);
-    m_modelMain->addDevice(std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                                           app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
-                                                           app.filePath(QStringLiteral("Library")),
-                                                           app.filePath(QStringLiteral("Library/Media/Profile")), false),
-                           info, true);
+    m_modelMain->addDevice(openAppContainerCopy(QDir(folder).filePath(business.bundleId)), info, true);
 }
 
 void MainWindow::fillTreeFromDataFolder()
