@@ -18,7 +18,7 @@ constexpr bool kHaveExtract = false;       // attachment extraction
 constexpr bool kHaveExportFile = false;    // export to a file
 constexpr bool kHavePrint = false;         // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
-constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
+constexpr bool kHaveWriteiTunes = true;    // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
 
 QString unavailableNote();

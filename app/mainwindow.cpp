@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/chatfoldercommands.h"
+#include "app/exporttoitunescommands.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
 #include "app/linkcommands.h"
@@ -24,6 +25,7 @@
 #include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/whatsappapp.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
@@ -133,6 +135,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_messages = new MessageCommands(this);
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
+    m_exportToItunes = new ExportToItunesCommands(this);
     m_links = new LinkCommands(this);
     m_chatFolders = new ChatFolderCommands(this);
 
@@ -568,8 +571,19 @@ void MainWindow::addSavedCopyNode(const QString& name)
 {
     // A copy is opened as it is; one without a chat database is an error
     // naming the path on its first selection, never a new empty database.
+    // A copy holding WhatsApp Business too shows each app as its own node.
     const QString folder = QDir(savedCopiesFolder()).filePath(name);
-    m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
+    const auto holds = [&folder](const WhatsAppApp& a) {
+        return QFileInfo(QDir(folder).filePath(a.bundleId + QStringLiteral("/Documents/ChatStorage.sqlite"))).isFile();
+    };
+    const WhatsAppApp& business = WhatsAppApp::business();
+    if (holds(WhatsAppApp::messenger()) || !holds(business))
+        m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
+    if (!holds(business))
+        return;
+    PIOSDeviceInfo info = savedDeviceCopyInfo(folder);
+    info->name += QStringLiteral(" (%1)").arg(business.name);
+    m_modelMain->addDevice(openAppContainerCopy(QDir(folder).filePath(business.bundleId)), info, true);
 }
 
 void MainWindow::fillTreeFromDataFolder()
@@ -652,8 +666,12 @@ void MainWindow::refreshTree()
                 continue;
             if (kind == kNodeIPhone && !static_cast<_IOSDeviceItemNode*>(node)->offlineCopy)
                 continue;  // a connected phone is not a folder
-            if (onDisk.contains(node->text)) {
-                shown << node->text;
+            // A saved copy's nodes (one per app) are named after its folder.
+            const QString folder = kind == kNodeIPhone
+                                       ? QFileInfo(static_cast<_IOSDeviceItemNode*>(node)->device->udid).fileName()
+                                       : node->text;
+            if (onDisk.contains(folder)) {
+                shown << folder;
                 continue;
             }
             auto* dbNode = static_cast<_AbsDBItemNode*>(node);
@@ -959,6 +977,21 @@ QMenu* MainWindow::createSMSContextMenu()
 // ---------------------------------------------------------------------------
 // Command slots: each hands over to its family
 
+void MainWindow::miExport2ITunesBKSel()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Selected);
+}
+
+void MainWindow::miExport2ITunesBKChat()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Chat);
+}
+
+void MainWindow::miExport2ITunesBKAll()
+{
+    m_exportToItunes->exportToItunes(CommandScope::All);
+}
+
 void MainWindow::miBackup()
 {
     m_localDb->backup(CommandScope::Selected);
@@ -1083,9 +1116,6 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKSel)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKChat)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKAll)
 Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
 Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)

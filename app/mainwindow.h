@@ -13,6 +13,7 @@
 
 class ItemModelSms;
 class ChatFolderCommands;
+class ExportToItunesCommands;
 class ItunesImportCommands;
 class LinkCommands;
 class LocalDbCommands;
@@ -65,6 +66,7 @@ public:
     // The command families; each owns its actions and their enabling.
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
+    ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
     ChatFolderCommands* chatFolderCommands() const { return m_chatFolders; }
@@ -232,6 +234,7 @@ private:
     MessageCommands* m_messages = nullptr;
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
+    ExportToItunesCommands* m_exportToItunes = nullptr;
     LinkCommands* m_links = nullptr;
     ChatFolderCommands* m_chatFolders = nullptr;
 

@@ -17,7 +17,6 @@
 namespace {
 
 const char* const kContext = "IOSLoadWAFromiTunesThread";
-const QString kAppName = QStringLiteral("net.whatsapp.WhatsApp");
 
 // A node name is used only when it is one plain path component.
 bool isPlainName(const QString& name)
@@ -28,8 +27,9 @@ bool isPlainName(const QString& name)
 
 }  // namespace
 
-IOSLoadWAFromiTunesThread::IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder)
-    : m_backup(backup)
+IOSLoadWAFromiTunesThread::IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder,
+                                                     const WhatsAppApp& app)
+    : m_backup(backup), m_app(app)
 {
     m_defaultCache = targetFolder.isEmpty();
     m_cacheFolder = m_defaultCache ? defaultCacheFolder(backup.backupId()) : QDir::cleanPath(targetFolder);
@@ -47,13 +47,34 @@ QString IOSLoadWAFromiTunesThread::defaultCacheFolder(const QString& backupId)
 
 QString IOSLoadWAFromiTunesThread::appFolder() const
 {
-    return QDir(m_cacheFolder).filePath(kAppName);
+    return QDir(m_cacheFolder).filePath(m_app.bundleId);
 }
 
-QString IOSLoadWAFromiTunesThread::noWhatsAppDataText()
+QString IOSLoadWAFromiTunesThread::noWhatsAppDataText(const WhatsAppApp& app)
 {
+    if (app.isBusiness())
+        return QStringLiteral("Found no WhatsApp Business data in your iTunes Backup. Please check if you have "
+                              "installed and logined WhatsApp Business on your iPhone.");
     return QStringLiteral("Found no WhatsApp data in your iTunes Backup. Please check if you have installed and "
                           "logined WhatsApp Messenger on your iPhone.");
+}
+
+QList<const WhatsAppApp*> IOSLoadWAFromiTunesThread::appsInBackup(const BackupManifest& backup)
+{
+    QList<const WhatsAppApp*> found;
+    const BackupNode* apps = backup.root.child(QStringLiteral("Applications"));
+    const BackupNode* groups = backup.root.child(QStringLiteral("AppDomainGroup"));
+    for (const WhatsAppApp* app : WhatsAppApp::all()) {
+        const BackupNode* appNode = apps ? apps->child(app->bundleId) : nullptr;
+        if (!appNode)
+            continue;
+        const BackupNode* groupNode = groups ? groups->child(app->groupContainer) : nullptr;
+        const BackupNode* documents = appNode->child(QStringLiteral("Documents"));
+        const QString db = QStringLiteral("ChatStorage.sqlite");
+        if ((groupNode && groupNode->child(db)) || (documents && documents->child(db)))
+            found << app;
+    }
+    return found;
 }
 
 void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
@@ -65,12 +86,12 @@ void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
                          QString());
     runGuarded(monitor, [&] {
         const BackupNode* apps = m_backup.root.child(QStringLiteral("Applications"));
-        const BackupNode* appNode = apps ? apps->child(kAppName) : nullptr;
+        const BackupNode* appNode = apps ? apps->child(m_app.bundleId) : nullptr;
         const BackupNode* groups = m_backup.root.child(QStringLiteral("AppDomainGroup"));
-        const BackupNode* groupNode = groups ? groups->child(QStringLiteral("group.net.whatsapp.WhatsApp.shared")) : nullptr;
+        const BackupNode* groupNode = groups ? groups->child(m_app.groupContainer) : nullptr;
         // Without the app nothing is touched, not even the cache folder.
         if (!appNode)
-            throw AppError(noWhatsAppDataText());
+            throw AppError(noWhatsAppDataText(m_app));
 
         m_dbLayout = m_backup.isDbLayout();
         try {
@@ -122,7 +143,7 @@ void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
             // set up, or the files left out): that is no WhatsApp data either,
             // not a database of no messages.
             if (!QFileInfo(QDir(documents).filePath(QStringLiteral("ChatStorage.sqlite"))).isFile())
-                throw AppError(noWhatsAppDataText());
+                throw AppError(noWhatsAppDataText(m_app));
         } catch (...) {
             cleanUp();
             throw;
@@ -181,7 +202,10 @@ void IOSLoadWAFromiTunesThread::cleanUp()
     if (m_cacheFolder.isEmpty())
         return;
     if (m_defaultCache) {
-        removeFolderTree(m_cacheFolder);
+        // The other app's copy of the same backup may sit beside this one.
+        removeFolderTree(appFolder());
+        if (QDir(m_cacheFolder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            QDir().rmdir(m_cacheFolder);
         return;
     }
     // A target folder belongs to someone else (a local database, a phone's
@@ -202,7 +226,8 @@ std::shared_ptr<IOSWhatsAppDb> IOSLoadWAFromiTunesThread::openLoadedDb(const QSt
                                            app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
 }
 
-QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder)
+QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder,
+                                                        const WhatsAppApp& app)
 {
     // The save step takes a local database's name; its folder path would be
     // refused as a name (or create a database named after a path).
@@ -210,5 +235,5 @@ QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& ba
         return QFileInfo(QDir::cleanPath(targetFolder)).fileName();
     // A device may be named "Work/Private iPhone": the proposal keeps the
     // name readable and valid as a folder name.
-    return validLocalDbName(backup.deviceName + QStringLiteral("_Backup"));
+    return validLocalDbName(backup.deviceName + app.localDbSuffix);
 }

@@ -249,12 +249,14 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
                     .arg(senderColour(m.member->Z_PK), escape(memberDisplayName(*m.member, false)));
     }
     const _MediaItem* media = m.media.get();
-    if (media && media->hasQuote())
+    // A deleted message shows no quote.
+    if (media && media->hasQuote() && m.ZMESSAGETYPE != msgtype::kDeleted)
         html += quoteBlock(media->quote);
 
     switch (m.ZMESSAGETYPE) {
     case msgtype::kImage:
     case msgtype::kVideo:
+    case msgtype::kRoundVideo:
     case msgtype::kGif:
         if (media) {
             const bool image = m.ZMESSAGETYPE == msgtype::kImage;
@@ -293,6 +295,21 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         if (media)
             html += QStringLiteral("<a href=\"%1\">[STICKER]</a>").arg(attachmentLink(media->mediaFile, QString()));
         break;
+    case msgtype::kDeleted:
+    case msgtype::kViewOnceImage:
+    case msgtype::kViewOnceVideo:
+    case msgtype::kViewOnceAudio:
+    case msgtype::kCall: {
+        // Nothing to open: a deleted message and a call have no content, a
+        // view-once item is gone once seen.
+        _Message plain = m;
+        plain.media.reset();
+        html += QStringLiteral("<div><i>%1</i></div>").arg(escape(messageDisplayText(plain).trimmed()));
+        break;
+    }
+    case msgtype::kPoll:
+        html += pollBody(m);
+        break;
     default: {
         // Text and links (type 7): a link shows its own words and its
         // address; web addresses are clickable.
@@ -306,6 +323,11 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         break;
     }
 
+    // Reactions: emoji as characters, names and emoji as text.
+    const QString reactions = reactionsText(m);
+    if (!reactions.isEmpty())
+        html += QStringLiteral("<div class=\"bb_reactions\">%1</div>").arg(escape(reactions));
+
     const QDateTime time = coreDataToDateTime(m.ZMESSAGEDATE);
     const QString star = m.ZSTARRED != 0 ? QStringLiteral("<span class=\"star\" title=\"Starred\">\u2605</span> ")
                                          : QString();
@@ -313,6 +335,17 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
                 .arg(star, QLocale::c().toString(time, QStringLiteral("hh:mm ap")));
     html += QStringLiteral("</div><div class=\"clear\"></div>");
     return html;
+}
+
+QString BubblePageBuilder::pollBody(const _Message& m) const
+{
+    if (!m.poll)
+        return QStringLiteral("<div>%1</div>").arg(escape(messageDisplayText(m)));
+    const QList<int> counts = pollCounts(*m.poll);
+    QString html = QStringLiteral("<div class=\"bb_poll\"><div><b>%1</b></div>").arg(escape(m.poll->question));
+    for (qsizetype i = 0; i < m.poll->options.size(); ++i)
+        html += QStringLiteral("<div>%1: %2</div>").arg(escape(m.poll->options.at(i)), QString::number(counts.value(i)));
+    return html + QStringLiteral("</div>");
 }
 
 QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page, bool nameChats) const
@@ -359,6 +392,13 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         case msgtype::kDocument:
         case msgtype::kGif:
         case msgtype::kSticker:
+        case msgtype::kDeleted:
+        case msgtype::kViewOnceImage:
+        case msgtype::kViewOnceVideo:
+        case msgtype::kViewOnceAudio:
+        case msgtype::kRoundVideo:
+        case msgtype::kPoll:
+        case msgtype::kCall:
             html += messageBubble(m);
             break;
         case msgtype::kGroupEvent:

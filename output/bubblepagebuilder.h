@@ -70,6 +70,8 @@ public:
 private:
     QString thumbnailSource(const _MediaItem& media) const;
     QString cardBody(const _Message& message) const;
+    // A poll's question and its options with their vote counts.
+    QString pollBody(const _Message& message) const;
     QString locationBody(const _MediaItem& media) const;
     QString pager(qint64 page, qint64 pages) const;
 

@@ -154,7 +154,7 @@ TEST(BubblePageBuilder, SkippedTypesGetNoBubbleButKeepTheirPlace)
 {
     QList<_Message> list = sameDay(51);
     for (int i : {0, 3, 10, 20, 30, 49})
-        list[i].ZMESSAGETYPE = QList<int>{17, 9, 10, 12, 14, 16}[i % 6];  // links (7) are shown
+        list[i].ZMESSAGETYPE = QList<int>{17, 9, 10, 12, 66, 16}[i % 6];  // links (7) are shown
     list[3].ZMESSAGETYPE = 13;
     const QString one = page(list, 1);
     EXPECT_EQ(anchors(one).size(), 50);
@@ -329,9 +329,12 @@ TEST(BubblePageBuilder, QuoteBlockNamesTheSenderInItsColourOverAOneLinePreview)
         QString jid;
         QString name;
         QString expectedName;
+        QString pushName;
     } cases[] = {
         {QStringLiteral("4915550004@s.whatsapp.net"), QStringLiteral("Dora <b>"), QStringLiteral("Dora &lt;b&gt;")},
-        {QStringLiteral("4915550005@s.whatsapp.net"), QString(), QStringLiteral("4915550005@s.whatsapp.net")},
+        {QStringLiteral("4915550005@s.whatsapp.net"), QString(), QStringLiteral("4915550005")},
+        // Someone behind a LID without a known phone: their push name, never the LID digits.
+        {QStringLiteral("77001@lid"), QString(), QStringLiteral("~Eve &lt;i&gt;"), QStringLiteral("Eve <i>")},
         {QString(), QString(), QStringLiteral("You")},
     };
     for (const Case& c : cases) {
@@ -339,6 +342,7 @@ TEST(BubblePageBuilder, QuoteBlockNamesTheSenderInItsColourOverAOneLinePreview)
         quote.stanzaId = QStringLiteral("Q");
         quote.senderJid = c.jid;
         quote.senderName = c.name;
+        quote.senderPushName = c.pushName;
         const QString block = b.quoteBlock(quote);
         const QString colour = BubblePageBuilder::quoteColour(c.jid);
         EXPECT_TRUE(block.contains(QStringLiteral("color:%1;font-weight:bold;\">%2</div>").arg(colour, c.expectedName)))
@@ -415,6 +419,50 @@ TEST(BubblePageBuilder, ContactCardWritesItsFilesAndLinksTheCard)
         << html.toStdString();
     // No photo in the card: the stand-in picture.
     EXPECT_TRUE(html.contains(QStringLiteral("src=\"wabb/contact.png\"")));
+}
+
+TEST(BubblePageBuilder, NewerTypesAndReactionsAreDrawnAsText)
+{
+    const QString hostile = QStringLiteral("<b>x</b>");
+    const QString escaped = QStringLiteral("&lt;b&gt;x&lt;/b&gt;");
+    _QuotedRef quote;
+    quote.stanzaId = QStringLiteral("S");
+    quote.senderJid = QStringLiteral("123@lid");
+    quote.senderPushName = hostile;
+    quote.payload.set_text("quoted");
+
+    _Message deleted = withMedia(1, msgtype::kDeleted, {});
+    deleted.media->quote = quote;
+    _Message viewOnce = text(2, hostile, at(2024, 3, 5, 9, 1), msgtype::kViewOnceImage);
+    _Message call = text(3, QString(), at(2024, 3, 5, 9, 2), msgtype::kCall);
+    _Message poll = text(4, QString(), at(2024, 3, 5, 9, 3), msgtype::kPoll);
+    _PollVote vote;
+    vote.voter.jid = QStringLiteral("1@lid");
+    vote.options = {1};
+    poll.poll = std::make_shared<_Poll>(_Poll{hostile, {QStringLiteral("A"), hostile}, {vote}});
+    _Message reacted = text(5, QStringLiteral("hi"), at(2024, 3, 5, 9, 4));
+    reacted.media = std::make_shared<_MediaItem>();
+    reacted.media->quote = quote;
+    _Reaction r;
+    r.reactor = {QStringLiteral("9@lid"), hostile, QString(), QString()};
+    r.emoji = QStringLiteral("\U0001F44D");
+    _Reaction withdrawn;
+    withdrawn.fromOwner = true;
+    reacted.reactions = {r, withdrawn};
+
+    const QString html = page({deleted, viewOnce, call, poll, reacted}, 1);
+    EXPECT_FALSE(html.contains(hostile)) << html.toStdString();
+    EXPECT_EQ(occurrences(html, QStringLiteral("<div class=\"bb1\" id=\"msg_")), 5);
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>[MESSAGE DELETED]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>") + escaped + QStringLiteral("[VIEW ONCE IMAGE]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>[CALL]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<div><b>") + escaped + QStringLiteral("</b></div><div>A: 0</div><div>") +
+                              escaped + QStringLiteral(": 1</div>")));
+    // The deleted message shows no quote; the reply does, its sender by push name.
+    EXPECT_EQ(occurrences(html, QStringLiteral("<div class=\"quote\"")), 1);
+    EXPECT_TRUE(html.contains(QStringLiteral("font-weight:bold;\">~") + escaped + QStringLiteral("</div>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral(";\">quoted</div></div>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("<div class=\"bb_reactions\">") + escaped + QStringLiteral(" \U0001F44D</div>")));
 }
 
 TEST(BubblePageBuilder, ALinkIsDrawnWithItsTextAndItsClickableUrl)
