@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
 #include "base/datafolder.h"
+#include "chatstore/localdblock.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
@@ -168,4 +169,46 @@ TEST(WindowBackup, ChatOfADeviceCopyIntoANewLocalDatabaseAndDeletingItAgain)
     EXPECT_EQ(m->localDatabasesRoot()->children.size(), 1);
     EXPECT_EQ(m->localDatabasesRoot()->children.first()->text, "Family Archive");
     EXPECT_EQ(w.smsModel()->total(), 0);
+}
+
+// While a command-line job holds a local database, a backup into it from the
+// window is refused at once with the in-use text and writes nothing.
+TEST(WindowBackup, ADatabaseInUseByAnotherJobIsRefusedWithoutWaiting)
+{
+    resetDataFolder();
+    buildNamedChats(localDbPath("Family Archive"), ChatDbLayout::Local, false, {"Grandma"}, 2);
+    buildSampleChatDb(deviceCopyPath("Anna's iPhone"), ChatDbLayout::Modern, 0, true);
+    const QByteArray before = [] {
+        QFile f(localDbPath("Family Archive/ChatStorage.sqlite"));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+
+    MainWindow w;
+    w.show();
+    auto* phone = w.treeModel()->devicesRoot()->children.first();
+    {
+        BoxAnswerer boxes;
+        w.selectNode(phone);
+    }
+    auto* anna = childStartingWith(phone, "Anna(");
+    ASSERT_NE(anna, nullptr);
+    {
+        BoxAnswerer boxes;
+        w.selectNode(anna);
+    }
+    const PLocalDbLock held = LocalDbLock::acquire(QFileInfo(localDbPath("Family Archive")).absolutePath(),
+                                                   QStringLiteral("Family Archive"));
+    {
+        LocalDbChooser chooser("Family Archive");
+        BoxAnswerer boxes;
+        triggerTreeMenuEntry(w, "IDS_MI_BACKUP_CHAT");
+        EXPECT_EQ(chooser.shown, 1);
+        ASSERT_FALSE(boxes.texts.isEmpty());
+        EXPECT_TRUE(boxes.texts.last().contains(LocalDbLock::inUseText(QStringLiteral("Family Archive"))))
+            << boxes.texts.last().toStdString();
+    }
+    QFile after(localDbPath("Family Archive/ChatStorage.sqlite"));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
 }
