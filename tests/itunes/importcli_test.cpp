@@ -449,3 +449,31 @@ TEST_F(ImportEndToEnd, StalePlainManifestsGoAtStartUp)
     EXPECT_EQ(QDir(temp).entryList({"Manifest-decrypted*"}, QDir::Files, QDir::Name),
               (QStringList{live, "Manifest-decrypted-notes.txt"}));
 }
+
+// An encrypted backup on media that cannot be written (a read-only bind
+// mount) imports: nothing is ever written into the backup's folder.
+TEST_F(ImportEndToEnd, AnEncryptedBackupOnReadOnlyMediaImports)
+{
+    const QString folder = makeBackup("Sealed", BackupLayout::ManifestDb, "pw");
+    const QString mounted = dir.filePath("readonly");
+    ASSERT_TRUE(QDir().mkpath(mounted));
+    auto mount = [](const QStringList& args) {
+        QProcess p;
+        p.start("mount", args);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    if (!mount({"--bind", folder, mounted}))
+        GTEST_SKIP() << "bind mounts are refused here";
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {path}); }
+    } unmount{mounted};
+    if (!mount({"-o", "remount,ro,bind", mounted}))
+        GTEST_SKIP() << "remounting read-only is refused here";
+    ASSERT_FALSE(QFileInfo(mounted).isWritable() && QFile(mounted + "/probe").open(QIODevice::WriteOnly));
+
+    const CliResult r = runCli({"import", mounted, "--to", "FromSealed", "--password", "pw"}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(snapshotOfLocalDb(localDbs + "/FromSealed").messages, source.messages);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/Manifest-decrypted.db"));
+}
