@@ -67,6 +67,23 @@ AbsTreeItemModel::_ItemNode* childStartingWith(AbsTreeItemModel::_ItemNode* node
     return nullptr;
 }
 
+// Opens the first device copy and selects its chat with Anna (null when
+// there is none).
+AbsTreeItemModel::_ItemNode* selectAnna(MainWindow& w)
+{
+    auto* phone = w.treeModel()->devicesRoot()->children.first();
+    {
+        BoxAnswerer boxes;
+        w.selectNode(phone);
+    }
+    auto* anna = childStartingWith(phone, "Anna(");
+    if (anna) {
+        BoxAnswerer boxes;
+        w.selectNode(anna);
+    }
+    return anna;
+}
+
 void triggerTreeMenuEntry(MainWindow& w, const char* name)
 {
     std::unique_ptr<QMenu> menu(w.createTreeContextMenu());
@@ -88,17 +105,8 @@ TEST(WindowBackup, ChatOfADeviceCopyIntoANewLocalDatabaseAndDeletingItAgain)
     MainWindow w;
     w.show();
     ItemModelMain* m = w.treeModel();
-    auto* phone = m->devicesRoot()->children.first();
-    {
-        BoxAnswerer boxes;
-        w.selectNode(phone);
-    }
-    auto* anna = childStartingWith(phone, "Anna(");
+    AbsTreeItemModel::_ItemNode* anna = selectAnna(w);
     ASSERT_NE(anna, nullptr);
-    {
-        BoxAnswerer boxes;
-        w.selectNode(anna);
-    }
     const qint64 annaCount = w.smsModel()->total();
     ASSERT_GT(annaCount, 0);
     EXPECT_TRUE(w.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR")->isEnabled());
@@ -186,17 +194,7 @@ TEST(WindowBackup, ADatabaseInUseByAnotherJobIsRefusedWithoutWaiting)
 
     MainWindow w;
     w.show();
-    auto* phone = w.treeModel()->devicesRoot()->children.first();
-    {
-        BoxAnswerer boxes;
-        w.selectNode(phone);
-    }
-    auto* anna = childStartingWith(phone, "Anna(");
-    ASSERT_NE(anna, nullptr);
-    {
-        BoxAnswerer boxes;
-        w.selectNode(anna);
-    }
+    ASSERT_NE(selectAnna(w), nullptr);
     const PLocalDbLock held = LocalDbLock::acquire(QFileInfo(localDbPath("Family Archive")).absolutePath(),
                                                    QStringLiteral("Family Archive"));
     {
