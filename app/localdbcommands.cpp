@@ -121,14 +121,23 @@ void LocalDbCommands::mergeInto(const QString& name, const PAbsWAMsgsSource& sou
     ItemModelMain* model = m_window->treeModel();
     _LocalDbItemNode* target = localDbNode(name);
     std::shared_ptr<IOSWhatsAppDb> targetDb;
+    // The job's claim on the database, held until the job has ended, so a
+    // command-line run on the same database waits or gives up meanwhile.
+    PLocalDbLock lock;
     try {
         if (!target) {
             // Also finds a database made on disk since start-up (by the
             // command line) under another letter case.
             LocalDatabase found = findOrCreateLocalDatabase(name);
+            lock = found.lock;
             target = localDbNode(found.name);
             if (!target)
                 target = model->addLocalDatabase(found.name, found.db);
+        } else {
+            // Never waits here: the window would stand still meanwhile.
+            lock = LocalDbLock::tryAcquire(localDatabasesFolder(), target->text);
+            if (!lock)
+                throw AppError(LocalDbLock::inUseText(target->text));
         }
         targetDb = std::dynamic_pointer_cast<IOSWhatsAppDb>(target->view->database());
         if (!targetDb)

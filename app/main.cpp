@@ -5,6 +5,7 @@
 #include "base/apptranslator.h"
 #include "base/datafolder.h"
 #include "base/logging.h"
+#include "itunes/backupmanifest.h"
 #include "platform/osservices.h"
 
 #include <QApplication>
@@ -29,6 +30,8 @@ int main(int argc, char* argv[])
         platform::ignoreBrokenPipe();
         installLogging(QDir(dataFolder()).filePath(QStringLiteral("qlogs")), 10);
         curl_global_init(CURL_GLOBAL_ALL);
+        // Plain manifest copies that a killed run left behind go first.
+        BackupManifest::removeStaleDecryptedManifests();
 
         {
             Win32KillProcessesThread watcher;

@@ -1,5 +1,7 @@
 #include "base/fileutil.h"
 
+#include "base/apperror.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -148,4 +150,11 @@ void removeFolderTree(const QString& path)
 QString md5HexLower(const QString& text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+void refuseSymbolicLink(const QString& path)
+{
+    if (QFileInfo(path).isSymLink())
+        throw AppError(QStringLiteral("%1 is a symbolic link; nothing is written through it. Remove the link and try again.")
+                           .arg(QDir::toNativeSeparators(path)));
 }

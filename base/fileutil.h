@@ -33,5 +33,11 @@ QString uniqueFilePath(const QString& path);
 // never followed, the folder itself included.
 void removeFolderTree(const QString& path);
 
+// Throws AppError when `path` itself is a symbolic link (a dangling one
+// too). Every writer that puts a file into a folder the program did not
+// create calls it first: QSaveFile and QFile::copy would otherwise write to
+// wherever a link placed under that name points.
+void refuseSymbolicLink(const QString& path);
+
 // The 32 lower-case hex digits of the MD5 of the text's UTF-8 bytes.
 QString md5HexLower(const QString& text);

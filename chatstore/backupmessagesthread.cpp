@@ -1,10 +1,13 @@
 #include "chatstore/backupmessagesthread.h"
 
 #include "base/apperror.h"
+#include "chatstore/chatdberrortext.h"
+#include "chatstore/sqlite3db.h"
 #include "chatstore/wamsgsdatasource.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QtDebug>
 
 namespace {
 
@@ -65,6 +68,12 @@ void BackupMessagesThread::run(JobMonitor& monitor)
             }
             m_target->commitThrow();
             m_added = m_target->messagesWritten() - writtenBefore;
+        } catch (const Sqlite3Error& e) {
+            m_target->endTransaction(false);
+            m_added = 0;
+            // SQLite's words name neither the file nor a way out.
+            qWarning("Backing up messages failed: %s", e.what());
+            throw AppError(chatDatabaseErrorText(m_target->databasePath(), e));
         } catch (...) {
             m_target->endTransaction(false);
             m_added = 0;

@@ -1,9 +1,11 @@
 #include "chatstore/chatschema.h"
 
 #include "base/apperror.h"
+#include "chatstore/sqlite3db.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QtDebug>
 
 namespace {
 
@@ -135,8 +137,13 @@ int applyUpgrades(Sqlite3DB& db, ChatSchema& schema)
     auto step = [&](int line, const char* sql) {
         QString error;
         const QString text = QString::fromLatin1(sql);
-        if (db.exec(text, &error) != 0)
-            throw AppError(QStringLiteral("line:%1, sql:%2, error:%3").arg(line).arg(text, error));
+        if (db.exec(text, &error) != 0) {
+            // The statement is for the log; the user reads which file
+            // failed and why.
+            qWarning("Upgrading %s failed at step %d (%s): %s", qUtf8Printable(db.path()), line, sql,
+                     qUtf8Printable(error));
+            throw Sqlite3Error(error, db.path());
+        }
         ++ran;
     };
 

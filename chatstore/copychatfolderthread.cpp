@@ -1,6 +1,7 @@
 #include "chatstore/copychatfolderthread.h"
 
 #include "base/apperror.h"
+#include "base/fileutil.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +73,7 @@ void CopyChatFolderThread::run(JobMonitor& monitor)
                 if (!QDir().mkpath(QFileInfo(target).absolutePath()))
                     throw AppError(text("Can't create the folder %1.").arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath())));
                 const QString part = target + QStringLiteral(".part");
+                refuseSymbolicLink(target);
                 QFile::remove(part);
                 if (!QFile::copy(files.at(i), part) || !QFile::rename(part, target)) {
                     QFile::remove(part);

@@ -93,12 +93,14 @@ CopyOutcome copyThroughTemporary(const QString& source, const QString& destinati
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return CopyOutcome::SourceMissing;
-    QSaveFile out(destination);
     auto failed = [&](const QString& why) {
         if (writeError)
             *writeError = why;
         return CopyOutcome::WriteFailed;
     };
+    if (QFileInfo(destination).isSymLink())
+        return failed(QStringLiteral("the destination is a symbolic link; nothing is written through it"));
+    QSaveFile out(destination);
     if (!out.open(QIODevice::WriteOnly))
         return failed(out.errorString());
     QByteArray buffer(1 << 20, Qt::Uninitialized);

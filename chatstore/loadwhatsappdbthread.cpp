@@ -19,7 +19,12 @@ void LoadWhatsAppDbThread::run(JobMonitor& monitor)
         m_error = QString::fromUtf8(e.what());
     }
     // The outcome is read from the job by the caller; no box on either road.
-    runGuarded(monitor, [] { return QString(); });
+    // A cancel during the listing ends the job as cancelled, not as a
+    // success that the next step would build on.
+    runGuarded(monitor, [&monitor] {
+        throwIfCancelled(monitor);
+        return QString();
+    });
 }
 
 PChatDbView LoadWhatsAppDbThread::takeResult(bool userCancelled) const

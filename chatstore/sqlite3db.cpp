@@ -252,8 +252,9 @@ bool Sqlite3Cursor::moveNext()
     m_done = true;
     if (rc == SQLITE_DONE)
         return false;
-    QString message = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_stmt->stmt)));
-    throw Sqlite3Error(message);
+    sqlite3* handle = sqlite3_db_handle(m_stmt->stmt);
+    const char* file = sqlite3_db_filename(handle, "main");
+    throw Sqlite3Error(QString::fromUtf8(sqlite3_errmsg(handle)), file ? QString::fromUtf8(file) : QString());
 }
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
@@ -363,7 +364,7 @@ void Sqlite3DB::openThrow(const QString& path, int flags)
     if (rc != SQLITE_OK) {
         QString message = handle ? QString::fromUtf8(sqlite3_errmsg(handle)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(handle);
-        throw Sqlite3Error(message);
+        throw Sqlite3Error(message, path);
     }
     db = handle;
     m_path = path;
@@ -410,7 +411,7 @@ void Sqlite3DB::throwLastError(const QString& context)
     QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("database is not open");
     if (!context.isEmpty())
         message = context + message;
-    throw Sqlite3Error(message);
+    throw Sqlite3Error(message, m_path);
 }
 
 void Sqlite3DB::executeThrow(const Sqlite3Sql& sql)

@@ -19,9 +19,17 @@
 #include <string>
 #include <stdexcept>
 
+// SQLite's message, and the file of the database it concerns when known.
 class Sqlite3Error : public std::runtime_error {
 public:
-    explicit Sqlite3Error(const QString& message) : std::runtime_error(message.toUtf8().toStdString()) {}
+    explicit Sqlite3Error(const QString& message, const QString& databasePath = {})
+        : std::runtime_error(message.toUtf8().toStdString()), m_databasePath(databasePath)
+    {
+    }
+    const QString& databasePath() const { return m_databasePath; }
+
+private:
+    QString m_databasePath;
 };
 
 struct _SqliteCol {

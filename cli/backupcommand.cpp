@@ -27,6 +27,9 @@ int run(const CliArgs& args)
     const QString targetFile = base + QLatin1Char('/') + (matched.isEmpty() ? name : matched) +
                                QStringLiteral("/ChatStorage.sqlite");
 
+    // Opening the source happens outside a job: a Ctrl-C there is kept and
+    // ends the command at the first job.
+    ConsoleMonitor::keepInterrupts();
     ChatSource source;
     if (!openChatSource(args.arg(0), &source))
         return exitcode::kFailure;

@@ -191,24 +191,6 @@ QString chatSourceFormsHelp()
            QStringLiteral("  A prefix wins over a folder of the same name; write ./NAME for the folder.\n");
 }
 
-QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error)
-{
-    const QString message = errorText(error);
-    const QString path = native(databasePath);
-    if (message.contains(path) || message.contains(databasePath))
-        return message;
-    const QString lower = message.toLower();
-    if (lower.contains(QLatin1String("not a database")) || lower.contains(QLatin1String("malformed")) ||
-        lower.contains(QLatin1String("file is encrypted")))
-        return QStringLiteral("The chat database %1 is damaged (%2).").arg(path, message);
-    if (lower.contains(QLatin1String("no such table")) || lower.contains(QLatin1String("no such column")))
-        return QStringLiteral("The file %1 is not a WhatsApp chat database (%2).").arg(path, message);
-    if (lower.contains(QLatin1String("unable to open")) || lower.contains(QLatin1String("readonly")) ||
-        lower.contains(QLatin1String("read-only")))
-        return QStringLiteral("The chat database %1 cannot be opened (%2).").arg(path, message);
-    return QStringLiteral("Reading the chat database %1 failed: %2").arg(path, message);
-}
-
 PChatDbView loadChatSource(const ChatSource& source, int* exitCode)
 {
     LoadWhatsAppDbThread job(source.db);

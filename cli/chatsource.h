@@ -22,6 +22,7 @@
 // it is opened read-only and never changed (see IOSWhatsAppDb::setReadOnly).
 #pragma once
 
+#include "chatstore/chatdberrortext.h"
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "cli/clicommand.h"
@@ -86,6 +87,3 @@ PChatDbView loadChatSource(const QString& source, const QString& jid, PChatSessi
 // why not and returns exitcode::kUsage.
 int checkLocalDbName(const QString& name);
 
-// The message of an error while reading a chat database, in the user's
-// words: names the database file and says what is wrong with it.
-QString chatDatabaseErrorText(const QString& databasePath, const std::exception& error);

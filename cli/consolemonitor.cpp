@@ -120,11 +120,8 @@ void ConsoleMonitor::render()
     }
 }
 
-int ConsoleMonitor::runJob(Job& job)
+void ConsoleMonitor::keepInterrupts()
 {
-    // A Ctrl-C holds for the whole command: the handler stays from the
-    // first job on, so an interrupt between two jobs is kept, and a job
-    // after an interrupt does not start at all.
     static std::once_flag installed;
     std::call_once(installed, [] {
         struct sigaction sa {};
@@ -132,6 +129,14 @@ int ConsoleMonitor::runJob(Job& job)
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, nullptr);
     });
+}
+
+int ConsoleMonitor::runJob(Job& job)
+{
+    // A Ctrl-C holds for the whole command: the handler stays from the
+    // first job on, so an interrupt between two jobs is kept, and a job
+    // after an interrupt does not start at all.
+    keepInterrupts();
     if (g_interrupts.load() > 0) {
         requestCancel();
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -30,6 +30,13 @@ public:
     // cancelled when a cancel had been asked for, and failed otherwise.
     int runJob(Job& job);
 
+    // From this call on, a Ctrl-C no longer ends the process but is kept for
+    // the next job boundary (the first job then does not start, or stops).
+    // A command calls it before work it does outside a job, such as reading
+    // a backup's manifest, so that an interrupt there still ends it with
+    // the cancelled exit code. runJob() calls it too.
+    static void keepInterrupts();
+
     QString lastError() const;
     QString successText() const;
 

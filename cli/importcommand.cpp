@@ -46,6 +46,9 @@ int run(const CliArgs& args)
             return nameCode;
     }
     const ItunesCliOptions options = itunesCliOptions(args);
+    // Reading the manifest happens outside a job: a Ctrl-C there is kept
+    // and ends the command at the first job instead of being lost.
+    ConsoleMonitor::keepInterrupts();
     BackupManifest backup(args.arg(0));
     int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)

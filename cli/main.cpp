@@ -7,6 +7,7 @@
 #include "cli/clicommand.h"
 #include "cli/clioutput.h"
 #include "cli/exitcodes.h"
+#include "itunes/backupmanifest.h"
 #include "platform/osservices.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,8 @@ int main(int argc, char* argv[])
     AppTranslator translator;
     translator.loadEmbedded();
     QCoreApplication::installTranslator(&translator);
+    // Plain manifest copies that a killed run left behind go first.
+    BackupManifest::removeStaleDecryptedManifests();
 
     QStringList args = app.arguments().mid(1);
     bool verbose = false;

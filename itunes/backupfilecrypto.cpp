@@ -3,6 +3,7 @@
 #include "itunes/backupmanifest.h"
 
 #include "base/apperror.h"
+#include "base/fileutil.h"
 #include "itunes/qopensslevpaes.h"
 
 #include <QDir>
@@ -25,6 +26,7 @@ void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& sour
     if (!in.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("can not open %1. %2").arg(sourcePath, in.errorString()));
     QDir().mkpath(QFileInfo(destinationPath).absolutePath());
+    refuseSymbolicLink(destinationPath);
     QSaveFile out(destinationPath);
     if (!out.open(QIODevice::WriteOnly))
         throw AppError(QStringLiteral("can not create %1. %2").arg(destinationPath, out.errorString()));
@@ -39,6 +41,7 @@ void BackupManifest::decryptFileThrow(const QByteArray& key, const QString& sour
 void BackupManifest::encryptFileThrow(const QString& sourcePath, const QString& destinationPath,
                                       const QByteArray& key)
 {
+    refuseSymbolicLink(destinationPath);
     if (key.isEmpty()) {
         QFile in(sourcePath);
         if (QFileInfo::exists(destinationPath) || !in.copy(destinationPath))

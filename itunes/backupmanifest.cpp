@@ -1,12 +1,14 @@
 #include "itunes/backupmanifest.h"
 
 #include "base/apperror.h"
+#include "base/fileutil.h"
 #include "chatstore/plistcftype.h"
 #include "chatstore/sqlite3db.h"
 #include "itunes/backupwritetransaction.h"
 #include "itunes/qopensslevpaes.h"
 #include "platform/osservices.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -155,10 +157,10 @@ void BackupManifest::openThrow()
         date = status.lastModified();
 }
 
-bool BackupManifest::setPassword(const QString& newPassword)
+bool BackupManifest::setPassword(const QString& newPassword, const std::function<bool()>& cancelled)
 {
     Keybag bag = parseKeybag(backupKeyBag);
-    if (!unlockKeybag(newPassword, bag))
+    if (!unlockKeybag(newPassword, bag, cancelled))
         return false;
     if (bag.attributes.contains(QStringLiteral("DPIC")) && bag.attributes.contains(QStringLiteral("DPSL"))) {
         QByteArray key;
@@ -171,7 +173,10 @@ bool BackupManifest::setPassword(const QString& newPassword)
         // into the backup's folder (which may be read-only, and where a
         // link under that name could point anywhere).
         removeDecryptedManifest();
-        const QString temp = platform::privateTempFolder() + QStringLiteral("/Manifest-decrypted-%1.db")
+        // The process id in the name lets a later start-up tell the copy of
+        // a process that died from one still in use.
+        const QString temp = platform::privateTempFolder() + QStringLiteral("/Manifest-decrypted-%1-%2.db")
+                                                                .arg(QCoreApplication::applicationPid())
                                                                 .arg(QUuid::createUuid().toString(QUuid::Id128));
         decryptFileThrow(key, folder.filePath(QStringLiteral("Manifest.db")), temp);
         QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner);
@@ -181,6 +186,30 @@ bool BackupManifest::setPassword(const QString& newPassword)
     keybag = bag;
     password = newPassword;
     return true;
+}
+
+int BackupManifest::removeStaleDecryptedManifests()
+{
+    // Plain manifests (and their journals) of processes that no longer run:
+    // a killed or crashed run could not remove its own.
+    static const QRegularExpression owned(QStringLiteral("^Manifest-decrypted-(\\d+)-[0-9a-f]+\\.db(-journal)?$"));
+    const QString folder = platform::privateTempFolder();
+    if (folder.isEmpty())
+        return 0;
+    QDir temp(folder);
+    int removed = 0;
+    const QStringList names = temp.entryList({QStringLiteral("Manifest-decrypted-*")}, QDir::Files | QDir::System);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch m = owned.match(name);
+        if (!m.hasMatch())
+            continue;
+        const qint64 pid = m.captured(1).toLongLong();
+        if (pid == QCoreApplication::applicationPid() || platform::processExists(pid))
+            continue;
+        if (QFile::remove(temp.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 void BackupManifest::removeDecryptedManifest()
@@ -305,6 +334,7 @@ void BackupManifest::copyRecordThrow(const MBDBRecord& record, const QString& de
         if (!in.open(QIODevice::ReadOnly))
             throw AppError(QStringLiteral("can not open %1. %2").arg(stored, in.errorString()));
         QDir().mkpath(QFileInfo(destinationPath).absolutePath());
+        refuseSymbolicLink(destinationPath);
         QSaveFile out(destinationPath);
         if (!out.open(QIODevice::WriteOnly))
             throw AppError(QStringLiteral("can not create %1. %2").arg(destinationPath, out.errorString()));

@@ -41,8 +41,14 @@ public:
     // the manifest database is encrypted, decrypts it into
     // a private temporary file (mode 0600, removed again with this object).
     // False for a wrong password (nothing changes); throws AppError for a
-    // keybag without any password-wrapped key.
-    bool setPassword(const QString& password);
+    // keybag without any password-wrapped key. The key derivation asks
+    // `cancelled` between its slices and throws JobCancelled when it says so.
+    bool setPassword(const QString& password, const std::function<bool()>& cancelled = {});
+
+    // Removes the plain manifest copies that processes which no longer run
+    // left in the private temporary folder (a kill leaves them behind).
+    // Called once at start-up; returns how many files went.
+    static int removeStaleDecryptedManifests();
 
     // Lowercase hex MD5 of the folder's absolute path.
     QString backupId() const;

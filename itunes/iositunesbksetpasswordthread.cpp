@@ -9,7 +9,11 @@ void IOSiTunesBKSetPasswordThread::run(JobMonitor& monitor)
     monitor.postProgress(QStringLiteral("Verifying. Please wait..."), 99, QString());
     runGuarded(monitor, [&] {
         try {
-            m_result = m_backup.setPassword(m_password);
+            // The derivation takes seconds; it stops between its slices
+            // when the job is cancelled.
+            m_result = m_backup.setPassword(m_password, [&monitor] { return monitor.cancelled(); });
+        } catch (const JobCancelled&) {
+            throw;
         } catch (const std::exception& e) {
             throw AppError(QStringLiteral("IOSiTunesBKSetPasswordThread: %1").arg(QString::fromUtf8(e.what())));
         }

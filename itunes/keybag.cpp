@@ -3,7 +3,16 @@
 #include "base/apperror.h"
 #include "itunes/qopensslevpaes.h"
 
+#include "base/jobmonitor.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -18,15 +27,60 @@ quint32 checkedIterations(const Keybag& keybag, const char* tag)
     return n;
 }
 
-QByteArray pbkdf2(const QByteArray& secret, const QByteArray& salt, quint32 iterations, const EVP_MD* digest)
+// Rounds between two cancel checks: a few milliseconds of work.
+constexpr quint32 kRoundsPerSlice = 20000;
+
+// PBKDF2 (RFC 8018) computed round by round so that a derivation of
+// millions of rounds can stop between slices: U1 = HMAC(secret, salt ||
+// INT(block)), Uj = HMAC(secret, Uj-1), each block the XOR of its rounds.
+// The keyed HMAC is set up once; every round re-initialises it with the
+// same key, which reuses the prepared pads.
+QByteArray pbkdf2(const QByteArray& secret, const QByteArray& salt, quint32 iterations, const char* digest,
+                  const std::function<bool()>& cancelled)
 {
+    auto fail = [] { return AppError("Keybag: the password key could not be derived."); };
+    std::unique_ptr<EVP_MAC, decltype(&EVP_MAC_free)> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr), &EVP_MAC_free);
+    if (!mac)
+        throw fail();
+    std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> ctx(EVP_MAC_CTX_new(mac.get()), &EVP_MAC_CTX_free);
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", const_cast<char*>(digest), 0),
+                           OSSL_PARAM_construct_end()};
+    // An empty password is a valid key for HMAC; OpenSSL wants a non-null
+    // pointer for it.
+    static const unsigned char kNoKey = 0;
+    const auto* key = secret.isEmpty() ? &kNoKey : reinterpret_cast<const unsigned char*>(secret.constData());
+    if (!ctx || EVP_MAC_init(ctx.get(), key, size_t(secret.size()), params) != 1)
+        throw fail();
+    const size_t hashLength = EVP_MAC_CTX_get_mac_size(ctx.get());
+    if (hashLength == 0 || hashLength > EVP_MAX_MD_SIZE)
+        throw fail();
+
     QByteArray out(32, '\0');
-    const int ok = PKCS5_PBKDF2_HMAC(secret.constData(), int(secret.size()),
-                                     reinterpret_cast<const unsigned char*>(salt.constData()), int(salt.size()),
-                                     int(iterations), digest, int(out.size()),
-                                     reinterpret_cast<unsigned char*>(out.data()));
-    if (ok != 1)
-        throw AppError("Keybag: the password key could not be derived.");
+    unsigned char u[EVP_MAX_MD_SIZE];
+    unsigned char t[EVP_MAX_MD_SIZE];
+    for (qsizetype done = 0, block = 1; done < out.size(); ++block) {
+        const unsigned char index[4] = {uchar(block >> 24), uchar(block >> 16), uchar(block >> 8), uchar(block)};
+        size_t n = 0;
+        if (EVP_MAC_init(ctx.get(), nullptr, 0, nullptr) != 1
+            || EVP_MAC_update(ctx.get(), reinterpret_cast<const unsigned char*>(salt.constData()), size_t(salt.size())) != 1
+            || EVP_MAC_update(ctx.get(), index, sizeof index) != 1 || EVP_MAC_final(ctx.get(), u, &n, sizeof u) != 1)
+            throw fail();
+        std::memcpy(t, u, hashLength);
+        for (quint32 round = 1; round < iterations; ++round) {
+            if (round % kRoundsPerSlice == 0 && cancelled && cancelled())
+                throw JobCancelled();
+            if (EVP_MAC_init(ctx.get(), nullptr, 0, nullptr) != 1 || EVP_MAC_update(ctx.get(), u, hashLength) != 1
+                || EVP_MAC_final(ctx.get(), u, &n, sizeof u) != 1)
+                throw fail();
+            for (size_t i = 0; i < hashLength; ++i)
+                t[i] ^= u[i];
+        }
+        const qsizetype take = std::min<qsizetype>(qsizetype(hashLength), out.size() - done);
+        std::memcpy(out.data() + done, t, size_t(take));
+        done += take;
+    }
+    OPENSSL_cleanse(u, sizeof u);
+    OPENSSL_cleanse(t, sizeof t);
     return out;
 }
 
@@ -76,16 +130,16 @@ Keybag parseKeybag(const QByteArray& bytes)
     return bag;
 }
 
-QByteArray keybagPasswordKey(const QString& password, const Keybag& keybag)
+QByteArray keybagPasswordKey(const QString& password, const Keybag& keybag, const std::function<bool()>& cancelled)
 {
     const quint32 iter = checkedIterations(keybag, "ITER");
     const QByteArray salt = keybag.attributes.value(QStringLiteral("SALT"));
     QByteArray secret = password.toUtf8();
     if (keybag.attributes.contains(QStringLiteral("DPIC")) && keybag.attributes.contains(QStringLiteral("DPSL"))) {
         const quint32 dpic = checkedIterations(keybag, "DPIC");
-        secret = pbkdf2(secret, keybag.attributes.value(QStringLiteral("DPSL")), dpic, EVP_sha256());
+        secret = pbkdf2(secret, keybag.attributes.value(QStringLiteral("DPSL")), dpic, "SHA256", cancelled);
     }
-    return pbkdf2(secret, salt, iter, EVP_sha1());
+    return pbkdf2(secret, salt, iter, "SHA1", cancelled);
 }
 
 bool unlockKeybagWithKey(const QByteArray& passwordKey, Keybag& keybag)
@@ -112,9 +166,9 @@ bool unlockKeybagWithKey(const QByteArray& passwordKey, Keybag& keybag)
     return true;
 }
 
-bool unlockKeybag(const QString& password, Keybag& keybag)
+bool unlockKeybag(const QString& password, Keybag& keybag, const std::function<bool()>& cancelled)
 {
-    return unlockKeybagWithKey(keybagPasswordKey(password, keybag), keybag);
+    return unlockKeybagWithKey(keybagPasswordKey(password, keybag, cancelled), keybag);
 }
 
 QByteArray unwrapFileKey(const Keybag& keybag, quint32 protectionClass, const QByteArray& wrappedKey)

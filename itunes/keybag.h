@@ -9,6 +9,8 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
+
 struct Keybag {
     // Keybag-wide values: "UUID", "WRAP", "SALT", "ITER", "DPIC", "DPSL", ...
     QMap<QString, QByteArray> attributes;
@@ -32,13 +34,15 @@ Keybag parseKeybag(const QByteArray& bytes);
 // The 32-byte key that unwraps the class keys: PBKDF2-HMAC-SHA256 (DPSL,
 // DPIC) then PBKDF2-HMAC-SHA1 (SALT, ITER) when DPIC and DPSL are present,
 // else only the SHA-1 pass. Throws AppError for an iteration count of 0 or
-// above kMaxKeybagIterations.
-QByteArray keybagPasswordKey(const QString& password, const Keybag& keybag);
+// above kMaxKeybagIterations. The rounds run in slices; between two slices
+// `cancelled` (when given) is asked, and JobCancelled thrown when it says so.
+QByteArray keybagPasswordKey(const QString& password, const Keybag& keybag,
+                             const std::function<bool()>& cancelled = {});
 
 // Unwraps every class key that the password protects (WRAP bit 2) and stores
 // it as "KEY". False when one of them does not unwrap (a wrong password).
 // Throws AppError for iteration counts out of bounds.
-bool unlockKeybag(const QString& password, Keybag& keybag);
+bool unlockKeybag(const QString& password, Keybag& keybag, const std::function<bool()>& cancelled = {});
 // The same with the password key already derived.
 bool unlockKeybagWithKey(const QByteArray& passwordKey, Keybag& keybag);
 

@@ -1,6 +1,7 @@
 #include "itunes/mbdbparser.h"
 
 #include "base/apperror.h"
+#include "base/fileutil.h"
 #include "chatstore/sqlite3db.h"
 #include "itunes/backupmanifest.h"
 #include "itunes/qopensslevpaes.h"
@@ -427,6 +428,7 @@ void MBDBParser::saveThrow(QList<MBDBRecord> records, const ManifestLocation& lo
         return;
     }
     // QSaveFile writes beside the manifest and renames over it on commit.
+    refuseSymbolicLink(QDir(location.folder).filePath(QStringLiteral("Manifest.mbdb")));
     QSaveFile file(QDir(location.folder).filePath(QStringLiteral("Manifest.mbdb")));
     if (!file.open(QIODevice::WriteOnly))
         throw AppError(file.errorString());

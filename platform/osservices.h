@@ -29,6 +29,10 @@ QList<ProcessEntry> listProcesses(bool* ok = nullptr);
 // True when the request was handed to the system.
 bool killProcess(qint64 pid);
 
+// Whether a process with this id exists now (a process of another user
+// counts as existing).
+bool processExists(qint64 pid);
+
 // Shows a folder (or opens a file) in the desktop's file manager.
 bool openInFileManager(const QString& path);
 

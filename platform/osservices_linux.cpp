@@ -85,6 +85,13 @@ bool killProcess(qint64 pid)
     return ::kill(pid_t(pid), SIGKILL) == 0;
 }
 
+bool processExists(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
 namespace {
 
 QString asUrlText(const QString& target)

@@ -36,6 +36,17 @@ QList<ProcessEntry> listProcesses(bool* ok)
     return list;
 }
 
+bool processExists(qint64 pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
+
 bool killProcess(qint64 pid)
 {
     // "taskkill /f /pid %1" as a hidden child, not waited for.

@@ -1,8 +1,10 @@
+#include "chatstore/chatdberrortext.h"
 #include "chatstore/chatschema.h"
 
 #include "base/apperror.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -125,11 +127,12 @@ TEST(ChatSchema, UpgradeRunsOnceAndRebuildsTheCache)
     EXPECT_EQ(fileHash(path), before);
 }
 
-TEST(ChatSchema, FailingStepNamesItsLineAndStatement)
+TEST(ChatSchema, AFailingStepNamesTheFileAndKeepsItsStatementForTheLog)
 {
     QTemporaryDir dir;
     Sqlite3DB db;
-    db.openThrow(dir.filePath("t.sqlite"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    const QString path = dir.filePath("t.sqlite");
+    db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     // A database whose message table has every column, but no media table.
     db.executeThrow("create table ZWAMESSAGE(Z_PK integer primary key, ZFILTEREDRECIPIENTCOUNT integer, "
                     "ZPARENTMESSAGE integer, ZMESSAGEDATE timestamp)");
@@ -138,10 +141,43 @@ TEST(ChatSchema, FailingStepNamesItsLineAndStatement)
     try {
         applyUpgrades(db, schema);
         FAIL() << "an upgrade of a database without ZWAMEDIAITEM must fail";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.text(), "line:569, sql:ALTER TABLE ZWAMEDIAITEM ADD COLUMN QM_QUOTED_SENDER TEXT;, "
-                            "error:no such table: ZWAMEDIAITEM");
+    } catch (const Sqlite3Error& e) {
+        EXPECT_EQ(e.databasePath(), path);
+        const QString text = chatDatabaseErrorText(QString(), e);
+        EXPECT_TRUE(text.startsWith("The file " + QDir::toNativeSeparators(path) + " is not a WhatsApp chat database"))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("no such table: ZWAMEDIAITEM"));
+        EXPECT_FALSE(text.contains("ALTER TABLE")) << text.toStdString();
     }
+}
+
+// Each kind of SQLite failure reads as which file, what is wrong, and what
+// to do; a message that names its file already is kept as it is.
+TEST(ChatSchema, SqliteFailuresReadInTheUsersWords)
+{
+    const QString db = "/data/Anna/ChatStorage.sqlite";
+    const struct {
+        const char* message;
+        const char* expectedStart;
+        const char* advice;
+    } cases[] = {
+        {"no such table: ZWACHATSESSION", "The file /data/Anna/ChatStorage.sqlite is not a WhatsApp chat database",
+         "Choose the ChatStorage.sqlite"},
+        {"disk I/O error", "The chat database /data/Anna/ChatStorage.sqlite could not be read or written any more",
+         "run it again"},
+        {"file is not a database", "The chat database /data/Anna/ChatStorage.sqlite is damaged", "another copy"},
+        {"database or disk is full", "The chat database /data/Anna/ChatStorage.sqlite could not be written",
+         "free some space"},
+        {"unable to open database file", "The chat database /data/Anna/ChatStorage.sqlite cannot be opened",
+         "Check that it exists"},
+    };
+    for (const auto& c : cases) {
+        const QString text = chatDatabaseErrorText(db, QString::fromLatin1(c.message));
+        EXPECT_TRUE(text.startsWith(QString::fromLatin1(c.expectedStart))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromLatin1(c.message))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromLatin1(c.advice))) << text.toStdString();
+    }
+    EXPECT_EQ(chatDatabaseErrorText(db, QString("cannot read " + db)), "cannot read " + db);
 }
 
 TEST(ChatSchema, ReadingTheSchemaOfADeviceDatabaseNeverAltersIt)

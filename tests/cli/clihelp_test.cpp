@@ -246,7 +246,7 @@ TEST_F(CliHelp, ADamagedDatabaseIsNamedInTheUsersWords)
     EXPECT_EQ(backup.code, 1);
     EXPECT_TRUE(backup.err.endsWith(
         QStringLiteral("error: The chat database %1/local_databases/Broken/ChatStorage.sqlite is damaged (file is not "
-                       "a database).\n")
+                       "a database). Use another copy of it, for example a new one from the phone or a backup.\n")
             .arg(dataFolder())))
         << backup.err.toStdString();
     for (const char* command : {"chats", "messages"}) {
@@ -254,7 +254,8 @@ TEST_F(CliHelp, ADamagedDatabaseIsNamedInTheUsersWords)
         EXPECT_EQ(r.code, 1);
         // The error is the last line, after the loading job's progress.
         const QString expected =
-            QStringLiteral("error: The chat database %1/ChatStorage.sqlite is damaged (file is not a database).\n")
+            QStringLiteral("error: The chat database %1/ChatStorage.sqlite is damaged (file is not a database). Use "
+                           "another copy of it, for example a new one from the phone or a backup.\n")
                 .arg(folder);
         EXPECT_TRUE(r.err.endsWith(expected)) << command << ": " << r.err.toStdString();
         EXPECT_EQ(r.err.count(QStringLiteral("error:")), 1) << r.err.toStdString();

@@ -11,7 +11,7 @@ if(SEEDS)
   list(APPEND dirs "${SEEDS}")
 endif()
 execute_process(
-  COMMAND "${FUZZER}" -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048 -max_len=65536
+  COMMAND "${FUZZER}" -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=1024 -max_len=65536
           -print_final_stats=1 "-artifact_prefix=${WORK_DIR}/" ${dirs}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -3,6 +3,9 @@
 #include "itunestestutil.h"
 
 #include "base/apperror.h"
+#include "base/jobmonitor.h"
+
+#include <openssl/evp.h>
 
 using namespace itest;
 
@@ -104,6 +107,36 @@ TEST(Keybag, PasswordKeyDerivation)
     Keybag dpicOnly = parseKeybag(entry("SALT", "salt") + entry("ITER", be32(2)) + entry("DPIC", be32(3)));
     EXPECT_EQ(keybagPasswordKey(QStringLiteral("password"), dpicOnly).left(20),
               hex("ea6c014dc72d6f8ccd1ed92ace1d41f0d8de8957"));
+}
+
+TEST(Keybag, DerivationInSlicesMatchesOneShotPbkdf2AndStopsOnCancel)
+{
+    auto oneShot = [](const QByteArray& secret, const QByteArray& salt, int rounds, const EVP_MD* md) {
+        QByteArray out(32, '\0');
+        PKCS5_PBKDF2_HMAC(secret.constData(), int(secret.size()), reinterpret_cast<const unsigned char*>(salt.constData()),
+                          int(salt.size()), rounds, md, 32, reinterpret_cast<unsigned char*>(out.data()));
+        return out;
+    };
+    // Round counts around the slice boundaries, and an empty password.
+    for (const int rounds : {1, 19999, 20000, 20001, 45001}) {
+        for (const QString& password : {QStringLiteral("0000"), QString()}) {
+            SCOPED_TRACE(rounds);
+            Keybag bag = parseKeybag(entry("SALT", "salt-value") + entry("ITER", be32(quint32(rounds)))
+                                     + entry("DPSL", "dpsl-salt") + entry("DPIC", be32(quint32(rounds))));
+            const QByteArray first = oneShot(password.toUtf8(), "dpsl-salt", rounds, EVP_sha256());
+            EXPECT_EQ(keybagPasswordKey(password, bag), oneShot(first, "salt-value", rounds, EVP_sha1()));
+        }
+    }
+    // A cancel stops the derivation at the next slice: the check is asked
+    // during the rounds, not only after them.
+    Keybag big = parseKeybag(entry("SALT", "s") + entry("ITER", be32(kMaxKeybagIterations)) + entry("DPSL", "d")
+                             + entry("DPIC", be32(kMaxKeybagIterations)));
+    int asked = 0;
+    EXPECT_THROW(keybagPasswordKey(QStringLiteral("pw"), big, [&] { return ++asked == 3; }), JobCancelled);
+    EXPECT_EQ(asked, 3);
+    Keybag unlockable = big;
+    asked = 0;
+    EXPECT_THROW(unlockKeybag(QStringLiteral("pw"), unlockable, [&] { return ++asked == 2; }), JobCancelled);
 }
 
 TEST(Keybag, UnlockLeavesWrap1ClassesLockedAndRefusesWrongPassword)
@@ -309,4 +342,27 @@ TEST(FileDescriptors, EncryptDecryptWithTheFixedIv)
     }
     EXPECT_EQ(MBDBParser::descriptorKey("pw", "salt"),
               QCryptographicHash::hash("pwsalt", QCryptographicHash::Sha1).left(16));
+}
+
+// A link placed under the name of a file the program writes into a backup
+// folder is refused, for every whole-file writer; the file it points to
+// stays byte for byte as it was.
+TEST(FileDescriptors, WholeFileWritersNeverWriteThroughALink)
+{
+    QTemporaryDir dir;
+    const QString victim = dir.filePath("victim.txt");
+    writeFile(victim, "keep me");
+    const QString plain = dir.filePath("plain.bin");
+    writeFile(plain, QByteArray(100, 'p'));
+    const QByteArray key = filled(32, 'k');
+    const QString encrypted = dir.filePath("encrypted.bin");
+    BackupManifest::encryptFileThrow(plain, encrypted, key);
+
+    const QString link = dir.filePath("link");
+    ASSERT_TRUE(QFile::link(victim, link));
+    EXPECT_THROW(BackupManifest::decryptFileThrow(key, encrypted, link), AppError);
+    EXPECT_THROW(BackupManifest::encryptFileThrow(plain, link, key), AppError);
+    EXPECT_THROW(BackupManifest::encryptFileThrow(plain, link, QByteArray()), AppError);
+    EXPECT_EQ(readFile(victim), QByteArray("keep me"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
 }

@@ -8,10 +8,16 @@
 #include "chatstore/wamsgsdatasource.h"
 #include "base/recordingmonitor.h"
 #include "cli/exitcodes.h"
+#include "support/childsignal.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
 
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <QCoreApplication>
 #include <QDirIterator>
 
+#include <csignal>
 #include <unistd.h>
 
 using namespace itest;
@@ -354,4 +360,120 @@ TEST_F(ImportEndToEnd, WhatsAppBusinessByAppOptionOrAsTheOnlyApp)
     const CliResult chats = runCli({"chats", cacheOf(dir.filePath("backups/business"))}, env);
     EXPECT_EQ(chats.exitCode, exitcode::kSuccess) << chats.err.toStdString();
     EXPECT_TRUE(chats.out.contains("4915550016")) << chats.out.toStdString();
+}
+
+// A Ctrl-C at a seeded random moment of each phase of an import: reading
+// the manifest, deriving the password key (many rounds here), copying the
+// app's files, saving into the local database. The command ends either
+// cancelled with nothing written, or (when the Ctrl-C came after the
+// commit) with everything; it never goes on to a later step, and it never
+// dies of the signal itself.
+TEST_F(ImportEndToEnd, ACtrlCAtAnyMomentOfAnImportEndsIt)
+{
+    const SampleChatDb big = buildSampleChatDb(dir.filePath("bigchat"), ChatDbLayout::Modern, 6000, false);
+    const QString folder = dir.filePath("backups/slow");
+    {
+        BackupIdentity id;
+        id.deviceName = "Slow";
+        ItunesBackupBuilder b(folder, BackupLayout::ManifestDb, "pw", 400000, id);
+        b.addWhatsApp(big.folder);
+        b.commit();
+    }
+    bool fixed = false;
+    const quint32 envSeed = quint32(qEnvironmentVariableIntValue("QM_TEST_SEED", &fixed));
+    const quint32 seed = fixed ? envSeed : quint32(QRandomGenerator::system()->generate());
+    QRandomGenerator random(seed);
+    // The phase begins with the first status line that contains its marker.
+    const QList<QByteArray> phases{QByteArray(), "Verifying", "Loading data from iTunes Backup", "Messages: "};
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    for (int trial = 0; trial < 12; ++trial) {
+        const QByteArray& marker = phases[trial % phases.size()];
+        SCOPED_TRACE(QString("seed %1 (QM_TEST_SEED), trial %2, phase \"%3\"")
+                         .arg(seed)
+                         .arg(trial)
+                         .arg(QString::fromLatin1(marker))
+                         .toStdString());
+        const QString name = QString("Stopped%1").arg(trial);
+        QProcess p;
+        ChildSignal child(p);
+        p.setProcessEnvironment(e);
+        p.start(cliPath(), {"import", folder, "--to", name, "--password", "pw"});
+        ASSERT_TRUE(p.waitForStarted());
+        QByteArray err;
+        while (!marker.isEmpty() && !err.contains(marker) && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(20);
+            err += p.readAllStandardError();
+        }
+        QThread::usleep(random.bounded(marker.isEmpty() ? 150000 : 400000));
+        child.send(SIGINT);  // false when the import already ended
+        ASSERT_TRUE(p.waitForFinished(120000));
+        err += p.readAllStandardError();
+        ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "the Ctrl-C ended the process itself: " << err.constData();
+        const CliResult listed = runCli({"localdbs"}, env);
+        const QStringList rows = listed.out.split('\n', Qt::SkipEmptyParts);
+        if (p.exitCode() == exitcode::kCancelled) {
+            EXPECT_TRUE(err.contains("cancelled")) << err.constData();
+            EXPECT_FALSE(localDbNames().contains(name)) << listed.out.toStdString();
+        } else {
+            EXPECT_EQ(p.exitCode(), 0) << err.constData();
+            EXPECT_TRUE(rows.contains(QString("%1\t%2").arg(name).arg(big.expectedCount))) << listed.out.toStdString();
+        }
+        // Neither road leaves the plain manifest behind.
+        EXPECT_TRUE(QDir(dir.filePath(QString("tmp/quillometry-%1").arg(::getuid())))
+                        .entryList({"Manifest-decrypted*"}, QDir::Files)
+                        .isEmpty());
+    }
+}
+
+// A run that was killed could not remove its plain manifest copy; the next
+// start-up of either program removes it, but never the copy of a run that
+// is still going.
+TEST_F(ImportEndToEnd, StalePlainManifestsGoAtStartUp)
+{
+    const QString temp = dir.filePath(QString("tmp/quillometry-%1").arg(::getuid()));
+    ASSERT_TRUE(QDir().mkpath(temp));
+    QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcess ended;
+    ended.start("true", {});
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 deadPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString stale = QString("Manifest-decrypted-%1-0123abcd.db").arg(deadPid);
+    const QString live = QString("Manifest-decrypted-%1-4567abcd.db").arg(QCoreApplication::applicationPid());
+    for (const QString& name : {stale, stale + "-journal", live, QString("Manifest-decrypted-notes.txt")})
+        writeFile(temp + "/" + name, "plain");
+    const CliResult r = runCli({"localdbs"}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QDir(temp).entryList({"Manifest-decrypted*"}, QDir::Files, QDir::Name),
+              (QStringList{live, "Manifest-decrypted-notes.txt"}));
+}
+
+// An encrypted backup on media that cannot be written (a read-only bind
+// mount) imports: nothing is ever written into the backup's folder.
+TEST_F(ImportEndToEnd, AnEncryptedBackupOnReadOnlyMediaImports)
+{
+    const QString folder = makeBackup("Sealed", BackupLayout::ManifestDb, "pw");
+    const QString mounted = dir.filePath("readonly");
+    ASSERT_TRUE(QDir().mkpath(mounted));
+    auto mount = [](const QStringList& args) {
+        QProcess p;
+        p.start("mount", args);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    if (!mount({"--bind", folder, mounted}))
+        GTEST_SKIP() << "bind mounts are refused here";
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {path}); }
+    } unmount{mounted};
+    if (!mount({"-o", "remount,ro,bind", mounted}))
+        GTEST_SKIP() << "remounting read-only is refused here";
+    ASSERT_FALSE(QFileInfo(mounted).isWritable() && QFile(mounted + "/probe").open(QIODevice::WriteOnly));
+
+    const CliResult r = runCli({"import", mounted, "--to", "FromSealed", "--password", "pw"}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(snapshotOfLocalDb(localDbs + "/FromSealed").messages, source.messages);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/Manifest-decrypted.db"));
 }

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
 #include "base/datafolder.h"
+#include "chatstore/localdblock.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
@@ -66,6 +67,23 @@ AbsTreeItemModel::_ItemNode* childStartingWith(AbsTreeItemModel::_ItemNode* node
     return nullptr;
 }
 
+// Opens the first device copy and selects its chat with Anna (null when
+// there is none).
+AbsTreeItemModel::_ItemNode* selectAnna(MainWindow& w)
+{
+    auto* phone = w.treeModel()->devicesRoot()->children.first();
+    {
+        BoxAnswerer boxes;
+        w.selectNode(phone);
+    }
+    auto* anna = childStartingWith(phone, "Anna(");
+    if (anna) {
+        BoxAnswerer boxes;
+        w.selectNode(anna);
+    }
+    return anna;
+}
+
 void triggerTreeMenuEntry(MainWindow& w, const char* name)
 {
     std::unique_ptr<QMenu> menu(w.createTreeContextMenu());
@@ -87,17 +105,8 @@ TEST(WindowBackup, ChatOfADeviceCopyIntoANewLocalDatabaseAndDeletingItAgain)
     MainWindow w;
     w.show();
     ItemModelMain* m = w.treeModel();
-    auto* phone = m->devicesRoot()->children.first();
-    {
-        BoxAnswerer boxes;
-        w.selectNode(phone);
-    }
-    auto* anna = childStartingWith(phone, "Anna(");
+    AbsTreeItemModel::_ItemNode* anna = selectAnna(w);
     ASSERT_NE(anna, nullptr);
-    {
-        BoxAnswerer boxes;
-        w.selectNode(anna);
-    }
     const qint64 annaCount = w.smsModel()->total();
     ASSERT_GT(annaCount, 0);
     EXPECT_TRUE(w.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR")->isEnabled());
@@ -168,4 +177,36 @@ TEST(WindowBackup, ChatOfADeviceCopyIntoANewLocalDatabaseAndDeletingItAgain)
     EXPECT_EQ(m->localDatabasesRoot()->children.size(), 1);
     EXPECT_EQ(m->localDatabasesRoot()->children.first()->text, "Family Archive");
     EXPECT_EQ(w.smsModel()->total(), 0);
+}
+
+// While a command-line job holds a local database, a backup into it from the
+// window is refused at once with the in-use text and writes nothing.
+TEST(WindowBackup, ADatabaseInUseByAnotherJobIsRefusedWithoutWaiting)
+{
+    resetDataFolder();
+    buildNamedChats(localDbPath("Family Archive"), ChatDbLayout::Local, false, {"Grandma"}, 2);
+    buildSampleChatDb(deviceCopyPath("Anna's iPhone"), ChatDbLayout::Modern, 0, true);
+    const QByteArray before = [] {
+        QFile f(localDbPath("Family Archive/ChatStorage.sqlite"));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+
+    MainWindow w;
+    w.show();
+    ASSERT_NE(selectAnna(w), nullptr);
+    const PLocalDbLock held = LocalDbLock::acquire(QFileInfo(localDbPath("Family Archive")).absolutePath(),
+                                                   QStringLiteral("Family Archive"));
+    {
+        LocalDbChooser chooser("Family Archive");
+        BoxAnswerer boxes;
+        triggerTreeMenuEntry(w, "IDS_MI_BACKUP_CHAT");
+        EXPECT_EQ(chooser.shown, 1);
+        ASSERT_FALSE(boxes.texts.isEmpty());
+        EXPECT_TRUE(boxes.texts.last().contains(LocalDbLock::inUseText(QStringLiteral("Family Archive"))))
+            << boxes.texts.last().toStdString();
+    }
+    QFile after(localDbPath("Family Archive/ChatStorage.sqlite"));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
 }
