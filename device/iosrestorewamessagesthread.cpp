@@ -150,7 +150,9 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
         // Committed: from here on the job finishes even when a cancel arrives.
         m_added = added;
         target.renumberSort();
-        target.writeLidMappings();
+        m_targetLidPath.clear();
+        if (target.writeLidMappings().added > 0)
+            m_targetLidPath = app.filePath(QStringLiteral("Documents/LID.sqlite"));
         target.closeDb();
         // The database is whole in its main file now; a phone must not
         // replay an older log over it.
