@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace mergetest;
 
 namespace {
@@ -475,4 +479,84 @@ TEST(TodayMerge, AFailedLidWriteLeavesTheChatsMergedAndSaysWhich)
     EXPECT_TRUE(text.contains(QStringLiteral("100000000000001@lid")) && text.contains(QStringLiteral("locked by the phone")))
         << text.toStdString();
     EXPECT_EQ(fileBytes(lidPath), lidBefore);
+}
+
+TEST(TodayMerge, ACancelledFailedOrKilledMergeLeavesThePhoneAsItWasOrComplete)
+{
+    QTemporaryDir dir;
+    const SampleChatDb sample = buildSampleChatDb(dir.filePath(QStringLiteral("src")), ChatDbLayout::Today, 4000);
+    const ChatDbFolder phone = emptyPhone(dir.filePath(QStringLiteral("phone")), ChatDbLayout::Today, true);
+    const QString lidPath = QFileInfo(phone.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
+    const QByteArray dbBefore = fileBytes(phone.databasePath);
+    const QByteArray lidBefore = fileBytes(lidPath);
+    auto unchanged = [&](const char* what) {
+        EXPECT_EQ(fileBytes(phone.databasePath), dbBefore) << what;
+        EXPECT_EQ(fileBytes(lidPath), lidBefore) << what;
+        EXPECT_FALSE(QFileInfo::exists(phone.databasePath + QStringLiteral("-journal"))) << what;
+    };
+    Source source = openReadOnly(sample.folder);
+    {
+        auto target = openTarget(phone);
+        BackupMessagesThread job(target, source.all);
+        RecordingMonitor monitor;
+        monitor.cancelAfterReports(300);
+        job.run(monitor);
+        EXPECT_TRUE(job.wasCancelled());
+        EXPECT_TRUE(monitor.successes().isEmpty());
+        target->closeDb();
+        unchanged("cancel");
+    }
+    {
+        auto target = openTarget(phone);
+        target->ensureOpen();
+        ASSERT_EQ(target->db().exec(QStringLiteral("create temp trigger failing after insert on main.ZWAMESSAGEINFO "
+                                                   "when new.Z_PK > 20 begin select raise(abort, 'disk says no'); end")),
+                  0);
+        BackupMessagesThread job(target, source.all);
+        RecordingMonitor monitor;
+        job.run(monitor);
+        ASSERT_EQ(monitor.errors().size(), 1);
+        EXPECT_TRUE(monitor.errors().first().contains(QLatin1String("disk says no")));
+        target->closeDb();
+        unchanged("error");
+    }
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeFds[0]);
+        class SignallingMonitor : public RecordingMonitor {
+        public:
+            int fd = -1;
+            int reports = 0;
+            void postProgress(const QString&, int, const QString&) override
+            {
+                if (++reports == 200) {
+                    const char c = 'x';
+                    (void)!write(fd, &c, 1);
+                }
+            }
+        } monitor;
+        monitor.fd = pipeFds[1];
+        BackupMessagesThread job(openTarget(phone), openReadOnly(sample.folder).all);
+        job.run(monitor);
+        _exit(monitor.succeeded() ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    char c = 0;
+    ASSERT_EQ(read(pipeFds[0], &c, 1), 1);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(pipeFds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    Probe probe(phone.databasePath);
+    EXPECT_EQ(probe.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    const qint64 rows = probe.integer(QStringLiteral("select count(*) from ZWAMESSAGE"));
+    EXPECT_TRUE(rows == 0 || rows >= sample.expectedCount) << rows;
+    // Killed before its own commit, LID.sqlite is untouched.
+    if (rows == 0)
+        EXPECT_EQ(fileBytes(lidPath), lidBefore);
 }
