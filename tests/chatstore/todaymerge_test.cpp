@@ -15,10 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace mergetest;
 
 namespace {
@@ -521,37 +517,10 @@ TEST(TodayMerge, ACancelledFailedOrKilledMergeLeavesThePhoneAsItWasOrComplete)
         unchanged("error");
     }
 
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipeFds[0]);
-        class SignallingMonitor : public RecordingMonitor {
-        public:
-            int fd = -1;
-            int reports = 0;
-            void postProgress(const QString&, int, const QString&) override
-            {
-                if (++reports == 200) {
-                    const char c = 'x';
-                    (void)!write(fd, &c, 1);
-                }
-            }
-        } monitor;
-        monitor.fd = pipeFds[1];
+    ASSERT_TRUE(killWhileRunning(200, [&](RecordingMonitor& monitor) {
         BackupMessagesThread job(openTarget(phone), openReadOnly(sample.folder).all);
         job.run(monitor);
-        _exit(monitor.succeeded() ? 0 : 1);
-    }
-    close(pipeFds[1]);
-    char c = 0;
-    ASSERT_EQ(read(pipeFds[0], &c, 1), 1);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(pipeFds[0]);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    }));
     Probe probe(phone.databasePath);
     EXPECT_EQ(probe.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
     const qint64 rows = probe.integer(QStringLiteral("select count(*) from ZWAMESSAGE"));
