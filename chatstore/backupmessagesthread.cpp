@@ -42,6 +42,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
     m_count = 0;
     m_lidRowsAdded = 0;
     m_unwrittenLids.clear();
+    m_missing = 0;
     runGuarded(monitor, [&] {
         monitor.postProgress(text("IDS_BACKING_UP_MESSAGES"), -1, QString());
         if (!m_target || !m_source)
@@ -52,6 +53,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         m_count = count;
         m_target->beginTransaction();
         qint64 added = 0;
+        const qint64 missingBefore = m_target->missingMediaCount();
         try {
             for (qint64 i = 0; i < count; ++i) {
                 throwIfCancelled(monitor);
@@ -76,11 +78,14 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         // The messages are in: from here on the job finishes even when a
         // cancel arrives.
         m_target->renumberSort();
+        m_missing = m_target->missingMediaCount() - missingBefore;
         const IOSWhatsAppDb::LidWriteResult lids = m_target->writeLidMappings();
         m_lidRowsAdded = lids.added;
         m_unwrittenLids = lids.unwritten;
         // A second backup of the same messages adds none: say so.
         QString done = text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
+        if (m_missing > 0)
+            done += QStringLiteral(" %1 attachments were missing in the source and were not copied.").arg(m_missing);
         if (!lids.unwritten.isEmpty())
             done += QStringLiteral(" The mappings of %1 to phone numbers were not written to LID.sqlite: %2")
                         .arg(lids.unwritten.join(QStringLiteral(", ")), lids.error);

@@ -26,6 +26,8 @@ public:
     // @lid JIDs whose mapping LID.sqlite did not take.
     int lidRowsAdded() const { return m_lidRowsAdded; }
     const QStringList& unwrittenLids() const { return m_unwrittenLids; }
+    // Attachments the source did not have (or could not be read), skipped.
+    qint64 missingMediaCount() const { return m_missing; }
     // Messages the source held.
     qint64 sourceCount() const { return m_count; }
 
@@ -33,6 +35,7 @@ private:
     std::shared_ptr<IOSWhatsAppDb> m_target;
     PAbsWAMsgsSource m_source;
     qint64 m_added = 0;
+    qint64 m_missing = 0;
     qint64 m_count = 0;
     int m_lidRowsAdded = 0;
     QStringList m_unwrittenLids;

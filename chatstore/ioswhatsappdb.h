@@ -176,6 +176,9 @@ public:
         QString error;
     };
     LidWriteResult writeLidMappings();
+    // Media files (and thumbnails) that copyMessageFiles found missing or
+    // unreadable in the source, over this object's life.
+    qint64 missingMediaCount() const { return m_missingMedia; }
 
 private:
     // withDetails: also the media item and receipts (pages add those in bulk).
@@ -219,6 +222,7 @@ private:
     QHash<QString, QString> m_pendingLidPhones;
     int m_pendingLidRows = 0;
     int m_committedLidRows = 0;
+    qint64 m_missingMedia = 0;
     // Where the last full ascending page ended, so that the next page of the
     // same request continues from there (invalid after any write).
     struct PageMark {
