@@ -88,7 +88,8 @@ bool ExportToItunesCommands::exportToBackup(const PAbsWAMsgsSource& source, Back
 
     const QList<BackupFileEntry> entries = backupEntriesForMerge(
         backup.records, backup.productVersion,
-        {merge.targetDatabasePath(), merge.targetSearchPath(), merge.mediaDomain(), merge.mediaFiles()});
+        {merge.targetDatabasePath(), merge.targetSearchPath(), merge.mediaDomain(), merge.mediaFiles(),
+         merge.targetLidPath()});
     IOSMergeWAFiles2iTunesBKThread write(backup, entries);
     if (!runProgressJob(m_window, QString(), write))
         return false;

@@ -43,6 +43,8 @@ void BackupMessagesThread::run(JobMonitor& monitor)
 {
     m_added = 0;
     m_count = 0;
+    m_lidRowsAdded = 0;
+    m_unwrittenLids.clear();
     m_missing = 0;
     runGuarded(monitor, [&] {
         monitor.postProgress(text("IDS_BACKING_UP_MESSAGES"), -1, QString());
@@ -53,7 +55,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         const qint64 count = m_source->count();
         m_count = count;
         m_target->beginTransaction();
-        const qint64 writtenBefore = m_target->messagesWritten();
+        qint64 added = 0;
         const qint64 missingBefore = m_target->missingMediaCount();
         try {
             for (qint64 i = 0; i < count; ++i) {
@@ -62,12 +64,15 @@ void BackupMessagesThread::run(JobMonitor& monitor)
                     monitor.postProgress(QString(), int((i + 1) * 100 / count),
                                          QStringLiteral("Messages: %1 / %2").arg(i + 1).arg(count));
                 const _Message message = m_source->at(i);
-                if (m_target->findMessageByStanza(message) == 0 && m_target->mergeMessage(message, -2) == 0)
+                bool isNew = false;
+                if (m_target->mergeIfMissing(message, -2, &isNew) == 0)
                     continue;
+                if (isNew)
+                    ++added;
                 m_target->copyMessageFiles(message);
             }
             m_target->commitThrow();
-            m_added = m_target->messagesWritten() - writtenBefore;
+            m_added = added;
         } catch (const Sqlite3Error& e) {
             m_target->endTransaction(false);
             m_added = 0;
@@ -83,10 +88,16 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         // cancel arrives.
         m_target->renumberSort();
         m_missing = m_target->missingMediaCount() - missingBefore;
+        const IOSWhatsAppDb::LidWriteResult lids = m_target->writeLidMappings();
+        m_lidRowsAdded = lids.added;
+        m_unwrittenLids = lids.unwritten;
         // A second backup of the same messages adds none: say so.
         QString done = text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
         if (m_missing > 0)
             done += QStringLiteral(" %1 attachments were missing in the source and were not copied.").arg(m_missing);
+        if (!lids.unwritten.isEmpty())
+            done += QStringLiteral(" The mappings of %1 to phone numbers were not written to LID.sqlite: %2")
+                        .arg(lids.unwritten.join(QStringLiteral(", ")), lids.error);
         return done;
     });
 }

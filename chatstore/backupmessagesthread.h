@@ -18,9 +18,14 @@ public:
 
     void run(JobMonitor& monitor) override;
 
-    // Message rows written by the last run (those the target lacked,
-    // parents merged on the way included); 0 unless it committed.
+    // Listed messages the last run added (those the target lacked); parents
+    // merged on the way that are not listed do not count. 0 unless it
+    // committed.
     qint64 addedCount() const { return m_added; }
+    // @lid mapping rows the last run added (QM_LIDMAP or LID.sqlite), and the
+    // @lid JIDs whose mapping LID.sqlite did not take.
+    int lidRowsAdded() const { return m_lidRowsAdded; }
+    const QStringList& unwrittenLids() const { return m_unwrittenLids; }
     // Attachments the source did not have (or could not be read), skipped.
     qint64 missingMediaCount() const { return m_missing; }
     // Messages the source held.
@@ -32,6 +37,8 @@ private:
     qint64 m_added = 0;
     qint64 m_missing = 0;
     qint64 m_count = 0;
+    int m_lidRowsAdded = 0;
+    QStringList m_unwrittenLids;
 };
 
 // Progress of a loop over `count` units is posted for unit `index` when it

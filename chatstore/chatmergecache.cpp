@@ -34,6 +34,10 @@ ChatMergeCache::ChatMergeCache(const ChatSchema& schema)
     c.mediaQuotedData = has("ZWAMEDIAITEM", "QM_QUOTED_DATA");
     c.mediaQuotedSender = has("ZWAMEDIAITEM", "QM_QUOTED_SENDER");
     c.mediaQuotedStanzaId = has("ZWAMEDIAITEM", "QM_QUOTED_STANZAID");
+    c.mediaOwnMetadata = has("ZWAMEDIAITEM", "QM_METADATA");
+    c.mediaKey = has("ZWAMEDIAITEM", "ZMEDIAKEY");
+    c.memberIsActive = has("ZWAGROUPMEMBER", "ZISACTIVE");
+    c.lidMapTable = has("QM_LIDMAP", "ZLID");
 
     // The message row: the fixed columns, then the optional ones the target
     // has, then the links to chat and sender (known before the insert).
@@ -77,4 +81,15 @@ void ChatMergeCache::noteInsert(const QString& entity, qint64 rowId)
     qint64& max = m_pendingMax[entity];
     if (rowId > max)
         max = rowId;
+}
+
+void ChatMergeCache::noteLid(const QString& jid, const QString& phone, const QString& pushName)
+{
+    if (!jid.endsWith(QLatin1String("@lid"), Qt::CaseInsensitive))
+        return;
+    LidInfo& info = m_lids[jid];
+    if (info.phone.isEmpty())
+        info.phone = phone;
+    if (info.pushName.isEmpty())
+        info.pushName = pushName;
 }

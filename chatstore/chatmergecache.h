@@ -13,6 +13,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 class ChatMergeCache {
 public:
     struct Chat {
@@ -50,6 +52,16 @@ public:
         bool mediaQuotedData = false;
         bool mediaQuotedSender = false;
         bool mediaQuotedStanzaId = false;
+        bool mediaOwnMetadata = false;   // QM_METADATA (local databases)
+        bool mediaKey = false;
+        bool memberIsActive = false;
+        bool lidMapTable = false;        // QM_LIDMAP (local databases)
+    };
+
+    // What is known about the person behind one @lid JID.
+    struct LidInfo {
+        QString phone;     // digits
+        QString pushName;
     };
 
     explicit ChatMergeCache(const ChatSchema& schema);
@@ -75,10 +87,25 @@ public:
     const QHash<QString, qint64>& pendingKeyCounters() const { return m_pendingMax; }
     void clearKeyCounters() { m_pendingMax.clear(); }
 
+    // The format of the target's ZMETADATA, decided once per transaction.
+    std::optional<bool> metadataIsKeyedArchive;
+
+    // Message rows written as another message's parent; a listed message
+    // found among them later was added by this transaction all the same.
+    void noteParentRow(qint64 rowId) { m_parentRows.insert(rowId); }
+    bool takeParentRow(qint64 rowId) { return m_parentRows.remove(rowId); }
+
+    // @lid JIDs that merged rows name, with what the source knew about them
+    // (a later mention adds what an earlier one lacked).
+    void noteLid(const QString& jid, const QString& phone, const QString& pushName);
+    const QHash<QString, LidInfo>& lids() const { return m_lids; }
+
 private:
     Columns m_columns;
     QString m_messageInsert;
     QHash<QString, Chat> m_chats;
     QHash<QString, qint64> m_pendingMax;
     QSet<QString> m_picturesSeen;
+    QSet<qint64> m_parentRows;
+    QHash<QString, LidInfo> m_lids;
 };

@@ -62,6 +62,9 @@ struct _GroupMember {
     // the member's push name, empty when not known.
     QString phone;
     QString pushName;
+    // Filled by the reader: the same person's other address ("…@lid" <->
+    // "…@s.whatsapp.net") as the database knows it, empty when not known.
+    QString twinJid;
 };
 
 // One ZWAGROUPINFO row.
@@ -94,6 +97,10 @@ struct _ChatSession {
     // partner's push name, empty when not known.
     QString contactPhone;
     QString contactPushName;
+    // The chat's other address as the database knows it (see _GroupMember).
+    QString contactTwinJid;
+    // ZCONTACTIDENTIFIER as stored, empty when the column is missing.
+    QString ZCONTACTIDENTIFIER;
     // Absolute paths in the profile-picture folder: jidUser(ZCONTACTJID) + ".jpg" / ".thumb".
     QString picturePath;
     QString thumbnailPath;
@@ -127,9 +134,12 @@ struct _MediaItem {
     // ZVCARDSTRING split at "_$!<VCard-Separator>!$_": one vCard text each.
     QStringList cardTexts;
     QString ZXMPPTHUMBPATH;
-    // ZMETADATA as stored (a keyed archive or reply metadata); writers copy
-    // it back byte for byte.
+    // ZMETADATA as stored (a keyed archive or reply metadata; in a local
+    // database the program keeps it in QM_METADATA); writers copy it back
+    // byte for byte into a target that keeps the same format.
     QByteArray ZMETADATA;
+    // ZMEDIAKEY as stored, empty when the column is missing.
+    QByteArray ZMEDIAKEY;
     // Absolute paths inside the media folder, empty when nothing could be
     // resolved (or the stored path would leave the media folder).
     QString mediaFile;

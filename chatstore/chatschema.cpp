@@ -166,6 +166,13 @@ int applyUpgrades(Sqlite3DB& db, ChatSchema& schema)
         step(590, "CREATE INDEX ZWAMESSAGEINFO_ZMESSAGE_INDEX ON ZWAMESSAGEINFO (ZMESSAGE);");
         step(591, "INSERT INTO Z_PRIMARYKEY(Z_ENT, Z_NAME, Z_SUPER, Z_MAX) VALUES(11, 'WAMessageInfo', 0, 0);");
     }
+    // The program's own: a media item's metadata bytes as a phone stored
+    // them (a local database has no ZMETADATA), and what the merged rows
+    // tell about the people behind @lid JIDs.
+    if (!schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("QM_METADATA")))
+        step(595, "ALTER TABLE ZWAMEDIAITEM ADD COLUMN QM_METADATA BLOB;");
+    if (!schema.hasTable(QStringLiteral("QM_LIDMAP")))
+        step(599, "CREATE TABLE QM_LIDMAP ( ZLID TEXT PRIMARY KEY, ZPHONE TEXT, ZPUSHNAME TEXT );");
 
     if (ran > 0)
         schema.buildSchemaCache(db);

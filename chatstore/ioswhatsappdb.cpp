@@ -272,6 +272,8 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
         if (JidDirectory::isLidJid(session->ZCONTACTJID))
             session->contactPhone = m_jids.phoneOf(session->ZCONTACTJID);
         session->contactPushName = m_jids.pushNameOf(session->ZCONTACTJID);
+        session->contactTwinJid = m_jids.twinOf(session->ZCONTACTJID);
+        session->ZCONTACTIDENTIFIER = c.getText(QStringLiteral("ZCONTACTIDENTIFIER"));
         const QString user = jidUser(session->ZCONTACTJID);
         session->picturePath = pathInsideFolder(profileFolder(), user + QStringLiteral(".jpg"));
         session->thumbnailPath = pathInsideFolder(profileFolder(), user + QStringLiteral(".thumb"));
@@ -316,6 +318,7 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
             if (JidDirectory::isLidJid(member->ZMEMBERJID))
                 member->phone = m_jids.phoneOf(member->ZMEMBERJID);
             member->pushName = m_jids.pushNameOf(member->ZMEMBERJID);
+            member->twinJid = m_jids.twinOf(member->ZMEMBERJID);
             index.members[member->Z_PK] = member;
             session->members[member->ZMEMBERJID] = member;
         }
@@ -573,8 +576,9 @@ void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
     if (!cards.isEmpty())
         media->cardTexts = cards.split(kVCardSeparator);
     media->ZXMPPTHUMBPATH = c.getText(QStringLiteral("ZXMPPTHUMBPATH"));
-    if (m_hasMetadataColumn)
-        media->ZMETADATA = c.getBlob(QStringLiteral("ZMETADATA"));
+    // Stored metadata: the phone's column, else the local database's own.
+    media->ZMETADATA = c.getBlob(m_hasMetadataColumn ? QStringLiteral("ZMETADATA") : QStringLiteral("QM_METADATA"));
+    media->ZMEDIAKEY = c.getBlob(QStringLiteral("ZMEDIAKEY"));
     if (m.ZMESSAGETYPE == msgtype::kDocument) {
         const QString author = media->ZAUTHORNAME.trimmed();
         media->ZTITLE = author.isEmpty() ? m.ZTEXT.trimmed() : author;

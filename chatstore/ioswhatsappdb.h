@@ -8,6 +8,7 @@
 #pragma once
 
 #include "chatstore/abswhatsappdb.h"
+#include "chatstore/chatmergecache.h"
 #include "chatstore/chatschema.h"
 #include "chatstore/jiddirectory.h"
 #include "chatstore/sqlite3db.h"
@@ -156,9 +157,25 @@ public:
     };
     static void orderSortItems(std::vector<SortItem>& items);
 
-    // ZWAMESSAGE rows written by mergeMessage since this object was made
-    // (parents merged on the way included; rolled-back ones too).
-    qint64 messagesWritten() const { return m_messagesWritten; }
+    // One listed message of a job: the row of the target's copy when it has
+    // one, else the row mergeMessage writes (0: nothing written). *added
+    // tells whether the message is new to the target in this transaction,
+    // also when an earlier message of the job brought it in as its parent;
+    // parents that are not listed themselves are never counted.
+    qint64 mergeIfMissing(const _Message& message, qint64 docId, bool* added);
+
+    // After commitThrow: the @lid mappings the merged rows named. A local
+    // database received them in QM_LIDMAP inside the job's transaction; a
+    // phone's database gets the known phones in its LID.sqlite (only when
+    // that file exists with its LID table; never created), insert-only, in
+    // a transaction of its own. A failure there leaves the file as it was
+    // and names the mappings not written; the chats stay merged.
+    struct LidWriteResult {
+        int added = 0;            // rows added (QM_LIDMAP or LID.sqlite)
+        QStringList unwritten;    // @lid JIDs whose mapping could not be written
+        QString error;
+    };
+    LidWriteResult writeLidMappings();
     // Media files (and thumbnails) that copyMessageFiles found missing or
     // unreadable in the source, over this object's life.
     qint64 missingMediaCount() const { return m_missingMedia; }
@@ -200,7 +217,11 @@ private:
     bool m_hasMessageInfoTable = false;
     // Per-transaction state of the merge writer (chats, members, counters).
     std::unique_ptr<ChatMergeCache> m_merge;
-    qint64 m_messagesWritten = 0;
+    // @lid mappings of the last commit: rows QM_LIDMAP received, phones
+    // LID.sqlite is still to receive.
+    QHash<QString, QString> m_pendingLidPhones;
+    int m_pendingLidRows = 0;
+    int m_committedLidRows = 0;
     qint64 m_missingMedia = 0;
     // Where the last full ascending page ended, so that the next page of the
     // same request continues from there (invalid after any write).
@@ -218,4 +239,15 @@ private:
     ChatMergeCache& mergeCache();
     qint64 mergeMessageChain(const _Message& message, qint64 docId, QSet<const _Message*>& chain);
     void flushKeyCounters();
+    void flushLidMappings();
+    // The other address of a partner JID: as the message's chat knows it,
+    // else as this database knows it.
+    QString twinJidOf(const QString& jid, const _Message& m) const;
+    // The target member row of a message's sender: by JID, by its twin,
+    // else a new former member.
+    qint64 senderMember(ChatMergeCache::Chat& chat, const _GroupMember& sender);
+    qint64 insertMember(qint64 chatId, qint64 abId, const _GroupMember& member, bool keepActive);
+    void noteLids(const _Message& m);
+    // The format of the target's ZMETADATA (true: keyed archives).
+    bool targetKeepsKeyedArchives();
 };

@@ -13,6 +13,7 @@
 #include "chatstore/keyedarchivebuilder.h"
 #include "chatstore/mediapaths.h"
 #include "chatstore/receiptcodec.h"
+#include "chatstore/replymetadata.h"
 
 #include <QDebug>
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -200,16 +202,124 @@ void IOSWhatsAppDb::flushKeyCounters()
     m_merge->clearKeyCounters();
 }
 
+void IOSWhatsAppDb::flushLidMappings()
+{
+    m_pendingLidPhones.clear();
+    m_pendingLidRows = 0;
+    if (!m_merge || !m_db.isOpen())
+        return;
+    const bool ownTable = m_merge->columns().lidMapTable;
+    const QHash<QString, ChatMergeCache::LidInfo>& lids = m_merge->lids();
+    for (auto it = lids.cbegin(); it != lids.cend(); ++it) {
+        const ChatMergeCache::LidInfo& info = it.value();
+        if (ownTable) {
+            // A local database keeps phone and push name in its own table;
+            // rows it has are never changed.
+            if (info.phone.isEmpty() && info.pushName.isEmpty())
+                continue;
+            Sqlite3Sql sql("insert into QM_LIDMAP(ZLID,ZPHONE,ZPUSHNAME) values(?,?,?) on conflict(ZLID) do nothing");
+            sql.addTextParam(it.key());
+            bindTextOrNull(sql, info.phone);
+            bindTextOrNull(sql, info.pushName);
+            m_db.executeThrow(sql);
+            m_pendingLidRows += m_db.changes();
+        } else if (!info.phone.isEmpty()) {
+            // A phone's database: LID.sqlite, after the commit.
+            m_pendingLidPhones.insert(it.key(), info.phone);
+        }
+    }
+}
+
 void IOSWhatsAppDb::commitThrow()
 {
     try {
         flushKeyCounters();
+        flushLidMappings();
         m_db.commitTran();
     } catch (...) {
         m_merge.reset();
+        m_pendingLidPhones.clear();
+        m_pendingLidRows = 0;
         throw;
     }
     m_merge.reset();
+    m_committedLidRows = m_pendingLidRows;
+    m_pendingLidRows = 0;
+}
+
+IOSWhatsAppDb::LidWriteResult IOSWhatsAppDb::writeLidMappings()
+{
+    LidWriteResult result;
+    result.added = m_committedLidRows;
+    m_committedLidRows = 0;
+    const QHash<QString, QString> pending = std::exchange(m_pendingLidPhones, {});
+    if (pending.isEmpty())
+        return result;
+    // Only into a LID.sqlite the phone has made, never a new one.
+    const QString path = QFileInfo(databasePath()).absolutePath() + QStringLiteral("/LID.sqlite");
+    if (!QFileInfo(path).isFile())
+        return result;
+    QStringList tried;
+    Sqlite3DB lid;
+    try {
+        lid.openThrow(path, SQLITE_OPEN_READWRITE);
+        ChatSchema schema;
+        schema.buildSchemaCache(lid);
+        const bool account = schema.hasColumn(QStringLiteral("ZWAZACCOUNT"), QStringLiteral("ZIDENTIFIER")) &&
+                             schema.hasColumn(QStringLiteral("ZWAZACCOUNT"), QStringLiteral("ZPHONENUMBER"));
+        const bool pairs = schema.hasColumn(QStringLiteral("ZWAPHONENUMBERLIDPAIR"), QStringLiteral("ZLID")) &&
+                           schema.hasColumn(QStringLiteral("ZWAPHONENUMBERLIDPAIR"), QStringLiteral("ZPHONENUMBER"));
+        if (!account && !pairs)
+            return result;
+        const QString table = account ? QStringLiteral("ZWAZACCOUNT") : QStringLiteral("ZWAPHONENUMBERLIDPAIR");
+        const QString entity = account ? QStringLiteral("WAZAccount") : QStringLiteral("WAPhoneNumberLIDPair");
+        const QString key = account ? QStringLiteral("ZIDENTIFIER") : QStringLiteral("ZLID");
+        const bool counters = schema.hasColumn(QStringLiteral("Z_PRIMARYKEY"), QStringLiteral("Z_MAX"));
+        lid.beginTran();
+        QVariant ent;
+        if (counters) {
+            Sqlite3Sql sql("select Z_ENT from Z_PRIMARYKEY where Z_NAME=?");
+            sql.addTextParam(entity);
+            Sqlite3Cursor c = lid.queryThrow(sql);
+            if (c.moveNext())
+                ent = c.value(0);
+        }
+        QStringList lids = pending.keys();
+        lids.sort();
+        int added = 0;
+        for (const QString& jid : lids) {
+            // A LID the file knows already (as a JID or as digits) stays as it is.
+            Sqlite3Sql find(QStringLiteral("select 1 from %1 where %2=? or %2=? limit 1").arg(table, key));
+            find.addTextParam(jid).addTextParam(JidDirectory::phoneDigits(jid));
+            if (lid.queryThrow(find).moveNext())
+                continue;
+            tried << jid;
+            Sqlite3Sql insert(QStringLiteral("insert into %1(Z_ENT,Z_OPT,%2,ZPHONENUMBER) values(?,?,?,?)").arg(table, key));
+            if (ent.isValid() && !ent.isNull())
+                insert.addInt64Param(ent.toLongLong());
+            else
+                insert.addNullParam();
+            insert.addIntParam(1).addTextParam(jid).addTextParam(pending.value(jid));
+            lid.executeThrow(insert);
+            ++added;
+        }
+        if (counters && added > 0) {
+            Sqlite3Sql max(QStringLiteral("update Z_PRIMARYKEY set Z_MAX=(select ifnull(max(Z_PK),0) from %1) "
+                                          "where Z_NAME=?")
+                               .arg(table));
+            max.addTextParam(entity);
+            lid.executeThrow(max);
+        }
+        lid.commitTran();
+        result.added += added;
+    } catch (const std::exception& e) {
+        if (lid.isOpen() && lid.inTransaction())
+            lid.rollbackTran();
+        result.unwritten = tried.isEmpty() ? QStringList(pending.keys()) : tried;
+        result.unwritten.sort();
+        result.error = QString::fromUtf8(e.what());
+    }
+    return result;
 }
 
 qint64 IOSWhatsAppDb::findMessageByStanza(const _Message& m)
@@ -234,18 +344,47 @@ qint64 IOSWhatsAppDb::findMessageByStanza(const _Message& m)
         Sqlite3Cursor c = m_db.queryThrow(sql);
         return c.moveNext() ? c.getInt64(0) : 0;
     }
+    // The partner may be stored under its @lid JID in one database and its
+    // phone JID in the other: both name the same message.
     Sqlite3Sql sql(event ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? limit 1"
-                   : outgoing
-                       ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and coalesce(ZTOJID,'')=? limit 1"
-                       : "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and coalesce(ZFROMJID,'')=? limit 1");
+                   : outgoing ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and "
+                                "coalesce(ZTOJID,'') in (?,?) limit 1"
+                              : "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and "
+                                "coalesce(ZFROMJID,'') in (?,?) limit 1");
     sql.addTextParam(m.ZSTANZAID);
     if (!event) {
+        const QString& partner = outgoing ? m.ZTOJID : m.ZFROMJID;
         sql.addIntParam(outgoing ? 1 : 0);
-        const QString& jid = outgoing ? m.ZTOJID : m.ZFROMJID;
-        sql.addTextParam(jid.isNull() ? QStringLiteral("") : jid);
+        const QString jid = partner.isNull() ? QStringLiteral("") : partner;
+        const QString twin = twinJidOf(partner, m);
+        sql.addTextParam(jid).addTextParam(twin.isEmpty() ? jid : twin);
     }
     Sqlite3Cursor c = m_db.queryThrow(sql);
     return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+QString IOSWhatsAppDb::twinJidOf(const QString& jid, const _Message& m) const
+{
+    if (jid.isEmpty())
+        return {};
+    // What the source knew first (its chat), then what the target knows.
+    if (m.session && m.session->ZCONTACTJID == jid && !m.session->contactTwinJid.isEmpty())
+        return m.session->contactTwinJid;
+    return m_jids.twinOf(jid);
+}
+
+qint64 IOSWhatsAppDb::mergeIfMissing(const _Message& m, qint64 docId, bool* added)
+{
+    *added = false;
+    const qint64 found = findMessageByStanza(m);
+    if (found > 0) {
+        // Written earlier in this transaction as another message's parent.
+        *added = mergeCache().takeParentRow(found);
+        return found;
+    }
+    const qint64 n = mergeMessage(m, docId);
+    *added = n > 0;
+    return n;
 }
 
 qint64 IOSWhatsAppDb::mergeMessage(const _Message& message, qint64 docId)
@@ -293,7 +432,8 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         }
     }
     const qint64 chatPk = chat ? chat->pk : 0;
-    const qint64 memberPk = chat && m.member ? chat->members.value(m.member->ZMEMBERJID, 0) : 0;
+    const qint64 memberPk = chat && m.member ? senderMember(*chat, *m.member) : 0;
+    noteLids(m);
 
     const int type = m.ZMESSAGETYPE;
     Sqlite3Sql sql(cache.messageInsertSql());
@@ -332,7 +472,6 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     m_db.executeThrow(sql);
     const qint64 n = m_db.lastInsertId();
     cache.noteInsert(kWAMessage, n);
-    ++m_messagesWritten;
 
     if (m.media) {
         const qint64 media = insertMediaItem(n, *m.media, m);
@@ -346,8 +485,11 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     if (cols.msgParent && m.parent && !chain.contains(m.parent.get()) && chain.size() < kMaxParentDepth) {
         chain.insert(&m);
         qint64 parent = findMessageByStanza(*m.parent);
-        if (parent == 0)
+        if (parent == 0) {
             parent = mergeMessageChain(*m.parent, -2, chain);
+            if (parent > 0)
+                cache.noteParentRow(parent);
+        }
         chain.remove(&m);
         if (parent > 0) {
             Sqlite3Sql link("update ZWAMESSAGE set ZPARENTMESSAGE=? where Z_PK=?");
@@ -356,26 +498,103 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         }
     }
 
-    if (cols.messageInfoTable && !m.receipts.isEmpty()) {
-        const QByteArray encoded = encodeReceipts(m.receipts);
-        if (!encoded.isEmpty()) {
+    // Receipt rows: every stored blob as it is (receipts, reactions, a
+    // poll); only a message read without blobs gets its receipts encoded.
+    if (cols.messageInfoTable) {
+        QList<QByteArray> blobs;
+        for (const QByteArray& blob : m.receiptInfos)
+            if (!blob.isEmpty())
+                blobs << blob;
+        if (blobs.isEmpty() && !m.receipts.isEmpty()) {
+            const QByteArray encoded = encodeReceipts(m.receipts);
+            if (!encoded.isEmpty())
+                blobs << encoded;
+        }
+        if (!blobs.isEmpty()) {
+            // Rows a deleted message with this row id left behind go first.
             Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
             drop.addInt64Param(n);
             m_db.executeThrow(drop);
-            Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
-            info.addIntParam(entityId(QStringLiteral("WAMessageInfo"))).addIntParam(1).addInt64Param(n);
-            info.addBlobParam(encoded);
-            m_db.executeThrow(info);
-            const qint64 infoId = m_db.lastInsertId();
-            cache.noteInsert(QStringLiteral("WAMessageInfo"), infoId);
+            qint64 first = 0;
+            for (const QByteArray& blob : blobs) {
+                Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
+                info.addIntParam(entityId(QStringLiteral("WAMessageInfo"))).addIntParam(1).addInt64Param(n);
+                info.addBlobParam(blob);
+                m_db.executeThrow(info);
+                const qint64 infoId = m_db.lastInsertId();
+                cache.noteInsert(QStringLiteral("WAMessageInfo"), infoId);
+                if (first == 0)
+                    first = infoId;
+            }
             if (cols.msgMessageInfo) {
                 Sqlite3Sql link("update ZWAMESSAGE set ZMESSAGEINFO=? where Z_PK=?");
-                link.addInt64Param(infoId).addInt64Param(n);
+                link.addInt64Param(first).addInt64Param(n);
                 m_db.executeThrow(link);
             }
         }
     }
     return n;
+}
+
+qint64 IOSWhatsAppDb::senderMember(ChatMergeCache::Chat& chat, const _GroupMember& sender)
+{
+    const QString& jid = sender.ZMEMBERJID;
+    if (jid.isEmpty())
+        return 0;
+    auto it = chat.members.constFind(jid);
+    if (it != chat.members.constEnd())
+        return *it;
+    // The same person under the other address, as the source or the target knows it.
+    for (const QString& twin : {sender.twinJid, m_jids.twinOf(jid)}) {
+        if (twin.isEmpty())
+            continue;
+        it = chat.members.constFind(twin);
+        if (it != chat.members.constEnd())
+            return *it;
+    }
+    // Still missing: kept as a former member, as WhatsApp keeps them.
+    const qint64 id = insertMember(chat.pk, 0, sender, false);
+    chat.members.insert(jid, id);
+    return id;
+}
+
+qint64 IOSWhatsAppDb::insertMember(qint64 chatId, qint64 abId, const _GroupMember& member, bool keepActive)
+{
+    ChatMergeCache& cache = mergeCache();
+    const QString identifier = cache.columns().memberContactIdentifier
+                                   ? contactIdentifierFromContactV2Db(jidUser(member.ZMEMBERJID))
+                                   : QString();
+    Sqlite3Sql sql(identifier.isEmpty()
+                       ? "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
+                         "ZMEMBERJID) values(?,?,?,?,?,?,?)"
+                       : "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
+                         "ZMEMBERJID,ZCONTACTIDENTIFIER) values(?,?,?,?,?,?,?,?)");
+    sql.addIntParam(entityId(QStringLiteral("WAGroupMember"))).addIntParam(member.Z_OPT);
+    sql.addInt64Param(abId).addIntParam(keepActive ? member.ZISACTIVE : 0).addInt64Param(chatId);
+    sql.addTextParam(member.ZCONTACTNAME).addTextParam(member.ZMEMBERJID);
+    if (!identifier.isEmpty())
+        sql.addTextParam(identifier);
+    m_db.executeThrow(sql);
+    const qint64 id = m_db.lastInsertId();
+    cache.noteInsert(QStringLiteral("WAGroupMember"), id);
+    cache.noteLid(member.ZMEMBERJID, member.phone, member.pushName);
+    return id;
+}
+
+void IOSWhatsAppDb::noteLids(const _Message& m)
+{
+    ChatMergeCache& cache = mergeCache();
+    if (m.session)
+        cache.noteLid(m.session->ZCONTACTJID, m.session->contactPhone, m.session->contactPushName);
+    if (m.member)
+        cache.noteLid(m.member->ZMEMBERJID, m.member->phone, m.member->pushName);
+    if (m.media && m.media->hasQuote())
+        cache.noteLid(m.media->quote.senderJid, m.media->quote.senderPhone, m.media->quote.senderPushName);
+    for (const _Reaction& r : m.reactions)
+        cache.noteLid(r.reactor.jid, r.reactor.phone, r.reactor.pushName);
+    if (m.poll)
+        for (const _PollVote& v : m.poll->votes)
+            cache.noteLid(v.voter.jid, v.voter.phone, v.voter.pushName);
 }
 
 qint64 IOSWhatsAppDb::insertChatSession(qint64 abId, const _ChatSession& s)
@@ -417,7 +636,10 @@ qint64 IOSWhatsAppDb::insertChatSession(qint64 abId, const _ChatSession& s)
         values.addIntParam(0);
     }
     if (cols.chatContactIdentifier) {
-        const QString identifier = contactIdentifierFromContactV2Db(jidUser(s.ZCONTACTJID));
+        // An @lid chat keeps its own identifier (often the phone JID).
+        const QString identifier = JidDirectory::isLidJid(s.ZCONTACTJID) && !s.ZCONTACTIDENTIFIER.isEmpty()
+                                       ? s.ZCONTACTIDENTIFIER
+                                       : contactIdentifierFromContactV2Db(jidUser(s.ZCONTACTJID));
         if (!identifier.isEmpty()) {
             names << QStringLiteral("ZCONTACTIDENTIFIER");
             values.addTextParam(identifier);
@@ -457,25 +679,12 @@ qint64 IOSWhatsAppDb::insertChatSession(qint64 abId, const _ChatSession& s)
         link.addInt64Param(entry.groupInfo).addInt64Param(chatId);
         m_db.executeThrow(link);
     }
+    // Members known by a phone JID or by an @lid JID.
     for (const PGroupMember& member : s.members) {
-        if (!member || !member->ZMEMBERJID.endsWith(QLatin1String("@s.whatsapp.net")))
+        if (!member || !(member->ZMEMBERJID.endsWith(QLatin1String("@s.whatsapp.net")) ||
+                         member->ZMEMBERJID.endsWith(QLatin1String("@lid"))))
             continue;
-        const QString identifier = cols.memberContactIdentifier
-                                       ? contactIdentifierFromContactV2Db(jidUser(member->ZMEMBERJID))
-                                       : QString();
-        Sqlite3Sql sql(identifier.isEmpty()
-                           ? "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
-                             "ZMEMBERJID) values(?,?,?,?,?,?,?)"
-                           : "insert into ZWAGROUPMEMBER(Z_ENT,Z_OPT,ZCONTACTABID,ZISACTIVE,ZCHATSESSION,ZCONTACTNAME,"
-                             "ZMEMBERJID,ZCONTACTIDENTIFIER) values(?,?,?,?,?,?,?,?)");
-        sql.addIntParam(entityId(QStringLiteral("WAGroupMember"))).addIntParam(member->Z_OPT);
-        sql.addInt64Param(group || abId == 0 ? 0 : abId).addIntParam(member->ZISACTIVE).addInt64Param(chatId);
-        sql.addTextParam(member->ZCONTACTNAME).addTextParam(member->ZMEMBERJID);
-        if (!identifier.isEmpty())
-            sql.addTextParam(identifier);
-        m_db.executeThrow(sql);
-        const qint64 memberId = m_db.lastInsertId();
-        cache.noteInsert(QStringLiteral("WAGroupMember"), memberId);
+        const qint64 memberId = insertMember(chatId, group || abId == 0 ? 0 : abId, *member, true);
         if (!entry.members.contains(member->ZMEMBERJID))
             entry.members.insert(member->ZMEMBERJID, memberId);
     }
@@ -542,10 +751,23 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     if (cols.mediaTitle && !item.ZTITLE.isEmpty())
         row[QStringLiteral("ZTITLE")] = item.ZTITLE;
 
-    if (item.hasQuote()) {
-        if (cols.mediaMetadata) {
-            row[QStringLiteral("ZMETADATA")] = quoteMetadataArchive(item.quote);
-        } else if (cols.mediaQuotedData) {
+    if (cols.mediaKey && !item.ZMEDIAKEY.isEmpty())
+        row[QStringLiteral("ZMEDIAKEY")] = item.ZMEDIAKEY;
+
+    // Metadata: stored bytes in the target's format travel as they are
+    // (whatever else they hold: a media path, forwarding); otherwise a quote
+    // is written in the target's format, built from the quote alone.
+    if (cols.mediaMetadata) {
+        const bool archive = targetKeepsKeyedArchives();
+        if (!item.ZMETADATA.isEmpty() && isKeyedArchiveMetadata(item.ZMETADATA) == archive)
+            row[QStringLiteral("ZMETADATA")] = item.ZMETADATA;
+        else if (item.hasQuote())
+            row[QStringLiteral("ZMETADATA")] = archive ? quoteMetadataArchive(item.quote)
+                                                       : encodeReplyMetadata(item.quote, quotedPayloadBytes(item.quote));
+    } else {
+        if (cols.mediaOwnMetadata && !item.ZMETADATA.isEmpty())
+            row[QStringLiteral("QM_METADATA")] = item.ZMETADATA;
+        if (item.hasQuote() && cols.mediaQuotedData) {
             row[QStringLiteral("QM_QUOTED_DATA")] = quotedPayloadBytes(item.quote);
             if (cols.mediaQuotedSender)
                 row[QStringLiteral("QM_QUOTED_SENDER")] = item.quote.senderJid;
@@ -557,6 +779,19 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     const qint64 id = m_db.lastInsertId();
     cache.noteInsert(QStringLiteral("WAMediaItem"), id);
     return id;
+}
+
+bool IOSWhatsAppDb::targetKeepsKeyedArchives()
+{
+    ChatMergeCache& cache = mergeCache();
+    if (!cache.metadataIsKeyedArchive) {
+        // The newest stored metadata decides; a target without any gets
+        // what today's app writes.
+        Sqlite3Cursor c = m_db.queryThrow(
+            "select ZMETADATA from ZWAMEDIAITEM where length(ZMETADATA)>0 order by Z_PK desc limit 1");
+        cache.metadataIsKeyedArchive = c.moveNext() && isKeyedArchiveMetadata(c.getBlob(QStringLiteral("ZMETADATA")));
+    }
+    return *cache.metadataIsKeyedArchive;
 }
 
 bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile)

@@ -140,6 +140,12 @@ void JidDirectory::load(Sqlite3DB& chatDb, const ChatSchema& schema, const QStri
 
     if (schema.hasColumn(QStringLiteral("ZWAPROFILEPUSHNAME"), QStringLiteral("ZPUSHNAME")))
         readPairs(chatDb, "select ZJID as a, ZPUSHNAME as b from ZWAPROFILEPUSHNAME", false);
+
+    // 4. A local database's own table: what merged chats told about @lid JIDs.
+    if (schema.hasColumn(QStringLiteral("QM_LIDMAP"), QStringLiteral("ZLID"))) {
+        readPairs(chatDb, "select ZLID as a, ZPHONE as b from QM_LIDMAP where ZPHONE is not null", true);
+        readPairs(chatDb, "select ZLID as a, ZPUSHNAME as b from QM_LIDMAP where ZPUSHNAME is not null", false);
+    }
 }
 
 QString JidDirectory::phoneOf(const QString& jid) const

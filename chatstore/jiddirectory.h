@@ -5,7 +5,9 @@
 // ZWAPHONENUMBERLIDPAIR; sometimes these tables sit in ChatStorage.sqlite),
 // in ContactsV2 (ZWAADDRESSBOOKCONTACT.ZLID -> ZWHATSAPPID), and for an @lid
 // chat in its ZCONTACTIDENTIFIER when that reads "<digits>@s.whatsapp.net".
-// Push names come from ZWAPROFILEPUSHNAME. A missing file or table means
+// Push names come from ZWAPROFILEPUSHNAME. A local database adds what merged
+// chats told about @lid JIDs in its own table QM_LIDMAP (phone and push
+// name). A missing file or table means
 // fewer entries, never an error. Built once per opening of the database.
 #pragma once
 

@@ -9,6 +9,22 @@ namespace {
 // not read.
 constexpr qsizetype kMaxMetadataBytes = qsizetype(4) << 20;
 
+void appendVarint(QByteArray& out, quint64 value)
+{
+    while (value >= 0x80) {
+        out.append(char((value & 0x7f) | 0x80));
+        value >>= 7;
+    }
+    out.append(char(value));
+}
+
+void appendBytesField(QByteArray& out, int field, const QByteArray& bytes)
+{
+    appendVarint(out, (quint64(field) << 3) | 2);
+    appendVarint(out, quint64(bytes.size()));
+    out.append(bytes);
+}
+
 }  // namespace
 
 bool isKeyedArchiveMetadata(const QByteArray& bytes)
@@ -32,4 +48,14 @@ bool decodeReplyMetadata(const QByteArray& bytes, _QuotedRef& quote)
     quote.remoteJid = remote;
     quote.payload = meta.quoted_message();
     return true;
+}
+
+QByteArray encodeReplyMetadata(const _QuotedRef& quote, const QByteArray& payloadBytes)
+{
+    QByteArray out;
+    appendBytesField(out, 5, quote.stanzaId.toUtf8());
+    if (!quote.senderJid.isEmpty())
+        appendBytesField(out, 6, quote.senderJid.toUtf8());
+    appendBytesField(out, 19, payloadBytes);
+    return out;
 }

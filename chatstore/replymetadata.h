@@ -15,3 +15,8 @@ bool isKeyedArchiveMetadata(const QByteArray& bytes);
 // quoted payload. False (quote left untouched) when the bytes do not parse
 // or carry no quoted stanza id.
 bool decodeReplyMetadata(const QByteArray& bytes, _QuotedRef& quote);
+
+// Reply metadata built from a quote alone, as a recent app stores it: 5 the
+// quoted stanza id, 6 the quoted sender (left out for the owner's own
+// message), 19 the quoted payload (`payloadBytes`, written as they are).
+QByteArray encodeReplyMetadata(const _QuotedRef& quote, const QByteArray& payloadBytes);

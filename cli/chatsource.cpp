@@ -23,15 +23,6 @@ QList<ChatSourceKind>& kinds()
 
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
-// A WhatsApp app folder as a device or a backup lays it out.
-std::shared_ptr<IOSWhatsAppDb> openAppFolder(const QString& app, const QString& database, bool upgrade)
-{
-    const QString contacts = app + QStringLiteral("/Documents/Contacts.sqlite");
-    return std::make_shared<IOSWhatsAppDb>(database, QFileInfo(contacts).isFile() ? contacts : QString(),
-                                           app + QStringLiteral("/Library"),
-                                           app + QStringLiteral("/Library/Media/Profile"), upgrade, false);
-}
-
 // The name among the sub-folders of `base` that `name` selects (exactly,
 // else without regard to case); empty when none.
 QString matchFolderName(const QString& name, const QString& base)
@@ -92,25 +83,8 @@ ChatSource openFolder(const QString& path)
         source.localDbName = canonical.fileName();
         return source;
     }
-    // A folder's own ChatStorage.sqlite comes first; a copy of a phone's app
-    // folder inside it (WhatsApp, else WhatsApp Business) is only read when
-    // the folder has none.
-    QString device;
-    for (const WhatsAppApp* app : WhatsAppApp::all()) {
-        const QString candidate = root + QLatin1Char('/') + app->bundleId;
-        if (QFileInfo(candidate + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile()) {
-            device = candidate;
-            break;
-        }
-    }
-    if (QFileInfo(own).isFile())
-        source.db = openAppFolder(root, own, false);
-    else if (!device.isEmpty())
-        source.db = openAppFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
-    else if (QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
-        source.db = openAppFolder(root, root + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
-    else
-        throw AppError(QStringLiteral("The folder %1 holds no chat database (ChatStorage.sqlite).").arg(native(root)));
+    const ChatFolderDatabase found = findChatFolderDatabase(root);
+    source.db = openChatAppFolder(found.app, found.database, false);
     // The user's folder is only read, never changed.
     source.db->setReadOnly(true);
     return source;
@@ -123,6 +97,38 @@ const ChatSourceKindRegistrar virtualKind({QStringLiteral("virtual"), QStringLit
                                            QStringLiteral("a saved device copy (see copies)"), openSavedCopy});
 
 }  // namespace
+
+// A WhatsApp app folder as a device or a backup lays it out.
+std::shared_ptr<IOSWhatsAppDb> openChatAppFolder(const QString& app, const QString& database, bool upgrade)
+{
+    const QString contacts = app + QStringLiteral("/Documents/Contacts.sqlite");
+    return std::make_shared<IOSWhatsAppDb>(database, QFileInfo(contacts).isFile() ? contacts : QString(),
+                                           app + QStringLiteral("/Library"),
+                                           app + QStringLiteral("/Library/Media/Profile"), upgrade, false);
+}
+
+ChatFolderDatabase findChatFolderDatabase(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString root = QDir(info.absoluteFilePath()).absolutePath();
+    if (!info.isDir())
+        throw AppError(QStringLiteral("The folder %1 does not exist.").arg(native(root)));
+    // A folder's own ChatStorage.sqlite comes first; a copy of a phone's app
+    // folder inside it (WhatsApp, else WhatsApp Business) is only read when
+    // the folder has none.
+    const QString own = root + QStringLiteral("/ChatStorage.sqlite");
+    if (QFileInfo(own).isFile())
+        return {root, root, own};
+    for (const WhatsAppApp* app : WhatsAppApp::all()) {
+        const QString candidate = root + QLatin1Char('/') + app->bundleId;
+        if (QFileInfo(candidate + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
+            return {root, candidate, candidate + QStringLiteral("/Documents/ChatStorage.sqlite")};
+    }
+    if (QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
+        return {root, root, root + QStringLiteral("/Documents/ChatStorage.sqlite")};
+    throw AppError(QStringLiteral("The folder %1 holds no chat database (ChatStorage.sqlite).").arg(native(root)));
+}
+
 
 void ChatSourceKinds::add(ChatSourceKind kind) { kinds().append(std::move(kind)); }
 

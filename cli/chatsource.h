@@ -61,6 +61,19 @@ struct ChatSourceKindRegistrar {
     explicit ChatSourceKindRegistrar(ChatSourceKind kind) { ChatSourceKinds::add(std::move(kind)); }
 };
 
+// Where the chat database of a chat-database folder lies, as the PATH form
+// of SOURCE finds it: the folder's own ChatStorage.sqlite, else a copy of a
+// phone's app folder inside it, else Documents/ChatStorage.sqlite. Throws
+// AppError naming the folder when it is missing or holds none.
+struct ChatFolderDatabase {
+    QString root;      // the folder given, absolute
+    QString app;       // the app folder (Library/ and Documents/ lie in it)
+    QString database;  // the ChatStorage.sqlite found
+};
+ChatFolderDatabase findChatFolderDatabase(const QString& path);
+// A chat database in an app folder laid out as a device or a backup does.
+std::shared_ptr<IOSWhatsAppDb> openChatAppFolder(const QString& app, const QString& database, bool upgrade);
+
 // The chat database SOURCE names; throws AppError when it names nothing usable.
 ChatSource openChatSource(const QString& source);
 // The same without throwing: false after printing the error.

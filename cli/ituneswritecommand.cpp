@@ -140,7 +140,8 @@ int run(const CliArgs& args)
     }
     const QList<BackupFileEntry> entries = backupEntriesForMerge(
         backup.records, backup.productVersion,
-        {merge.targetDatabasePath(), merge.targetSearchPath(), merge.mediaDomain(), merge.mediaFiles()});
+        {merge.targetDatabasePath(), merge.targetSearchPath(), merge.mediaDomain(), merge.mediaFiles(),
+         merge.targetLidPath()});
     IOSMergeWAFiles2iTunesBKThread write(backup, entries);
     {
         ConsoleMonitor monitor;

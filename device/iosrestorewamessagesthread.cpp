@@ -109,7 +109,7 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
                              app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
         QMap<QString, QString> mediaFiles;
         target.beginTransaction();
-        const qint64 writtenBefore = target.messagesWritten();
+        qint64 added = 0;
         try {
             for (qint64 i = 0; i < count; ++i) {
                 throwIfCancelled(monitor);
@@ -117,11 +117,12 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
                     monitor.postProgress(QString(), JobMonitor::percentOf(i, count),
                                          QStringLiteral("Messages: %1 / %2").arg(i + 1).arg(count));
                 const _Message message = m_source->at(i);
-                if (target.findMessageByStanza(message) == 0) {
-                    // Without a search index texts get doc id 0, other types none.
-                    if (target.mergeMessage(message, message.ZMESSAGETYPE == 0 ? 0 : -2) == 0)
-                        continue;
-                }
+                // Without a search index texts get doc id 0, other types none.
+                bool isNew = false;
+                if (target.mergeIfMissing(message, message.ZMESSAGETYPE == 0 ? 0 : -2, &isNew) == 0)
+                    continue;
+                if (isNew)
+                    ++added;
                 target.copyMessageFiles(message);
                 if (!message.media)
                     continue;
@@ -147,8 +148,11 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
             throw;
         }
         // Committed: from here on the job finishes even when a cancel arrives.
-        m_added = target.messagesWritten() - writtenBefore;
+        m_added = added;
         target.renumberSort();
+        m_targetLidPath.clear();
+        if (target.writeLidMappings().added > 0)
+            m_targetLidPath = app.filePath(QStringLiteral("Documents/LID.sqlite"));
         target.closeDb();
         // The database is whole in its main file now; a phone must not
         // replay an older log over it.

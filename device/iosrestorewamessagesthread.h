@@ -34,6 +34,9 @@ public:
     qint64 added() const { return m_added; }
     QString targetDatabasePath() const { return m_targetDatabasePath; }
     QString targetSearchPath() const { return m_targetSearchPath; }
+    // LID.sqlite beside the database when the last run added rows to it
+    // (then it is one of the changed files to write back), else empty.
+    QString targetLidPath() const { return m_targetLidPath; }
     QString mediaDomain() const { return m_mediaDomain; }
     // Absolute path of a source media file -> relative path in mediaDomain.
     const QMap<QString, QString>& mediaFiles() const { return m_mediaFiles; }
@@ -51,6 +54,7 @@ private:
     QString m_appFolder;
     QString m_targetDatabasePath;
     QString m_targetSearchPath;
+    QString m_targetLidPath;
     QString m_mediaDomain;
     QMap<QString, QString> m_mediaFiles;
     qint64 m_processed = 0;

@@ -69,6 +69,8 @@ QList<BackupFileEntry> backupEntriesForMerge(const MBDBParser& records, const QS
     if (!result.searchPath.isEmpty() && QFileInfo(result.searchPath).isFile())
         entries << BackupFileEntry{dbDomain, result.searchPath, dbPrefix + QStringLiteral("ChatSearch.sqlite"), true,
                                    false};
+    if (!result.lidPath.isEmpty() && QFileInfo(result.lidPath).isFile())
+        entries << BackupFileEntry{dbDomain, result.lidPath, dbPrefix + QStringLiteral("LID.sqlite"), true, false};
 
     const bool groupMedia = hasAnyUnder(records, kGroupDomain, QStringLiteral("Message"));
     const QString mediaDomain = groupMedia ? kGroupDomain : kAppDomain;

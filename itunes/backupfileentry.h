@@ -22,6 +22,7 @@ struct WhatsAppMergeResult {
     QString searchPath;    // ChatSearch.sqlite beside it (may be missing)
     QString mediaDomain;   // where the merge job would put media
     QMap<QString, QString> mediaFiles;  // source file -> relative path (with "Message/" or "Library/")
+    QString lidPath;       // LID.sqlite beside the database when the merge added rows to it, else empty
 };
 
 // True for a relative path that names a place inside its domain: not empty,

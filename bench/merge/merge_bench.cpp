@@ -1,7 +1,11 @@
-// merge_bench [MESSAGES] [--layout local|modern]: writes a chat database of
-// MESSAGES messages (200,000 by default) in three chats, then backs all of
-// them up into an empty local database with BackupMessagesThread, and once
-// more into the same database (every message a duplicate). For each run it
+// merge_bench [MESSAGES] [--layout local|modern|today]: writes a chat
+// database of MESSAGES messages (200,000 by default) in three chats (today:
+// also a group of @lid members, replies in reply metadata and reactions),
+// then backs all of them up into an empty local database with
+// BackupMessagesThread, and once more into the same database (every message
+// a duplicate). For the phone layouts it does the same into an empty
+// database of the source's own layout laid out as a phone keeps it (with an
+// empty LID.sqlite), as `merge --into` does. For each run it
 // prints messages per second, the time of the renumbering, and the peak
 // resident memory of the run (VmHWM, reset before each run) with samples of
 // the resident size along the way. A third, instrumented run into a fresh
@@ -9,7 +13,8 @@
 // the writes, the file copies, the commit and the renumbering.
 // Baseline, in the same invocation: the sqlite3 shell copies the same rows
 // (chats, groups, members, messages, media items, receipts) from the
-// source into an empty database of the same layout with ATTACH and
+// source into an empty database of the same layout (the local database for
+// the local layout, the phone-layout target otherwise) with ATTACH and
 // INSERT ... SELECT in one transaction.
 #include "bench/common/benchsupport.h"
 #include "chatstore/backupmessagesthread.h"
@@ -134,17 +139,38 @@ int main(int argc, char* argv[])
     const LocalDatabase target = findOrCreateLocalDatabase(QStringLiteral("Bench"), base);
     const Run first = backup(target.db, view);
     const Run second = backup(target.db, view);
-    std::printf("first merge:  %lld messages (%lld written) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
+    std::printf("first merge:  %lld messages (%lld new) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
                 "tenths: %s\n",
                 count, first.added, first.totalMs, count / (first.totalMs / 1000.0), first.peakMiB,
                 qPrintable(sampleText(first.samples)));
-    std::printf("second merge: %lld messages (%lld written) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
+    std::printf("second merge: %lld messages (%lld new) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; RSS by "
                 "tenths: %s\n",
                 count, second.added, second.totalMs, count / (second.totalMs / 1000.0), second.peakMiB,
                 qPrintable(sampleText(second.samples)));
     std::printf("heap in use by tenths (MiB): first %s; second %s\nSQLite memory by tenths (MiB): first %s; second %s\n",
                 qPrintable(sampleText(first.heap)), qPrintable(sampleText(second.heap)),
                 qPrintable(sampleText(first.sqlite)), qPrintable(sampleText(second.sqlite)));
+
+    // Into a phone's database of the source's layout.
+    Run phoneFirst, phoneSecond;
+    if (layout != ChatDbLayout::Local) {
+        ChatDbBuilder empty(dir.filePath(QStringLiteral("phone")), layout, true);
+        empty.commit();
+        empty.writeLidDatabase({}, true);
+        const ChatDbFolder pf = empty.folder();
+        auto phone = std::make_shared<IOSWhatsAppDb>(pf.databasePath, QString(), pf.mediaFolder, pf.profileFolder,
+                                                     false, false);
+        phoneFirst = backup(phone, view);
+        phoneSecond = backup(phone, view);
+        std::printf("phone target, first merge:  %lld messages (%lld new) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; "
+                    "RSS by tenths: %s\n",
+                    count, phoneFirst.added, phoneFirst.totalMs, count / (phoneFirst.totalMs / 1000.0),
+                    phoneFirst.peakMiB, qPrintable(sampleText(phoneFirst.samples)));
+        std::printf("phone target, second merge: %lld messages (%lld new) in %.0f ms = %.0f msg/s; peak RSS %.1f MiB; "
+                    "RSS by tenths: %s\n",
+                    count, phoneSecond.added, phoneSecond.totalMs, count / (phoneSecond.totalMs / 1000.0),
+                    phoneSecond.peakMiB, qPrintable(sampleText(phoneSecond.samples)));
+    }
 
     // Where the time goes: the job's loop, timed piece by piece.
     {
@@ -192,12 +218,21 @@ int main(int argc, char* argv[])
         std::printf("baseline: the sqlite3 shell is not installed; no ratio\n");
         return 0;
     }
-    const LocalDatabase raw = findOrCreateLocalDatabase(QStringLiteral("Raw"), base);
-    raw.db->ensureOpen();
-    raw.db->closeDb();
+    // The baseline copies into an empty database of the source's own tables.
+    QString rawPath;
+    if (layout == ChatDbLayout::Local) {
+        const LocalDatabase raw = findOrCreateLocalDatabase(QStringLiteral("Raw"), base);
+        raw.db->ensureOpen();
+        raw.db->closeDb();
+        rawPath = raw.db->databasePath();
+    } else {
+        ChatDbBuilder empty(dir.filePath(QStringLiteral("raw")), layout, true);
+        empty.commit();
+        rawPath = empty.folder().databasePath;
+    }
     QString quoted = folder.databasePath;
     quoted.replace(QLatin1Char('\''), QLatin1String("''"));
-    const QString loaded = QStringLiteral("ZMESSAGETYPE in (0,1,2,3,4,5,6,7,8,11,15)");
+    const QString loaded = QStringLiteral("ZMESSAGETYPE in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)");
     const QString script =
         QStringLiteral("ATTACH '%1' AS src;\nBEGIN;\n"
                        "INSERT INTO main.ZWACHATSESSION SELECT * FROM src.ZWACHATSESSION;\n"
@@ -209,16 +244,15 @@ int main(int argc, char* argv[])
                        "INSERT INTO main.ZWAMESSAGEINFO SELECT * FROM src.ZWAMESSAGEINFO;\n"
                        "COMMIT;\n")
             .arg(quoted, loaded);
-    if (layout != ChatDbLayout::Local) {
-        std::printf("baseline: only for the local layout (same tables on both sides); no ratio\n");
-        return 0;
-    }
-    const double shellMs = runShell(shell, raw.db->databasePath(), script);
+    const double shellMs = runShell(shell, rawPath, script);
     if (shellMs < 0)
         return 1;
     std::printf("baseline sqlite3 shell (ATTACH + INSERT ... SELECT of the same rows): %.0f ms = %.0f msg/s\n", shellMs,
                 count / (shellMs / 1000.0));
     std::printf("ratio first merge / shell copy: %.1f x; second merge / shell copy: %.1f x\n",
                 first.totalMs / shellMs, second.totalMs / shellMs);
+    if (layout != ChatDbLayout::Local)
+        std::printf("ratio phone target first merge / shell copy: %.1f x; second merge / shell copy: %.1f x\n",
+                    phoneFirst.totalMs / shellMs, phoneSecond.totalMs / shellMs);
     return 0;
 }

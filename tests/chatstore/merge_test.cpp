@@ -17,10 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace mergetest;
 
 namespace {
@@ -745,40 +741,13 @@ TEST(MergeWriter, AKilledMergeLeavesAnIntactTargetWithNoneOrAllOfItsMessages)
     const QString base = dir.filePath(QStringLiteral("ldb"));
     const QString path = findOrCreateLocalDatabase(QStringLiteral("K"), base).db->databasePath();
 
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipeFds[0]);
-        // Tells the parent once the merge is well under way, then goes on.
-        class SignallingMonitor : public RecordingMonitor {
-        public:
-            int fd = -1;
-            int reports = 0;
-            void postProgress(const QString&, int, const QString&) override
-            {
-                if (++reports == 100) {
-                    const char c = 'x';
-                    (void)!write(fd, &c, 1);
-                }
-            }
-        } monitor;
-        monitor.fd = pipeFds[1];
+    // Killed once the merge is well under way.
+    ASSERT_TRUE(killWhileRunning(100, [&](RecordingMonitor& monitor) {
         Source source = openSource(big.folder, true);
         const LocalDatabase target = findOrCreateLocalDatabase(QStringLiteral("K"), base);
         BackupMessagesThread job(target.db, source.all);
         job.run(monitor);
-        _exit(monitor.succeeded() ? 0 : 1);
-    }
-    close(pipeFds[1]);
-    char c = 0;
-    ASSERT_EQ(read(pipeFds[0], &c, 1), 1);
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(pipeFds[0]);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    }));
 
     Probe probe(path);
     EXPECT_EQ(probe.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));

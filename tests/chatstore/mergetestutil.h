@@ -12,7 +12,12 @@
 #include <QFile>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace mergetest {
 
@@ -88,6 +93,46 @@ inline QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Runs `work` in a child process whose monitor tells the parent after
+// `reports` progress reports; the parent then kills the child with SIGKILL,
+// as a user's kill -9 would. True when the child died of that signal.
+inline bool killWhileRunning(int reports, const std::function<void(RecordingMonitor&)>& work)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return false;
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        close(pipeFds[0]);
+        class SignallingMonitor : public RecordingMonitor {
+        public:
+            int fd = -1;
+            int left = 0;
+            void postProgress(const QString&, int, const QString&) override
+            {
+                if (--left == 0) {
+                    const char c = 'x';
+                    (void)!write(fd, &c, 1);
+                }
+            }
+        } monitor;
+        monitor.fd = pipeFds[1];
+        monitor.left = reports;
+        work(monitor);
+        _exit(monitor.succeeded() ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    char c = 0;
+    const bool signalled = read(pipeFds[0], &c, 1) == 1;
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(pipeFds[0]);
+    return signalled && WIFSIGNALED(status);
 }
 
 }  // namespace mergetest

@@ -217,6 +217,53 @@ TEST_F(CliProcess, BackupIntoNamedLocalDatabasesAndListThem)
     EXPECT_EQ(QDir(localDbs()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
 }
 
+TEST_F(CliProcess, MergeIntoAPhoneFolderCarriesReactionsAndRefusesWhatItCannotUse)
+{
+    const SampleChatDb s = buildSampleChatDb(dir.filePath(QStringLiteral("today")), ChatDbLayout::Today);
+    ChatDbBuilder phone(dir.filePath(QStringLiteral("phone")), ChatDbLayout::Today, true);
+    phone.commit();
+    phone.writeLidDatabase({}, true);
+    const QString into = phone.folder().root;
+
+    ASSERT_EQ(run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("T")}).code, 0);
+    const Result first = run({QStringLiteral("merge"), QStringLiteral("T"), QStringLiteral("--into"), into});
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.out.contains(QStringLiteral("%1 messages merged (%1 new), 5 LID rows added").arg(s.expectedCount)))
+        << first.out.toStdString();
+    const Result again = run({QStringLiteral("merge"), QStringLiteral("T"), QStringLiteral("--into"), into});
+    ASSERT_EQ(again.code, 0);
+    EXPECT_TRUE(again.out.contains(QStringLiteral("(0 new), 0 LID rows added"))) << again.out.toStdString();
+
+    // The reactions and the poll read the same on the phone's database.
+    const Result shown = run({QStringLiteral("messages"), into, QStringLiteral("--reactions")});
+    ASSERT_EQ(shown.code, 0) << shown.err.toStdString();
+    EXPECT_EQ(lines(shown.out).size(), s.expectedCount);
+    EXPECT_TRUE(shown.out.contains(QString::fromUtf8("party tonight\t4915550011 \U0001F44D, "))) << shown.out.toStdString();
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("[POLL] Lunch? (Pizza: 1, Sushi: 3, Salad: 0)")));
+
+    struct Case {
+        QStringList args;
+        int code;
+        QString text;
+    };
+    const Case refused[] = {
+        {{QStringLiteral("merge"), s.folder.root, QStringLiteral("--into"), s.folder.root}, 2, QStringLiteral("itself")},
+        {{QStringLiteral("merge"), s.folder.root, QStringLiteral("--into"), dir.filePath(QStringLiteral("xdg"))},
+         1, QStringLiteral("holds no chat database (ChatStorage.sqlite)")},
+        {{QStringLiteral("merge"), s.folder.root, QStringLiteral("--into"), dir.filePath(QStringLiteral("nowhere"))},
+         1, QStringLiteral("does not exist")},
+        {{QStringLiteral("merge"), s.folder.root}, 2, QStringLiteral("--into is missing")},
+    };
+    for (const Case& c : refused) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(r.err.contains(c.text)) << r.err.toStdString();
+    }
+    // Nothing was created where no database was.
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("xdg/ChatStorage.sqlite"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("nowhere"))));
+}
+
 TEST_F(CliProcess, DeleteAsksFirstAndRemovesAChatOrTheWholeDatabase)
 {
     const SampleChatDb s = sample(QStringLiteral("phone"));

@@ -1,8 +1,10 @@
 // Manifest records: the file-ID rule, the Manifest.mbdb layout, MBFile
-// archives, Manifest.db with and without encrypted descriptors, appendFile.
+// archives, Manifest.db with and without encrypted descriptors, appendFile,
+// and which files a merge result writes into a backup.
 #include "itunestestutil.h"
 
 #include "base/apperror.h"
+#include "itunes/backupfileentry.h"
 
 using namespace itest;
 
@@ -276,4 +278,32 @@ TEST(Manifest, MbdbSaveReplacesTheFileWhole)
     MBDBParser::saveThrow(all, loc);
     EXPECT_EQ(MBDBParser::parseThrow(loc).count(), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Manifest.mbdb"});
+}
+
+TEST(BackupFileEntries, LidDatabaseTravelsBesideTheChatDatabaseOnlyWhenChanged)
+{
+    QTemporaryDir dir;
+    const QString db = dir.filePath("ChatStorage.sqlite");
+    const QString lid = dir.filePath("LID.sqlite");
+    for (const QString& path : {db, lid}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    MBDBParser records;
+    auto paths = [](const QList<BackupFileEntry>& entries) {
+        QStringList out;
+        for (const BackupFileEntry& e : entries)
+            out << e.domain + "|" + e.relativePath;
+        return out;
+    };
+    const QString group = QStringLiteral("AppDomainGroup-group.net.whatsapp.WhatsApp.shared");
+    // Merged rows went into LID.sqlite: it is written where the chat database goes.
+    EXPECT_EQ(paths(backupEntriesForMerge(records, "17.0", {db, QString(), QString(), {}, lid})),
+              (QStringList{group + "|ChatStorage.sqlite", group + "|LID.sqlite"}));
+    // Unchanged (or missing): the backup keeps its own.
+    EXPECT_EQ(paths(backupEntriesForMerge(records, "17.0", {db, QString(), QString(), {}, QString()})),
+              QStringList{group + "|ChatStorage.sqlite"});
+    EXPECT_EQ(paths(backupEntriesForMerge(records, "17.0", {db, QString(), QString(), {}, dir.filePath("none")})),
+              QStringList{group + "|ChatStorage.sqlite"});
 }

@@ -681,11 +681,35 @@ void writeLidPairs(Sqlite3DB& db, const QList<QPair<QString, QString>>& lidToPho
 
 void ChatDbBuilder::writeLidDatabase(const QList<QPair<QString, QString>>& lidToPhone, bool accountShape)
 {
-    const QString path = QFileInfo(m_folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
+    writeLidDatabaseFile(QFileInfo(m_folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite"), lidToPhone,
+                         accountShape);
+}
+
+void ChatDbBuilder::writeLidDatabaseFile(const QString& path, const QList<QPair<QString, QString>>& lidToPhone,
+                                         bool accountShape)
+{
     Sqlite3DB db;
     db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     db.beginTran();
     writeLidPairs(db, lidToPhone, accountShape);
+    // The Core Data bookkeeping a phone's file has: the entity's number and
+    // its highest row id.
+    check(db, "CREATE TABLE IF NOT EXISTS Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, "
+              "Z_MAX INTEGER)");
+    const QString entity = accountShape ? QStringLiteral("WAZAccount") : QStringLiteral("WAPhoneNumberLIDPair");
+    const QString table = accountShape ? QStringLiteral("ZWAZACCOUNT") : QStringLiteral("ZWAPHONENUMBERLIDPAIR");
+    Sqlite3Sql ent(QStringLiteral("insert into Z_PRIMARYKEY(Z_ENT, Z_NAME, Z_SUPER, Z_MAX) select ?, ?, 0, 0 "
+                                  "where not exists (select 1 from Z_PRIMARYKEY where Z_NAME=?)"));
+    ent.addIntParam(accountShape ? 3 : 4).addTextParam(entity).addTextParam(entity);
+    db.executeThrow(ent);
+    Sqlite3Sql fill(QStringLiteral("update %1 set Z_ENT=(select Z_ENT from Z_PRIMARYKEY where Z_NAME=?), Z_OPT=1 "
+                                   "where Z_ENT is null").arg(table));
+    fill.addTextParam(entity);
+    db.executeThrow(fill);
+    Sqlite3Sql max(QStringLiteral("update Z_PRIMARYKEY set Z_MAX=(select ifnull(max(Z_PK),0) from %1) where Z_NAME=?")
+                       .arg(table));
+    max.addTextParam(entity);
+    db.executeThrow(max);
     db.commitTran();
 }
 

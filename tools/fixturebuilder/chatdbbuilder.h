@@ -163,6 +163,10 @@ public:
     // LID.sqlite beside the chat database: ZWAZACCOUNT (ZIDENTIFIER "…@lid",
     // ZPHONENUMBER) or, accountShape false, ZWAPHONENUMBERLIDPAIR (ZLID, ZPHONENUMBER).
     void writeLidDatabase(const QList<QPair<QString, QString>>& lidToPhone, bool accountShape);
+    // The same into the file at path (created when missing), with the
+    // entity's row in its Z_PRIMARYKEY; no pairs: an empty LID.sqlite.
+    static void writeLidDatabaseFile(const QString& path, const QList<QPair<QString, QString>>& lidToPhone,
+                                     bool accountShape);
     // The older pair table inside ChatStorage.sqlite itself.
     void addLidPairsToChatDb(const QList<QPair<QString, QString>>& lidToPhone);
     void addPushName(const QString& jid, const QString& pushName);

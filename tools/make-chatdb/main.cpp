@@ -1,10 +1,14 @@
 // make-chatdb: writes a sample chat database folder for manual tests and
 // benchmarks.
-//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]
+//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]
+// --empty writes the layout's tables without any chat (a merge target);
+// --lid-db adds an empty LID.sqlite (its LID table and Z_PRIMARYKEY) beside
+// the database.
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTextStream>
 
 int main(int argc, char* argv[])
@@ -17,6 +21,8 @@ int main(int argc, char* argv[])
     ChatDbLayout layout = ChatDbLayout::Local;
     qint64 messages = 0;
     bool device = false;
+    bool empty = false;
+    bool lidDb = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("--layout") && i + 1 < args.size()) {
@@ -42,21 +48,40 @@ int main(int argc, char* argv[])
             }
         } else if (a == QLatin1String("--device")) {
             device = true;
+        } else if (a == QLatin1String("--empty")) {
+            empty = true;
+        } else if (a == QLatin1String("--lid-db")) {
+            lidDb = true;
         } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
             folder = a;
         } else {
-            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]\n";
         return 2;
     }
     try {
         QElapsedTimer timer;
         timer.start();
-        const SampleChatDb db = buildSampleChatDb(folder, layout, messages, device);
+        SampleChatDb db;
+        if (empty) {
+            ChatDbBuilder b(folder, layout, device);
+            if (messages > 0)
+                b.addBulkMessages(messages, {b.addChat(QStringLiteral("4915550001@s.whatsapp.net"),
+                                                       QStringLiteral("Anna"))});
+            b.commit();
+            db.folder = b.folder();
+            db.expectedCount = b.expectedCount();
+            db.expectedChats = messages > 0 ? 1 : 0;
+        } else {
+            db = buildSampleChatDb(folder, layout, messages, device);
+        }
+        const QString lidPath = QFileInfo(db.folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
+        if (lidDb && !QFileInfo::exists(lidPath))
+            ChatDbBuilder::writeLidDatabaseFile(lidPath, {}, true);
         out << "database: " << db.folder.databasePath << "\n"
             << "chats listed: " << db.expectedChats << "\n"
             << "messages counted: " << db.expectedCount << "\n"
