@@ -95,7 +95,9 @@ bool questionBox(const QString& text)
 
 QString errorBoxText(const QString& text)
 {
-    return tr("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ").arg(text)
+    // The error text comes from anywhere (file names, chat names, a phone's
+    // answer): it is shown as text, never read as markup.
+    return tr("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ").arg(text.toHtmlEscaped())
            + product::supportAddress() + tr(" for help.");
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/bubblewebpage.h"
 #include "app/messagebox.h"
+#include "base/assetfolder.h"
 #include "base/fileutil.h"
 #include "base/openexternal.h"
 #include "base/productinfo.h"
@@ -41,7 +42,7 @@ WABubbleViewMgr::WABubbleViewMgr(QWebEngineView* view, QObject* parent)
       m_view(view),
       m_webPage(new BubbleWebPage(view)),
       m_builder(pageOptions()),
-      m_baseUrl(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QLatin1Char('/'))),
+      m_baseUrl(QUrl::fromLocalFile(product::assetBaseFolder() + QLatin1Char('/'))),
       m_open([](const QString& path) { openInExplorer(path); }),
       m_openExternal([](const QString& target) { openExternal(target); }),
       m_warn([](const QString& text) { warningBox(text); })

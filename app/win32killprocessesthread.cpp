@@ -3,6 +3,8 @@
 #include "app/messagebox.h"
 #include "platform/osservices.h"
 
+#include <QDeadlineTimer>
+
 Win32KillProcessesThread::Win32KillProcessesThread(QObject* parent) : QThread(parent) {}
 
 Win32KillProcessesThread::~Win32KillProcessesThread()
@@ -10,6 +12,7 @@ Win32KillProcessesThread::~Win32KillProcessesThread()
     {
         QMutexLocker lock(&m_mutex);
         m_stop = true;
+        m_wake.wakeAll();
     }
     wait();
 }
@@ -31,10 +34,11 @@ void Win32KillProcessesThread::run()
         return;
     while (!stopRequested()) {
         scan();
-        // Sleep a second in small steps so that shutting down never waits
-        // for a whole period.
-        for (int i = 0; i < 10 && !stopRequested(); ++i)
-            msleep(100);
+        // The pause ends at once when the stop flag is set, so shutting
+        // down never waits for the next scan.
+        QMutexLocker lock(&m_mutex);
+        if (!m_stop)
+            m_wake.wait(&m_mutex, QDeadlineTimer(m_intervalMs));
     }
 }
 

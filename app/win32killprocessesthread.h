@@ -1,5 +1,5 @@
 // The watcher that keeps named programs (iTunes) from running beside this
-// one: once a second it lists the processes, ends every one whose
+// one: once a second (the scan interval) it lists the processes, ends every one whose
 // executable name is in its watch table and has the table's text shown in an
 // information box on the main thread. It never touches a process whose name
 // is not in the table.
@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QThread>
+#include <QWaitCondition>
 
 class Win32KillProcessesThread : public QThread {
     Q_OBJECT
@@ -18,6 +19,8 @@ public:
 
     // Fill before start(); the table is only read once the thread runs.
     void addWatch(const QString& exeName, const QString& notification);
+    // The pause between two scans; set before start().
+    void setScanInterval(int ms) { m_intervalMs = ms; }
 
     // One pass over the process list; public so a caller can scan on demand.
     void scan();
@@ -37,6 +40,8 @@ private:
     bool stopRequested();
 
     QMutex m_mutex;
+    QWaitCondition m_wake;                  // ends the pause when the stop flag is set
     bool m_stop = false;                    // guarded by m_mutex
+    int m_intervalMs = 1000;
     QHash<QString, QString> m_watchTable;  // lower-cased exe name -> text
 };

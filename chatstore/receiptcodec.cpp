@@ -42,6 +42,7 @@ QList<_Receipt> decodeReceipts(const QByteArray& bytes)
 
     for (const auto& r : info.jid_receipts()) {
         _Receipt rec;
+        rec.form = _Receipt::Form::Jid;
         rec.recipient = QString::fromUtf8(r.jid().data(), static_cast<qsizetype>(r.jid().size()));
         if (r.time1() > 0)
             rec.time1 = fromUnix(r.time1());
@@ -58,6 +59,7 @@ QList<_Receipt> decodeReceipts(const QByteArray& bytes)
         if (!m.hasMatch())
             continue;
         _Receipt rec;
+        rec.form = _Receipt::Form::PhoneNumber;
         rec.recipient = m.captured(1);
         if (r.has_time1_offset())
             rec.time1 = fromUnix(base + r.time1_offset());
@@ -89,9 +91,13 @@ QByteArray encodeReceipts(const QList<_Receipt>& receipts)
             continue;
         const auto t1 = storableTime(r.time1);
         const auto t2 = storableTime(r.time2);
-        if (r.recipient.contains(QLatin1Char('@'))) {
-            // A JID cannot go through the packed digits ("s.whatsapp.net"
-            // would be taken for hexadecimal digits and the receipt lost).
+        // An entry keeps the form it was read in: a JID entry whose JID has
+        // no "@" is still a JID entry. A JID cannot go through the packed
+        // digits ("s.whatsapp.net" would be taken for hexadecimal digits and
+        // the receipt lost).
+        const bool jidForm = r.form == _Receipt::Form::Jid ||
+                             (r.form == _Receipt::Form::Any && r.recipient.contains(QLatin1Char('@')));
+        if (jidForm) {
             auto* e = info.add_jid_receipts();
             e->set_jid(r.recipient.toStdString());
             if (t1)

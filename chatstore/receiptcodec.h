@@ -11,7 +11,8 @@
 // JID entries first, then phone-number entries, each in stored order.
 QList<_Receipt> decodeReceipts(const QByteArray& bytes);
 
-// Phone-number recipients are written in the packed form with times as
-// offsets from a base time; JID recipients (they hold an "@") as JID entries
-// with their own times. Empty when no receipt has a usable time.
+// Phone-number entries are written in the packed form with times as offsets
+// from a base time, JID entries with their own times; each receipt keeps the
+// form it was read in (see _Receipt::Form). Empty when no receipt has a
+// usable time.
 QByteArray encodeReceipts(const QList<_Receipt>& receipts);

@@ -1,5 +1,6 @@
 // quillometry-cli: the same jobs as the window, from a terminal.
 #include "base/apptranslator.h"
+#include "base/assetfolder.h"
 #include "base/logging.h"
 #include "base/productinfo.h"
 #include "cli/chatsource.h"
@@ -78,6 +79,9 @@ int main(int argc, char* argv[])
     }
     if (first == QLatin1String("--version")) {
         cliOut(QStringLiteral("quillometry-cli %1\n").arg(QString::fromLatin1(product::kVersion)));
+        // Where the bubble pages' files were found: an installed program
+        // must find its own, never those of the tree it was built in.
+        cliOut(QStringLiteral("Bubble pages: %1\n").arg(product::wabbFolder()));
         return exitcode::kSuccess;
     }
     if (first == QLatin1String("help")) {

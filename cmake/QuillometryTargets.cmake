@@ -24,7 +24,8 @@ function(q_add_test_folder name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  add_executable(${name} ${sources})
+  # tests/support/testtempdir.cpp gives every test binary a TMPDIR of its own.
+  add_executable(${name} ${sources} ${PROJECT_SOURCE_DIR}/tests/support/testtempdir.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE

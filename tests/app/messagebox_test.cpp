@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTest>
 #include <QTimer>
 
@@ -97,19 +98,26 @@ TEST(MessageBox, BoxIsFramelessStyledAndHandsOutItsTextLabel)
 
 TEST(MessageBox, ErrorBoxFramesTheTextAndReportsThePlainText)
 {
+    // Error texts carry outside names; markup in them is shown as text.
+    const QString error = "cannot open <b>x</b> & more";
     QString shown;
+    QString plain;
     QString reported;
     setErrorReportHandler([&](const QString& t) { reported = t; });
     whenBoxShown([&](QMessageBox* box) {
         shown = box->text();
+        QTextDocument document;
+        document.setHtml(shown);
+        plain = document.toPlainText();
         box->button(QMessageBox::Ok)->click();
     });
-    errorBox("disk full");
+    errorBox(error);
     setErrorReportHandler({});
-    EXPECT_EQ(reported, "disk full");
+    EXPECT_EQ(reported, error);
     EXPECT_EQ(shown, "<nobr><b>" + product::productTitle() + "</b></nobr><br/><br/>"
-                         "An Error Occurred. <br/><br/>disk full<br/><br/> Or you can contact "
+                         "An Error Occurred. <br/><br/>cannot open &lt;b&gt;x&lt;/b&gt; &amp; more<br/><br/> Or you can contact "
                          + product::supportAddress() + " for help.");
+    EXPECT_TRUE(plain.contains(error)) << plain.toStdString();
     EXPECT_EQ(product::productTitle(), "Quillometry Chat Transfer (x64) v3.2.182");
 }
 

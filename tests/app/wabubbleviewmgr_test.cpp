@@ -33,7 +33,7 @@ QVariant evaluate(QWebEngineView& view, const QString& script)
             result = v;
             done = true;
         });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10000)) << script.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 60000)) << script.toStdString();
     return result;
 }
 
@@ -86,7 +86,7 @@ protected:
     {
         QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
         mgr->showBubble(std::move(source));
-        ASSERT_TRUE(loaded.wait(20000));
+        ASSERT_TRUE(loaded.wait(60000));
     }
 
     QString bodyText() { return evaluate(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString(); }
@@ -146,8 +146,8 @@ TEST_F(BubbleView, RowsOnOtherPagesRenderThatPageAndScrollToTheMessage)
     mgr->scrollToPos(50);
     EXPECT_EQ(mgr->page(), 2);
     EXPECT_EQ(mgr->pendingAnchor(), QStringLiteral("sms_1050"));
-    ASSERT_TRUE(loaded.wait(20000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(anchorTop("sms_1050")) <= 2; }, 5000)) << anchorTop("sms_1050");
+    ASSERT_TRUE(loaded.wait(60000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(anchorTop("sms_1050")) <= 2; }, 60000)) << anchorTop("sms_1050");
     EXPECT_GT(evaluate(view, QStringLiteral("window.scrollY")).toInt(), 20);
 
     // Row 90 is on the same page: no new document, only a scroll.
@@ -156,7 +156,7 @@ TEST_F(BubbleView, RowsOnOtherPagesRenderThatPageAndScrollToTheMessage)
     mgr->scrollToPos(90);
     EXPECT_EQ(mgr->page(), 2);
     EXPECT_EQ(mgr->currentHtml(), html);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(anchorTop("sms_1090")) <= 2; }, 5000)) << anchorTop("sms_1090");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(anchorTop("sms_1090")) <= 2; }, 60000)) << anchorTop("sms_1090");
     EXPECT_EQ(loaded.count(), 0);
 
     // Rows outside the source change nothing.
@@ -173,15 +173,15 @@ TEST_F(BubbleView, PagingLinksAndButtons)
 
     // Clicking "Next Page" in the page.
     evaluate(view, QStringLiteral("document.querySelector('a[href=\"/next_page\"]').click(); true"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return mgr->page() == 2; }, 10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bodyText().contains(QStringLiteral("message number 50")); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mgr->page() == 2; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bodyText().contains(QStringLiteral("message number 50")); }, 60000));
     EXPECT_FALSE(bodyText().contains(QStringLiteral("message number 49")));
     EXPECT_TRUE(bodyText().contains(QStringLiteral("<<Previous Page")));
 
     mgr->nextPage();  // already the last page
     EXPECT_EQ(mgr->page(), 2);
     evaluate(view, QStringLiteral("document.querySelector('a[href=\"/pre_page\"]').click(); true"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return mgr->page() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mgr->page() == 1; }, 60000));
     EXPECT_EQ(mgr->pendingAnchor(), QStringLiteral("end"));
     mgr->previousPage();  // already the first page
     EXPECT_EQ(mgr->page(), 1);
@@ -201,7 +201,7 @@ TEST_F(BubbleView, EmptySourceGivesAnEmptyPage)
     mgr->showBubble(std::make_shared<WAMsgsListSource>());
     EXPECT_EQ(mgr->page(), 0);
     EXPECT_EQ(mgr->pageCount(), 0);
-    ASSERT_TRUE(loaded.wait(20000));
+    ASSERT_TRUE(loaded.wait(60000));
     EXPECT_FALSE(bodyText().contains(QStringLiteral("message number")));
     mgr->nextPage();
     mgr->lastPage();

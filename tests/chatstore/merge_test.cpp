@@ -135,6 +135,8 @@ TEST(MergeWriter, StanzaMatchingRules)
     const qint64 eventId = target->mergeMessage(event, -2);
     const _Message outgoing = textMessage(anna, QStringLiteral("S-1"), true, 100);
     const qint64 outId = target->mergeMessage(outgoing, -2);
+    const _Message incoming = textMessage(anna, QStringLiteral("S-2"), false, 110);
+    const qint64 inId = target->mergeMessage(incoming, -2);
 
     struct Case {
         const char* name;
@@ -147,11 +149,14 @@ TEST(MergeWriter, StanzaMatchingRules)
     _Message incomingTwin = textMessage(anna, QStringLiteral("S-1"), false, 100);
     _Message outgoingOtherChat = textMessage(personalChat(kBen, QStringLiteral("Ben")), QStringLiteral("S-1"), true, 100);
     _Message noStanza = textMessage(anna, QString(), true, 100);
+    _Message incomingFromBen = textMessage(personalChat(kBen, QStringLiteral("Ben")), QStringLiteral("S-2"), false, 110);
     const Case cases[] = {
         {"group event by stanza alone", eventElsewhere, true},
         {"same outgoing message", outgoing, true},
         {"incoming copy of an outgoing stanza", incomingTwin, false},
         {"outgoing to another partner", outgoingOtherChat, false},
+        {"same incoming message", incoming, true},
+        {"incoming from another sender, same stanza", incomingFromBen, false},
         {"no stanza id never matches", noStanza, false},
     };
     for (const Case& c : cases) {
@@ -160,6 +165,7 @@ TEST(MergeWriter, StanzaMatchingRules)
     }
     EXPECT_EQ(target->findMessageByStanza(eventElsewhere), eventId);
     EXPECT_EQ(target->findMessageByStanza(outgoing), outId);
+    EXPECT_EQ(target->findMessageByStanza(incoming), inId);
     // The incoming twin becomes a message of its own.
     EXPECT_GT(target->mergeMessage(incomingTwin, -2), outId);
     target->commitThrow();
@@ -186,6 +192,7 @@ TEST(MergeWriter, OrderSortItemsAppliesTheRuleToNeighboursAndAlwaysEnds)
         {"2 min apart: dates decide", {{1, 5, 1000, 0}, {2, 3, 1120, 0}}, {1, 2}},
         {"sort values 11 apart: dates decide", {{1, 14, 1000, 0}, {2, 3, 1010, 0}}, {1, 2}},
         {"bounds are inclusive", {{1, 13, 1000, 0}, {2, 3, 1060, 0}}, {2, 1}},
+        {"equal sort values 30 s apart: dates decide", {{1, 4, 1030, 0}, {2, 4, 1000, 0}}, {2, 1}},
         // 70 s/sort 1 before 35 s/sort 10 before 0 s/sort 15 before 70 s/sort 1.
         {"a cycle of the rule", {{1, 1, 70, 0}, {2, 10, 35, 0}, {3, 15, 0, 0}}, {2, 3, 1}},
     };
@@ -386,7 +393,10 @@ TEST(MergeWriter, RecentLayoutTargetKeepsQuotesReceiptsAndParents)
         if (m.media && m.media->hasQuote()) {
             ++quotes;
             ASSERT_TRUE(t.media && t.media->hasQuote()) << m.ZSTANZAID.toStdString();
-            EXPECT_EQ(quotedPreviewText(t.media->quote), quotedPreviewText(m.media->quote));
+            // The stored payload itself, every field of it, not only what a
+            // preview shows.
+            EXPECT_EQ(serializeQuotedPayload(t.media->quote.payload).toHex(),
+                      quotedPayloadBytes(m.media->quote.payload).toHex());
             EXPECT_EQ(t.media->quote.senderJid, m.media->quote.senderJid);
             EXPECT_EQ(t.media->quote.stanzaId, m.media->quote.stanzaId);
             EXPECT_EQ(t.media->quote.senderName, m.media->quote.senderName);
@@ -418,6 +428,7 @@ TEST(MergeWriter, QuotesGoWhereTheTargetKeepsThemOrNowhere)
     m.media->quote.stanzaId = QStringLiteral("QUOTED");
     m.media->quote.senderJid = kBen;
     m.media->quote.payload.set_text("what you said");
+    m.media->quote.payload.mutable_video()->set_f4(12);
 
     struct Case {
         ChatDbLayout layout;
@@ -444,7 +455,8 @@ TEST(MergeWriter, QuotesGoWhereTheTargetKeepsThemOrNowhere)
         ASSERT_TRUE(all[0].media->hasQuote()) << c.column;
         EXPECT_EQ(all[0].media->quote.stanzaId, QStringLiteral("QUOTED"));
         EXPECT_EQ(all[0].media->quote.senderJid, kBen);
-        EXPECT_EQ(quotedPayloadText(all[0].media->quote.payload), QStringLiteral("what you said"));
+        EXPECT_EQ(serializeQuotedPayload(all[0].media->quote.payload).toHex(),
+                  serializeQuotedPayload(m.media->quote.payload).toHex());
     }
 }
 

@@ -67,13 +67,27 @@ TEST(QuotedPayload, UnnamedFieldsSurviveParseAndSerialize)
 
 TEST(QuotedPayload, DamagedBytesLeaveAPartialMessage)
 {
-    const QByteArray good = lfield(1, "text") + lfield(9, vfield(4, 3) + lfield(16, QByteArray(40, 'x')));
-    for (qsizetype n = 0; n <= good.size(); ++n)
-        (void)serializeQuotedPayload(parseQuotedPayload(good.left(n)));
-    EXPECT_EQ(quotedPayloadText(parseQuotedPayload(good.left(8))), "text");
-    // Nesting beyond the runtime's limit is refused rather than recursed.
+    const QByteArray text = lfield(1, "text");
+    const QByteArray good = text + lfield(9, vfield(4, 3) + lfield(16, QByteArray(40, 'x')));
+    for (qsizetype n = 0; n <= good.size(); ++n) {
+        SCOPED_TRACE(n);
+        const WAQuotedMsg m = parseQuotedPayload(good.left(n));
+        // The text is there once its field is whole, and what was read
+        // writes out and reads back as the same message.
+        if (n >= text.size())
+            EXPECT_EQ(quotedPayloadText(m), QStringLiteral("text"));
+        const QByteArray written = serializeQuotedPayload(m);
+        EXPECT_EQ(serializeQuotedPayload(parseQuotedPayload(written)).toHex(), written.toHex());
+    }
+    EXPECT_EQ(serializeQuotedPayload(parseQuotedPayload(good)).toHex(), good.toHex());
+    // Nesting 5000 deep: below the card (which names no field 13) it is an
+    // unnamed field, carried as opaque bytes without recursing, and written
+    // back unchanged.
     QByteArray deep = lfield(1, "x");
     for (int i = 0; i < 5000; ++i)
         deep = lfield(13, lfield(2, deep));
-    (void)parseQuotedPayload(deep);
+    const WAQuotedMsg nested = parseQuotedPayload(deep);
+    EXPECT_EQ(quotedPayloadKind(nested), QuotedKind::MultiVCard);
+    EXPECT_TRUE(quotedPayloadText(nested).isEmpty());
+    EXPECT_EQ(serializeQuotedPayload(nested), deep);
 }

@@ -9,6 +9,8 @@ using namespace wire;
 
 namespace {
 QDateTime unix(qint64 s) { return QDateTime::fromSecsSinceEpoch(s); }
+constexpr _Receipt::Form kJid = _Receipt::Form::Jid;
+constexpr _Receipt::Form kNumber = _Receipt::Form::PhoneNumber;
 }
 
 TEST(Receipts, PhoneNumberEntryDecodesToDigitsAndBasePlusOffset)
@@ -54,8 +56,8 @@ TEST(Receipts, PhoneEntriesThatDoNotMatchTheFormAreDropped)
 TEST(Receipts, EncodeWritesOffsetsFromTheEarliestTime)
 {
     const QList<_Receipt> in = {
-        {"4917612345678", unix(1600000100), unix(1600000200)},
-        {"123", unix(1600000050), QDateTime()},
+        {"4917612345678", unix(1600000100), unix(1600000200), kNumber},
+        {"123", unix(1600000050), QDateTime(), kNumber},
     };
     const QByteArray blob = encodeReceipts(in);
     // base = t0 - 1, offsets = t - t0 + 1, version 2, Unknown10 {0, 2}.
@@ -71,7 +73,7 @@ TEST(Receipts, EncodeWritesOffsetsFromTheEarliestTime)
 TEST(Receipts, OddAndEvenNumbersRoundTrip)
 {
     for (const QString& number : {"1", "12", "12345", "491701234567", "0049"}) {
-        const QList<_Receipt> in = {{number, unix(1650000000), unix(1650000003)}};
+        const QList<_Receipt> in = {{number, unix(1650000000), unix(1650000003), kNumber}};
         EXPECT_EQ(decodeReceipts(encodeReceipts(in)), in) << number.toStdString();
     }
 }
@@ -80,8 +82,8 @@ TEST(Receipts, OddAndEvenNumbersRoundTrip)
 TEST(Receipts, JidReceiptsSurviveARoundTrip)
 {
     const QList<_Receipt> in = {
-        {"491701234567@s.whatsapp.net", unix(1650000000), unix(1650000100)},
-        {"abc@s.whatsapp.net", unix(1650000010), QDateTime()},
+        {"491701234567@s.whatsapp.net", unix(1650000000), unix(1650000100), kJid},
+        {"abc@s.whatsapp.net", unix(1650000010), QDateTime(), kJid},
     };
     const QByteArray blob = encodeReceipts(in);
     EXPECT_EQ(decodeReceipts(blob), in);
@@ -91,6 +93,37 @@ TEST(Receipts, JidReceiptsSurviveARoundTrip)
     const QList<_Receipt> read = decodeReceipts(stored);
     ASSERT_EQ(read.size(), 2);
     EXPECT_EQ(decodeReceipts(encodeReceipts(read)), read);
+}
+
+// Each entry is written back in the form it was read in: a JID entry whose
+// JID lacks the "@" must not be packed as phone-number digits (where its
+// letters are dropped and the receipt is lost).
+TEST(Receipts, EntriesKeepTheirFormWhateverTheirText)
+{
+    const QByteArray stored = QByteArray::fromHex(
+        "0a210a133439313543732e77686174736170702e6e65741080a0f8fa0518e4a0f8d80512060a028112200118ff9ff8fafbe802");
+    const QList<_Receipt> read = decodeReceipts(stored);
+    ASSERT_EQ(read.size(), 2);
+    EXPECT_EQ(read[0], (_Receipt{"4915Cs.whatsapp.net", unix(1600000000), unix(1528696932), kJid}));
+    EXPECT_EQ(read[1].recipient, "12");
+    EXPECT_EQ(read[1].form, kNumber);
+    const QList<_Receipt> again = decodeReceipts(encodeReceipts(read));
+    ASSERT_EQ(again.size(), 2);
+    EXPECT_EQ(again[0], read[0]);
+    // The base time overflowed the 32-bit field: 1935 cannot be written, so
+    // that receipt keeps its number without times.
+    EXPECT_EQ(again[1], (_Receipt{"12", QDateTime(), QDateTime(), kNumber}));
+
+    // A digits-only JID stays a JID entry, and a receipt made by the program
+    // chooses its form by the "@".
+    const QList<_Receipt> mixed = {{"4915", unix(1650000000), QDateTime(), kJid},
+                                   {"4916", unix(1650000001), QDateTime(), kNumber}};
+    EXPECT_EQ(decodeReceipts(encodeReceipts(mixed)), mixed);
+    const QList<_Receipt> made = decodeReceipts(encodeReceipts(
+        {{"4917", unix(1650000002), QDateTime()}, {"a@b", unix(1650000003), QDateTime()}}));
+    ASSERT_EQ(made.size(), 2);
+    EXPECT_EQ(made[0], (_Receipt{"a@b", unix(1650000003), QDateTime(), kJid}));
+    EXPECT_EQ(made[1], (_Receipt{"4917", unix(1650000002), QDateTime(), kNumber}));
 }
 
 TEST(Receipts, NothingToWriteGivesEmptyBytes)
@@ -107,10 +140,22 @@ TEST(Receipts, NothingToWriteGivesEmptyBytes)
 
 TEST(Receipts, DamagedBlobsDecodeToNothingOrWhatIsWhole)
 {
-    const QByteArray good = encodeReceipts({{"4915@s.whatsapp.net", unix(1650000000), unix(1650000001)},
-                                            {"49151", unix(1650000002), unix(1650000003)}});
-    for (qsizetype n = 0; n <= good.size(); ++n)
-        (void)decodeReceipts(good.left(n));
+    const QList<_Receipt> all = {{"4915@s.whatsapp.net", unix(1650000000), unix(1650000001), kJid},
+                                 {"49151", unix(1650000002), unix(1650000003), kNumber}};
+    const QByteArray good = encodeReceipts(all);
+    ASSERT_EQ(decodeReceipts(good), all);
+    // Cut anywhere, a blob gives nothing or only whole entries, in order
+    // (a phone-number entry cut off from its base time keeps its number).
+    for (qsizetype n = 0; n < good.size(); ++n) {
+        const QList<_Receipt> part = decodeReceipts(good.left(n));
+        ASSERT_LE(part.size(), all.size()) << n;
+        for (qsizetype i = 0; i < part.size(); ++i) {
+            EXPECT_EQ(part[i].recipient, all[i].recipient) << n;
+            EXPECT_EQ(part[i].form, all[i].form) << n;
+            if (part[i].form == kJid)
+                EXPECT_EQ(part[i], all[i]) << n;
+        }
+    }
     EXPECT_TRUE(decodeReceipts(QByteArray("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 11)).isEmpty());
     EXPECT_TRUE(decodeReceipts(lfield(2, QByteArray(3, '\x12'))).isEmpty());
     // A length far beyond the data is refused, not allocated.
@@ -131,5 +176,7 @@ TEST(Receipts, DamagedBlobsDecodeToNothingOrWhatIsWhole)
     // A negative base with offsets still gives dates (no overflow).
     const QByteArray negative = lfield(2, lfield(1, QByteArray::fromHex("8112")) + vfield(4, 0x7fffffff))
                                 + vfield(3, uint64_t(int64_t(-2147483647 - 1)));
-    ASSERT_EQ(decodeReceipts(negative).size(), 1);
+    const QList<_Receipt> early = decodeReceipts(negative);
+    ASSERT_EQ(early.size(), 1);
+    EXPECT_EQ(early[0], (_Receipt{"12", unix(-1), QDateTime(), kNumber}));
 }

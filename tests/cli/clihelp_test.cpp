@@ -147,8 +147,13 @@ TEST_F(CliHelp, EveryCommandExplainsItselfWithUsageArgumentsAndAnExample)
         EXPECT_TRUE(r.err.contains(c.text)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     }
-    EXPECT_EQ(run({QStringLiteral("--version")}).out,
-              QStringLiteral("quillometry-cli %1\n").arg(QLatin1String(product::kVersion)));
+    // The version, then where the bubble pages' files were found (beside the
+    // program in the build tree).
+    const QStringList version = run({QStringLiteral("--version")}).out.split(QLatin1Char('\n'));
+    ASSERT_GE(version.size(), 2);
+    EXPECT_EQ(version[0], QStringLiteral("quillometry-cli %1").arg(QLatin1String(product::kVersion)));
+    EXPECT_TRUE(version[1].startsWith(QStringLiteral("Bubble pages: ")) && version[1].endsWith(QStringLiteral("/wabb")))
+        << version[1].toStdString();
 }
 
 TEST_F(CliHelp, SourcesByPrefixNameOrFolder)

@@ -6,6 +6,7 @@
 
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/chatindex.h"
+#include "support/childsignal.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QDir>
@@ -222,15 +223,25 @@ TEST_F(CliProcess, CtrlCDuringABackupLeavesTheTargetAsItWas)
 
     auto interrupted = [&](const QString& name) {
         QProcess p;
+        ChildSignal child(p);
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), big.folder.root, QStringLiteral("--to"), name});
         QByteArray err;
         while (!err.contains("Messages: ") && p.state() != QProcess::NotRunning) {
-            p.waitForReadyRead(100);
+            p.waitForReadyRead(1000);
             err += p.readAllStandardError();
         }
-        kill(pid_t(p.processId()), SIGINT);
-        EXPECT_TRUE(p.waitForFinished(60000));
+        ASSERT_TRUE(err.contains("Messages: ")) << "the backup ended before it merged: " << err.constData();
+        // Held still while the Ctrl-C is sent, so the cancel reaches the job
+        // inside its loop however slowly this test itself is scheduled.
+        ASSERT_TRUE(child.send(SIGSTOP)) << "the backup ended before the Ctrl-C";
+        p.waitForReadyRead(0);
+        err += p.readAllStandardError();
+        EXPECT_FALSE(err.contains(QStringLiteral("Messages: %1 / %1").arg(big.expectedCount).toUtf8()))
+            << "the backup had reached its last message before it was held";
+        EXPECT_TRUE(child.send(SIGINT));
+        EXPECT_TRUE(child.send(SIGCONT));
+        EXPECT_TRUE(p.waitForFinished(120000));
         err += p.readAllStandardError();
         EXPECT_EQ(p.exitCode(), 3) << err.constData();
         EXPECT_TRUE(err.contains("cancelled"));

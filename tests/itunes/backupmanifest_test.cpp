@@ -116,6 +116,9 @@ TEST(BackupManifest, PathsThatLeaveTheTreeAreSkipped)
                                  makeRecord("AppDomain-..", "a"),
                                  makeRecord("AppDomain-net.x", "../b"),
                                  makeRecord("..", "c"),
+                                 makeRecord("..", "", 0x41C0),
+                                 makeRecord("a/b", "", 0x41C0),
+                                 makeRecord(".", ""),
                                  makeRecord("HomeDomain", "Library/ok")});
     BackupManifest backup(dir.path());
     backup.openThrow();

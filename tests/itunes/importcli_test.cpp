@@ -7,14 +7,11 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "base/recordingmonitor.h"
-#include "cli/exitcodes.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
 
 #include <unistd.h>
 
 using namespace itest;
-
-#ifdef Q_CLI_PATH
 
 namespace {
 
@@ -34,6 +31,7 @@ void makeListedBackup(const QString& folder, const QDateTime& date, const QStrin
 
 TEST(ImportCli, ItunesListNewestFirstAcrossTheRoots)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     const QString home = dir.filePath("home");
     const QString data = dir.filePath("data");
@@ -52,7 +50,7 @@ TEST(ImportCli, ItunesListNewestFirstAcrossTheRoots)
 
     const QMap<QString, QString> env{{"HOME", home}, {"XDG_DATA_HOME", data}, {"TZ", "UTC"}};
     CliResult r = runCli({"itunes-list"}, env);
-    EXPECT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
     EXPECT_EQ(lines[0].toStdString(), ("Newest\t2021-01-02 10:00\t" + homeRoot + "/b\tencrypted").toStdString());
@@ -62,7 +60,7 @@ TEST(ImportCli, ItunesListNewestFirstAcrossTheRoots)
     EXPECT_FALSE(r.out.contains("mbdb-only"));
 
     CliResult none = runCli({"itunes-list"}, {{"HOME", dir.filePath("nobody")}, {"XDG_DATA_HOME", dir.filePath("x")}});
-    EXPECT_EQ(none.exitCode, exitcode::kSuccess);
+    EXPECT_EQ(none.exitCode, 0);
     EXPECT_TRUE(none.out.isEmpty());
     EXPECT_TRUE(none.err.contains("No iTunes backup found")) << none.err.toStdString();
 }
@@ -110,6 +108,7 @@ class ImportEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        REQUIRE_CLI();
         ASSERT_TRUE(dir.isValid());
         QDir().mkpath(dir.filePath("tmp"));
         env = {{"HOME", dir.filePath("home")}, {"XDG_DATA_HOME", dir.filePath("data")}, {"TMPDIR", dir.filePath("tmp")}};
@@ -171,7 +170,7 @@ TEST_F(ImportEndToEnd, EachBackupGivesALocalDatabaseEqualToTheFixture)
         if (*c.password)
             args << "--password" << c.password;
         const CliResult r = runCli(args, env);
-        ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QString name = QString(c.name) + "_Backup";
         EXPECT_TRUE(r.out.contains("into the local database \"" + name + "\"")) << r.out.toStdString();
         const Snapshot imported = snapshotOfLocalDb(localDbs + "/" + name);
@@ -186,7 +185,7 @@ TEST_F(ImportEndToEnd, NoWhatsAppAndWrongPasswordLeaveNothingBehind)
 {
     const QString bare = makeBackup("bare", BackupLayout::ManifestDb, "", {false, true});
     CliResult r = runCli({"import", bare}, env);
-    EXPECT_EQ(r.exitCode, exitcode::kFailure);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("Found no WhatsApp data in your iTunes Backup. Please check if you have installed and "
                                "logined WhatsApp Messenger on your iPhone."))
         << r.err.toStdString();
@@ -194,7 +193,7 @@ TEST_F(ImportEndToEnd, NoWhatsAppAndWrongPasswordLeaveNothingBehind)
 
     const QString locked = makeBackup("locked", BackupLayout::ManifestDb, "right");
     r = runCli({"import", locked, "--password", "wrong"}, env);
-    EXPECT_EQ(r.exitCode, exitcode::kPassword);
+    EXPECT_EQ(r.exitCode, 4);
     EXPECT_TRUE(r.err.contains("Invalid password.")) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(cacheOf(locked)));
     EXPECT_FALSE(QFileInfo::exists(locked + "/Manifest-decrypted.db"));
@@ -205,7 +204,7 @@ TEST_F(ImportEndToEnd, SecondImportKeepsCachedMediaAndReplacesTheDatabase)
 {
     const QString folder = makeBackup("twice", BackupLayout::ManifestMbdb, "pw");
     CliResult r = runCli({"import", folder, "--password", "pw"}, env);
-    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QString app = cacheOf(folder) + "/net.whatsapp.WhatsApp";
     const QString cachedImage = app + "/Library/Media/4915550001@s.whatsapp.net/a/b/IMG_1.jpg";
     ASSERT_TRUE(QFileInfo(cachedImage).isFile());
@@ -213,7 +212,7 @@ TEST_F(ImportEndToEnd, SecondImportKeepsCachedMediaAndReplacesTheDatabase)
     writeFile(app + "/Documents/ChatStorage.sqlite", "damaged since");
 
     r = runCli({"import", folder, "--password", "pw"}, env);
-    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("(0 new)")) << r.out.toStdString();
     EXPECT_EQ(readFile(cachedImage), "cached by the first import");
     EXPECT_EQ(readFile(app + "/Documents/ChatStorage.sqlite"), readFile(chat.folder.databasePath));
@@ -225,20 +224,18 @@ TEST_F(ImportEndToEnd, IntoAnExistingLocalDatabaseByName)
 {
     const QString folder = makeBackup("into", BackupLayout::ManifestDb, "");
     CliResult r = runCli({"import", folder, "--to", "Family"}, env);
-    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(localDbs + "/Family/net.whatsapp.WhatsApp"));
     // Now it exists: the copy goes into its folder, as from its own entry.
     r = runCli({"import", folder, "--to", "family"}, env);
-    ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(localDbs + "/Family/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite").isFile());
     EXPECT_EQ(localDbNames(), QStringList{"Family"});
     EXPECT_EQ(snapshotOfLocalDb(localDbs + "/Family").messages, source.messages);
 
     for (const char* bad : {"..", "a/b", " "}) {
         r = runCli({"import", folder, "--to", bad}, env);
-        EXPECT_EQ(r.exitCode, exitcode::kUsage) << bad;
+        EXPECT_EQ(r.exitCode, 2) << bad;
     }
     EXPECT_EQ(localDbNames(), QStringList{"Family"});
 }
-
-#endif

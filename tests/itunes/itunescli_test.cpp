@@ -10,10 +10,9 @@
 
 using namespace itest;
 
-#ifdef Q_CLI_PATH
-
 TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     if (!QFileInfo(fixturePath("itunes-encrypted-mbdb")).isDir())
         GTEST_SKIP() << "shared fixture itunes-encrypted-mbdb is absent";
@@ -22,13 +21,13 @@ TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
     const QString out = dir.filePath("out/Test.txt");
 
     CliResult ok = runCli({"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", out, "--password", "0000"});
-    EXPECT_EQ(ok.exitCode, exitcode::kSuccess) << ok.err.toStdString();
+    EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
     EXPECT_EQ(readFile(out), "Test data");
 
     QFile::remove(out);
     CliResult env = runCli({"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", out, "--password-env", "BKPW"},
                            {{"BKPW", "0000"}});
-    EXPECT_EQ(env.exitCode, exitcode::kSuccess) << env.err.toStdString();
+    EXPECT_EQ(env.exitCode, 0) << env.err.toStdString();
     EXPECT_EQ(readFile(out), "Test data");
 
     struct Case {
@@ -44,13 +43,13 @@ TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
     for (const Case& c : cases) {
         const QString target = dir.filePath(QString("out/%1").arg(c.name));
         CliResult r = runCli(QStringList{"itunes-get", bk, "MyTestDomain", "Media/Test.txt", "--out", target} + c.extra);
-        EXPECT_EQ(r.exitCode, exitcode::kPassword) << c.name;
+        EXPECT_EQ(r.exitCode, 4) << c.name;
         EXPECT_TRUE(r.err.contains(c.message)) << c.name << ": " << r.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(target)) << c.name;
     }
 
     CliResult info = runCli({"itunes-info", bk, "--password", "0000"});
-    EXPECT_EQ(info.exitCode, exitcode::kSuccess);
+    EXPECT_EQ(info.exitCode, 0);
     EXPECT_TRUE(info.out.contains("Device name: Fixture iPhone"));
     EXPECT_TRUE(info.out.contains("Encrypted: yes"));
     EXPECT_TRUE(info.out.contains("Layout: Manifest.mbdb"));
@@ -59,6 +58,7 @@ TEST(ItunesCli, PasswordsFromOptionEnvironmentOrNone)
 
 TEST(ItunesCli, BrowseAndMissingFiles)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     writeManifestPlist(dir.path(), "UDID1", "Plain Phone");
     MBDBRecord app = makeRecord("AppDomain-net.whatsapp.WhatsApp", "", 0x41C0);
@@ -68,23 +68,23 @@ TEST(ItunesCli, BrowseAndMissingFiles)
     writeFile(dir.filePath(file.fileId()), "abc");
 
     CliResult root = runCli({"itunes-ls", dir.path()});
-    EXPECT_EQ(root.exitCode, exitcode::kSuccess);
+    EXPECT_EQ(root.exitCode, 0);
     EXPECT_TRUE(root.out.contains("Applications/")) << root.out.toStdString();
     CliResult ls = runCli({"itunes-ls", dir.path(), "Applications/net.whatsapp.WhatsApp/Documents"});
-    EXPECT_EQ(ls.exitCode, exitcode::kSuccess);
+    EXPECT_EQ(ls.exitCode, 0);
     EXPECT_TRUE(ls.out.contains("notes.txt")) << ls.out.toStdString();
     CliResult missing = runCli({"itunes-ls", dir.path(), "Applications/nothing"});
-    EXPECT_EQ(missing.exitCode, exitcode::kFailure);
+    EXPECT_EQ(missing.exitCode, 1);
 
     const QString out = dir.filePath("got.txt");
     CliResult get = runCli({"itunes-get", dir.path(), "AppDomain-net.whatsapp.WhatsApp", "Documents/notes.txt", "--out", out});
-    EXPECT_EQ(get.exitCode, exitcode::kSuccess) << get.err.toStdString();
+    EXPECT_EQ(get.exitCode, 0) << get.err.toStdString();
     EXPECT_EQ(readFile(out), "abc");
     CliResult none = runCli({"itunes-get", dir.path(), "AppDomain-net.whatsapp.WhatsApp", "Documents/x", "--out", out});
-    EXPECT_EQ(none.exitCode, exitcode::kFailure);
+    EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.err.contains("is not in this backup"));
-    EXPECT_EQ(runCli({"itunes-get", dir.path(), "D"}).exitCode, exitcode::kUsage);
-    EXPECT_EQ(runCli({"itunes-info", dir.path(), "--bogus"}).exitCode, exitcode::kUsage);
+    EXPECT_EQ(runCli({"itunes-get", dir.path(), "D"}).exitCode, 2);
+    EXPECT_EQ(runCli({"itunes-info", dir.path(), "--bogus"}).exitCode, 2);
     CliResult info = runCli({"itunes-info", dir.path()});
     EXPECT_TRUE(info.out.contains("Encrypted: no"));
     EXPECT_TRUE(info.out.contains("Records: 3"));
@@ -92,6 +92,7 @@ TEST(ItunesCli, BrowseAndMissingFiles)
 
 TEST(ItunesCli, ListNamesAnUnreadableBackupOnceAndWritesJson)
 {
+    REQUIRE_CLI();
     QTemporaryDir dir;
     const QString root = dir.filePath("home/Apple/MobileSync/Backup");
     const QString good = root + "/GOODUDID";
@@ -126,5 +127,3 @@ TEST(ItunesCli, ListNamesAnUnreadableBackupOnceAndWritesJson)
     EXPECT_EQ(object.value("records").toInteger(), 1);
     EXPECT_EQ(object.value("layout").toString(), "Manifest.mbdb");
 }
-
-#endif

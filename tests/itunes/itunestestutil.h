@@ -9,6 +9,7 @@
 #include "itunes/keybag.h"
 #include "itunes/mbdbparser.h"
 #include "itunes/qopensslevpaes.h"
+#include "support/requiretool.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -207,27 +208,35 @@ struct CliResult {
     QString err;
 };
 
+// The quillometry-cli of this build; empty when the build has none.
+inline QString cliPath()
+{
+#ifdef Q_CLI_PATH
+    return QStringLiteral(Q_CLI_PATH);
+#else
+    return {};
+#endif
+}
+
 // Runs quillometry-cli with standard input from a pipe (never a terminal).
+// Tests that call it first check REQUIRE_TOOL(!cliPath().isEmpty(), ...).
 inline CliResult runCli(const QStringList& args, const QMap<QString, QString>& env = {})
 {
     CliResult result;
-#ifdef Q_CLI_PATH
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
     p.setProcessEnvironment(e);
-    p.start(QStringLiteral(Q_CLI_PATH), args);
+    p.start(cliPath(), args);
     p.closeWriteChannel();
-    p.waitForFinished(120000);
+    EXPECT_TRUE(p.waitForFinished(120000)) << "quillometry-cli " << args.join(' ').toStdString() << " did not end";
     result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     result.out = QString::fromUtf8(p.readAllStandardOutput());
     result.err = QString::fromUtf8(p.readAllStandardError());
-#else
-    Q_UNUSED(args);
-    Q_UNUSED(env);
-#endif
     return result;
 }
 
 }  // namespace itest
+
+#define REQUIRE_CLI() REQUIRE_TOOL(!itest::cliPath().isEmpty(), "quillometry-cli (not built in this configuration)")

@@ -26,7 +26,7 @@ QString bodyText(QWebEngineView* view)
                                     text = v.toString();
                                     done = true;
                                 });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 60000));
     return text;
 }
 
@@ -61,7 +61,7 @@ TEST(WindowBubbles, SelectingAChatOfADeviceCopyShowsItsFirstMessageAsBubble)
     {
         BoxAnswerer boxes;
         w.selectNode(anna);
-        ASSERT_TRUE(loaded.wait(20000) || loaded.count() > 0);
+        ASSERT_TRUE(loaded.wait(60000) || loaded.count() > 0);
         EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join('\n').toStdString();
     }
     EXPECT_EQ(w.findChild<QLabel*>("lbChatName")->text(), "Anna");

@@ -172,14 +172,18 @@ TEST_F(SearchTest, TheListGrowsInBatchesAsItIsScrolledToTheEnd)
         w.selectNode(w.treeModel()->localDatabasesRoot()->children.first());
     }
     ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() > 0; }));
-    QTest::qWait(50);
+    QCoreApplication::processEvents();  // whatever the first layout asks for
     // Only whole batches are loaded, and not everything at once.
     const int first = w.smsModel()->rowCount();
     EXPECT_LT(first, 1234);
     EXPECT_EQ(first % 500, 0);
-    for (int i = 0; i < 5 && w.smsModel()->rowCount() < 1234; ++i) {
+    // Each scroll to the end brings the next batch.
+    for (int batches = 0; batches < 5 && w.smsModel()->rowCount() < 1234; ++batches) {
+        const int before = w.smsModel()->rowCount();
         w.smsView()->scrollToBottom();
-        QTest::qWait(50);
+        ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() > before; }))
+            << "scrolling to the end loaded nothing after " << before << " rows";
+        EXPECT_TRUE(w.smsModel()->rowCount() % 500 == 0 || w.smsModel()->rowCount() == 1234);
     }
     EXPECT_EQ(w.smsModel()->rowCount(), 1234);
     EXPECT_EQ(w.findChild<QLabel*>("lbSMSCount")->text(), "Messages: 1234");

@@ -62,6 +62,11 @@ QStringList anchors(const QString& html)
 }
 
 const QString kDayBubble = QStringLiteral("<div style=\"text-align:center; margin-bottom:10px;\"><div class=\"r\">");
+// The nine frame cells every bubble starts with.
+const QString kCells = QStringLiteral(
+    "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div><div class=\"bb_bg top_right\"></div>"
+    "<div class=\"bb_bg middle_left\"></div><div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
+    "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div><div class=\"bb_bg bottom_right\"></div>");
 
 }  // namespace
 
@@ -69,10 +74,7 @@ TEST(BubblePageBuilder, OneTextMessageIsWrittenExactly)
 {
     _Message m = text(7, QStringLiteral("hi"), at(2024, 3, 5, 15, 7));
     m.ZISFROMME = 1;
-    const QString cells = QStringLiteral(
-        "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div><div class=\"bb_bg top_right\"></div>"
-        "<div class=\"bb_bg middle_left\"></div><div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
-        "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div><div class=\"bb_bg bottom_right\"></div>");
+    const QString& cells = kCells;
     const QString expected =
         QStringLiteral("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
                        "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"
@@ -172,15 +174,19 @@ TEST(BubblePageBuilder, TextIsEscapedEverywhereAndNeverBecomesMarkup)
 
     _Message plain = text(1, hostile, at(2024, 3, 5, 9, 0));
     plain.member = member;
-    _Message event = text(2, QString(), at(2024, 3, 5, 9, 1), msgtype::kGroupEvent);
+    _Message event = text(2, hostile, at(2024, 3, 5, 9, 1), msgtype::kGroupEvent);
+    event.ZGROUPEVENTTYPE = 1;  // the subject changed
+    event.member = member;
     _Message caption = withMedia(3, msgtype::kImage, {.ZTITLE = hostile});
     _Message location = withMedia(4, msgtype::kLocation, {.ZVCARDNAME = hostile});
     _Message card = withMedia(5, msgtype::kContact, {.ZVCARDNAME = hostile});
     const QString html = page({plain, event, caption, location, card}, 1);
     EXPECT_FALSE(html.contains(QStringLiteral("<script"))) << html.toStdString();
-    EXPECT_EQ(occurrences(html, escaped), 5) << html.toStdString();
+    EXPECT_EQ(occurrences(html, escaped), 7) << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("<div class=\"handle\" style=\"color:#d6bd5e\">") + escaped));
-    EXPECT_TRUE(html.contains(builder.centreBubble(groupEventText(event)).mid(kDayBubble.size())));
+    EXPECT_TRUE(html.contains(kDayBubble + kCells + escaped + QStringLiteral(" changed the subject to \"") + escaped +
+                              QStringLiteral("\"</div><div class=\"clear\"></div></div>")))
+        << html.toStdString();
 }
 
 TEST(BubblePageBuilder, HostileDocumentNameStaysText)
@@ -299,10 +305,12 @@ TEST(BubblePageBuilder, MediaBodiesByType)
     quoted.quote.stanzaId = QStringLiteral("Q1");
     quoted.quote.senderName = QStringLiteral("Dora");
     quoted.quote.senderJid = QStringLiteral("4915550004@s.whatsapp.net");
+    quoted.quote.payload.set_text("see <i>this</i>");
     _Message reply = withMedia(10, msgtype::kText, quoted);
     reply.ZTEXT = QStringLiteral("Nice");
     EXPECT_TRUE(b.messageBubble(reply).contains(
-        QStringLiteral("<div>") + b.escape(quotedPreviewText(quoted.quote)) + QStringLiteral("</div>Nice")));
+        QStringLiteral("<div>[QUOTED]Dora: see &lt;i&gt;this&lt;/i&gt;[/QUOTED]<br/></div>Nice")))
+        << b.messageBubble(reply).toStdString();
 }
 
 TEST(BubblePageBuilder, SenderColourFollowsTheMemberRowId)
@@ -331,7 +339,8 @@ TEST(BubblePageBuilder, ContactCardWritesItsFilesAndLinksTheCard)
     _Message card = withMedia(42, msgtype::kContact, {.ZVCARDNAME = QStringLiteral("Fiona"), .cardTexts = {vcard}});
     const BubblePageBuilder b({.cardFolder = dir.path()});
     const QString html = b.messageBubble(card);
-    const QString base = dir.filePath(cardTempBaseName(*card.media, 42));
+    // Named after the message, the media item and the card's name.
+    const QString base = dir.filePath(QStringLiteral("quillometry-wavcard-42-0-Fiona"));
     ASSERT_TRUE(QFile::exists(base + QStringLiteral(".vcf")));
     EXPECT_TRUE(html.contains(QStringLiteral("<div><a href=\"%1\">Fiona</a></div>")
                                   .arg(QUrl::fromLocalFile(base + ".vcf").toString(QUrl::FullyEncoded))))

@@ -104,7 +104,9 @@ class Ctx:
         fid = hashlib.sha1(("%s-%s" % (domain, rel)).encode()).hexdigest()
         return os.path.join(self.backups, udid, fid[:2], fid)
 
-    def wait_listed(self, udid, present, seconds=10):
+    # The limits of the waits below only end a broken test; a loaded machine
+    # never reaches them.
+    def wait_listed(self, udid, present, seconds=60):
         end = time.time() + seconds
         while time.time() < end:
             rc, out = self.run(["idevice_id", "-l"])
@@ -112,6 +114,26 @@ class Ctx:
                 return
             time.sleep(0.1)
         raise Failure("%s never became %s" % (udid, "listed" if present else "unlisted"))
+
+    def device_id(self, udid):
+        """The simulator's own view: the phone's USB device id while attached,
+        None while detached. Every attachment gets a new id."""
+        for entry in self.ctl("list").split()[1:]:
+            parts = entry.split(":")
+            if parts[0] == udid:
+                return int(parts[2]) if parts[1] == "attached" else None
+        raise Failure("%s is not a simulated phone" % udid)
+
+    def wait_reattached(self, udid, old_id, seconds=60):
+        """Waits until the phone is attached again under a new id, which
+        proves it was detached in between however short that was."""
+        end = time.time() + seconds
+        while time.time() < end:
+            now = self.device_id(udid)
+            if now is not None and now != old_id:
+                return
+            time.sleep(0.05)
+        raise Failure("%s was never detached and attached again" % udid)
 
 
 def read_file(path):
@@ -188,13 +210,16 @@ def case_pairing(c):
     # connection pairs afresh, and a phone waiting for the user refuses it.
     c.ctl("trust", UDID_A)
     rc, out = c.run(["idevicepair", "-u", UDID_A, "pair"])
+    paired_second = int(time.time())
     check(rc == 0, "pair after trust: %s" % out)
     with open(record, "rb") as f:
         old_host = plistlib.load(f)["HostID"]
     os.remove(record)
     # libimobiledevice seeds its host-id generator with the current second, so
-    # two pairings within one second would get the same HostID.
-    time.sleep(1.1)
+    # two pairings within one second would get the same HostID: the next one
+    # starts once the clock has passed the second of this one.
+    while int(time.time()) <= paired_second:
+        time.sleep(0.05)
     c.ctl("pending", UDID_A)
     rc, out = c.run(["idevicepair", "-u", UDID_A, "validate"])
     check(rc != 0, "validate passed without a pair record on a pending phone: %s" % out)
@@ -313,10 +338,13 @@ def case_restore_changed_file(c):
     # After a reboot it works; a restore that reboots detaches and attaches the phone.
     c.ctl("reboot", UDID_A)
     c.wait_listed(UDID_A, True)
+    before = c.device_id(UDID_A)
+    check(before is not None, "not attached after the reboot")
     rc, out = c.run(["idevicebackup2", "-u", UDID_A, "restore", "--skip-apps", c.backups])
     check("Restore Successful." in out, "restore after reboot:\n%s" % out)
-    c.wait_listed(UDID_A, False, 5)
-    c.wait_listed(UDID_A, True, 10)
+    # The detached spell is short; the new device id proves it happened.
+    c.wait_reattached(UDID_A, before)
+    c.wait_listed(UDID_A, True)
 
 
 def case_restore_errors(c):

@@ -2,7 +2,7 @@
 // its title, one report per unit with a cancel check before each unit, and
 // one outcome. It can fail inside a unit, pass a commit point after which a
 // cancel no longer stops it, hold a unit until the test lets it go, and take
-// its time rolling back, so the monitors' cancel and error paths can be
+// its time rolling back (or roll back only once the test lets it), so the monitors' cancel and error paths can be
 // driven step by step.
 #pragma once
 
@@ -29,10 +29,12 @@ public:
     int holdAt = -1;       // this unit waits for release() ...
     bool holdUntilCancel = false;  // ... or, with this, for the cancel
     int rollbackMs = 0;    // how long undoing the partial work takes
+    bool holdRollback = false;  // undoing the partial work also waits for release()
 
     std::atomic<int> unitsStarted{0};
     std::atomic<int> unitsDone{0};
     std::atomic<bool> holding{false};
+    std::atomic<bool> rollingBack{false};
     std::atomic<bool> rolledBack{false};
     std::atomic<bool> ended{false};
 
@@ -43,8 +45,8 @@ public:
         m_cv.notify_all();
     }
 
-    // Waits (bounded) until the job holds its unit.
-    bool waitUntilHolding(int ms = 5000) const
+    // Waits until the job holds its unit; the bound only ends a broken test.
+    bool waitUntilHolding(int ms = 60000) const
     {
         for (int i = 0; i < ms / 5 && !holding.load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -78,6 +80,9 @@ public:
                 }
             } catch (...) {
                 if (!committed) {
+                    rollingBack = true;
+                    if (holdRollback)
+                        waitForRelease();
                     std::this_thread::sleep_for(std::chrono::milliseconds(rollbackMs));
                     rolledBack = true;
                 }
@@ -93,10 +98,17 @@ private:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         holding = true;
-        // Bounded, so a broken test fails instead of hanging.
-        m_cv.wait_for(lock, std::chrono::seconds(10),
+        // Bounded, so a broken test fails instead of hanging; generous, so
+        // a slow machine never lets a held unit go on its own.
+        m_cv.wait_for(lock, std::chrono::seconds(60),
                       [&] { return m_released || (holdUntilCancel && m.cancelled()); });
         holding = false;
+    }
+
+    void waitForRelease()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::seconds(60), [&] { return m_released; });
     }
 
     std::mutex m_mutex;
