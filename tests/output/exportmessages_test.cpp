@@ -158,6 +158,16 @@ const QStringList kHostile = {
     QStringLiteral("tab\there and \u00e9 \u4e2d \U0001F600"),
 };
 
+// One message per hostile text in a chat of that name, alternately received and sent.
+QList<_Message> hostileMessages(const QString& chatName)
+{
+    const PChatSession anna = chat(1, QStringLiteral("4915550001@s.whatsapp.net"), chatName);
+    QList<_Message> list;
+    for (int i = 0; i < kHostile.size(); ++i)
+        list << msg(i + 1, anna, kHostile[i], i % 2);
+    return list;
+}
+
 }  // namespace
 
 TEST(ExportMessages, CsvQuotesEverySpecialCharacterAndReadsBackEqual)
@@ -177,10 +187,7 @@ TEST(ExportMessages, CsvQuotesEverySpecialCharacterAndReadsBackEqual)
         EXPECT_EQ(ExportMessagesCsv::quoted(c.value), c.written) << c.value.toStdString();
 
     QTemporaryDir dir;
-    const PChatSession anna = chat(1, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna, \"A\""));
-    QList<_Message> list;
-    for (int i = 0; i < kHostile.size(); ++i)
-        list << msg(i + 1, anna, kHostile[i], i % 2);
+    const QList<_Message> list = hostileMessages(QStringLiteral("Anna, \"A\""));
     const QString path = dir.filePath(QStringLiteral("out.csv"));
     ExportMessagesThread job(std::make_shared<WAMsgsListSource>(list), path, 1);
     RecordingMonitor monitor;
@@ -216,10 +223,7 @@ TEST(ExportMessages, CsvNumberColumn)
 TEST(ExportMessages, DocIsRtfThatReadsBackAsTheTextExport)
 {
     QTemporaryDir dir;
-    const PChatSession anna = chat(1, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("{Anna}\\"));
-    QList<_Message> list;
-    for (int i = 0; i < kHostile.size(); ++i)
-        list << msg(i + 1, anna, kHostile[i], i % 2);
+    const QList<_Message> list = hostileMessages(QStringLiteral("{Anna}\\"));
     const QString txt = dir.filePath(QStringLiteral("out.txt"));
     const QString doc = dir.filePath(QStringLiteral("out.doc"));
     for (const QString& path : {txt, doc}) {
