@@ -7,6 +7,7 @@
 #include <QString>
 
 class QAction;
+class QIcon;
 class QObject;
 
 // Whether the work behind a command is part of this build. A command
@@ -17,12 +18,17 @@ constexpr bool kHaveExtract = false;       // attachment extraction
 constexpr bool kHaveExportFile = false;    // export to a file
 constexpr bool kHavePrint = false;         // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
-constexpr bool kHaveWriteiTunes = false;   // writing into an iTunes backup
+constexpr bool kHaveWriteiTunes = true;    // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = false;   // device cache commands
 
 QString unavailableNote();
-// Disables an action for good and says why in its tool tip.
-void markUnavailable(QAction* action);
+// Disables an action for good and says why in its tool tip (by default:
+// not part of this version).
+void markUnavailable(QAction* action, const QString& why = QString());
+// Why the vendor's web pages cannot be opened in a build without its host.
+QString noVendorServerNote();
+// The icon of a command, with a grey, faint look when it is disabled.
+QIcon commandIcon(const QString& path);
 // A command action owned by `parent`, named after its text key, with its
 // translated text and icon (none for an empty path).
 QAction* makeAction(QObject* parent, const char* key, const QString& icon, bool available = true);

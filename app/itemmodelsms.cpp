@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QSize>
 
+#include <limits>
+
 namespace {
 
 QPixmap listIcon(const char* path)
@@ -24,7 +26,8 @@ void ItemModelSms::setSource(PAbsWAMsgsSource source)
 {
     const qint64 total = source ? source->count() : 0;
     beginResetModel();
-    m_rows.clear();
+    m_pages.clear();
+    m_recent.clear();
     m_source = std::move(source);
     m_total = total;
     m_failed = false;
@@ -33,7 +36,7 @@ void ItemModelSms::setSource(PAbsWAMsgsSource source)
 
 QModelIndex ItemModelSms::index(int row, int column, const QModelIndex& parent) const
 {
-    if (parent.isValid() || row < 0 || row >= m_rows.size() || column < 0 || column >= 4)
+    if (parent.isValid() || row < 0 || row >= m_total || column < 0 || column >= 4)
         return QModelIndex();
     return createIndex(row, column, quintptr(column == 0 ? row + 1 : 0));
 }
@@ -45,7 +48,8 @@ QModelIndex ItemModelSms::parent(const QModelIndex&) const
 
 int ItemModelSms::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    // A view holds at most INT_MAX rows; no chat database comes near.
+    return parent.isValid() ? 0 : int(std::min<qint64>(m_total, std::numeric_limits<int>::max()));
 }
 
 int ItemModelSms::columnCount(const QModelIndex&) const
@@ -58,11 +62,6 @@ Qt::ItemFlags ItemModelSms::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-bool ItemModelSms::canFetchMore(const QModelIndex& parent) const
-{
-    return !parent.isValid() && !m_failed && m_rows.size() < m_total;
-}
-
 ItemModelSms::Row ItemModelSms::rowOf(const _Message& m)
 {
     Row row;
@@ -70,34 +69,62 @@ ItemModelSms::Row ItemModelSms::rowOf(const _Message& m)
     row.fromMe = m.ZISFROMME != 0;
     row.type = m.ZMESSAGETYPE;
     row.contact = m.ZMESSAGETYPE == msgtype::kGroupEvent ? QStringLiteral("<System>") : messageTitle(m);
-    row.content = messageDisplayText(m);
+    // Emoji as characters (the colour font draws them), so that what the
+    // list shows is what a search finds.
+    row.content = messageDisplayText(m, true);
     if (m.ZSTARRED != 0)
         row.content.prepend(QChar(0x2605));
     row.receipts = m.receipts;
     return row;
 }
 
-void ItemModelSms::fetchMore(const QModelIndex& parent)
+int ItemModelSms::cachedRows() const
 {
-    if (!canFetchMore(parent))
-        return;
-    const qint64 n = m_rows.size();
-    const qint64 k = std::min<qint64>(kBatchSize, m_total - n);
-    // Read the whole batch before announcing it, so that a source failing in
-    // the middle leaves the model exactly as it was.
-    QList<Row> batch;
-    batch.reserve(k);
-    try {
-        for (qint64 i = n; i < n + k; ++i)
-            batch.append(rowOf(m_source->at(i)));
-    } catch (const std::exception& e) {
-        m_failed = true;
-        emit fetchFailed(QString::fromUtf8(e.what()));
-        return;
+    int n = 0;
+    for (const QList<Row>& page : m_pages)
+        n += int(page.size());
+    return n;
+}
+
+bool ItemModelSms::isRowCached(int row) const
+{
+    return m_pages.contains(row / kBatchSize);
+}
+
+const ItemModelSms::Row* ItemModelSms::rowAt(int row) const
+{
+    if (row < 0 || row >= m_total || !m_source)
+        return nullptr;
+    const qint64 page = row / kBatchSize;
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) {
+        if (m_failed)
+            return nullptr;
+        const qint64 first = page * kBatchSize;
+        const qint64 k = std::min<qint64>(kBatchSize, m_total - first);
+        // The whole page is read before it is kept, so a source failing in
+        // the middle leaves the model as it was.
+        QList<Row> rows;
+        rows.reserve(k);
+        try {
+            for (qint64 i = first; i < first + k; ++i)
+                rows.append(rowOf(m_source->at(i)));
+        } catch (const std::exception& e) {
+            m_failed = true;
+            emit const_cast<ItemModelSms*>(this)->fetchFailed(QString::fromUtf8(e.what()));
+            return nullptr;
+        }
+        it = m_pages.insert(page, std::move(rows));
+        m_recent.append(page);
+        while (m_recent.size() > kMaxCachedPages)
+            m_pages.remove(m_recent.takeFirst());
+        it = m_pages.find(page);
+    } else if (m_recent.last() != page) {
+        m_recent.removeOne(page);
+        m_recent.append(page);
     }
-    beginInsertRows(QModelIndex(), int(n), int(n + k - 1));
-    m_rows.append(batch);
-    endInsertRows();
+    const qint64 offset = row - page * kBatchSize;
+    return offset < it->size() ? &it->at(offset) : nullptr;
 }
 
 QString ItemModelSms::dateText(double seconds)
@@ -130,9 +157,17 @@ QString ItemModelSms::receiptsText(const QList<_Receipt>& receipts)
 
 QVariant ItemModelSms::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows.size())
+    if (!index.isValid() || index.row() >= m_total)
         return QVariant();
-    const Row& row = m_rows.at(index.row());
+    // Roles that need no row first: the view asks every row's height.
+    if (role == Qt::SizeHintRole)
+        return QSize(-1, 23);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::DecorationRole && role != Qt::BackgroundRole)
+        return QVariant();
+    const Row* cached = rowAt(index.row());
+    if (!cached)
+        return QVariant();
+    const Row& row = *cached;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:

@@ -1,18 +1,24 @@
 // The message list: one row per message of the current source (a chat, or
-// every chat of a database), loaded lazily 500 rows at a time. Each row
-// keeps only the texts the list shows. The order comes from the source; the
-// model itself never sorts.
+// every chat of a database). The model reports every row at once, so the
+// scroll bar covers the whole history, but builds rows only for the pages of
+// 500 that the view asks about, and keeps a bounded number of such pages:
+// memory stays small however long the history is. Each row keeps only the
+// texts the list shows. The order comes from the source; the model itself
+// never sorts.
 #pragma once
 
 #include "chatstore/abswamsgssource.h"
 
 #include <QAbstractItemModel>
+#include <QHash>
 #include <QList>
 
 class ItemModelSms : public QAbstractItemModel {
     Q_OBJECT
 public:
     static constexpr int kBatchSize = 500;
+    // Pages of rows kept at most; the least recently used goes first.
+    static constexpr int kMaxCachedPages = 16;
 
     // A summary of one message, made when its row is loaded.
     struct Row {
@@ -40,10 +46,15 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    bool canFetchMore(const QModelIndex& parent) const override;
-    // Loads the next batch. A source that fails while reading stops the
-    // loading (until the next setSource) and reports through fetchFailed.
-    void fetchMore(const QModelIndex& parent) override;
+    // Rows held in memory now, and whether a row is among them.
+    int cachedRows() const;
+    bool isRowCached(int row) const;
+
+    // The row record of a row, built with its page when needed; null when
+    // the row does not exist or its page could not be read. A source that
+    // fails while reading stops the reading (until the next setSource) and
+    // reports once through fetchFailed.
+    const Row* rowAt(int row) const;
 
     // The tool tip of a sent message's date: who read it and who got it.
     static QString receiptsText(const QList<_Receipt>& receipts);
@@ -56,6 +67,7 @@ signals:
 private:
     PAbsWAMsgsSource m_source;
     qint64 m_total = 0;
-    bool m_failed = false;
-    QList<Row> m_rows;
+    mutable bool m_failed = false;
+    mutable QHash<qint64, QList<Row>> m_pages;  // by page number
+    mutable QList<qint64> m_recent;             // page numbers, most recent last
 };

@@ -22,14 +22,18 @@ LinkCommands::LinkCommands(MainWindow* window) : QObject(window), m_window(windo
     // The web pages need the vendor's web server; a build without one has
     // nothing to open.
     const bool online = !product::vendorBaseUrl().isEmpty();
-    m_actHelp = commands::makeAction(window, "IDS_MI_HELP", QStringLiteral(":res/help.png"), online);
+    m_actHelp = commands::makeAction(window, "IDS_MI_HELP", QStringLiteral(":res/help.png"));
     connect(m_actHelp, &QAction::triggered, this, &LinkCommands::help);
-    m_actFeedback = commands::makeAction(window, "IDS_MI_FEEDBACK", QString(), online);
+    m_actFeedback = commands::makeAction(window, "IDS_MI_FEEDBACK", QString());
     connect(m_actFeedback, &QAction::triggered, this, &LinkCommands::feedback);
     m_actAbout = commands::makeAction(window, "IDS_MI_ABOUT", QString());
     connect(m_actAbout, &QAction::triggered, this, &LinkCommands::about);
-    m_actHome = commands::makeAction(window, "IDS_MI_HOME", QStringLiteral(":res/home.png"), online);
+    m_actHome = commands::makeAction(window, "IDS_MI_HOME", QStringLiteral(":res/home.png"));
     connect(m_actHome, &QAction::triggered, this, &LinkCommands::home);
+    if (!online) {
+        for (QAction* a : {m_actHelp, m_actFeedback, m_actHome})
+            commands::markUnavailable(a, commands::noVendorServerNote());
+    }
 }
 
 void LinkCommands::openDatabaseFolder()

@@ -10,6 +10,8 @@
 #include "itunes/backupmanifest.h"
 #include "itunes/iosloadwafromitunesthread.h"
 
+#include <QPushButton>
+
 bool loadFromItunes(QWidget* window, const QString& targetFolder, const SaveToLocalDatabase& save)
 {
     PBackupManifest backup;
@@ -22,6 +24,32 @@ bool loadFromItunes(QWidget* window, const QString& targetFolder, const SaveToLo
     if (!backup)
         return false;
     return loadChosenBackup(window, *backup, targetFolder, save);
+}
+
+const WhatsAppApp* chooseWhatsAppApp(QWidget* window, const QList<const WhatsAppApp*>& apps)
+{
+    if (apps.isEmpty())
+        return &WhatsAppApp::messenger();  // the copy reports that there is no WhatsApp data
+    if (apps.size() == 1)
+        return apps.first();
+    QMessageBox box(QMessageBox::Question, QObject::tr("Import from iTunes Backup"),
+                    QObject::tr("This backup holds the chats of more than one app. Which one do you want to load?"),
+                    QMessageBox::NoButton, window);
+    box.setTextFormat(Qt::PlainText);
+    QList<QPair<QAbstractButton*, const WhatsAppApp*>> choices;
+    for (const WhatsAppApp* app : apps) {
+        QPushButton* button = box.addButton(app->name, QMessageBox::AcceptRole);
+        button->setObjectName(QStringLiteral("app_") + app->cliName);
+        choices.append({button, app});
+    }
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(qobject_cast<QPushButton*>(choices.first().first));
+    box.setEscapeButton(cancel);
+    box.exec();
+    for (const auto& [button, app] : choices)
+        if (box.clickedButton() == button)
+            return app;
+    return nullptr;
 }
 
 bool loadChosenBackup(QWidget* window, BackupManifest& backup, const QString& targetFolder,
@@ -39,7 +67,11 @@ bool loadChosenBackup(QWidget* window, BackupManifest& backup, const QString& ta
         return false;
     }
 
-    IOSLoadWAFromiTunesThread copy(backup, targetFolder);
+    // A backup with both WhatsApp and WhatsApp Business asks which one first.
+    const WhatsAppApp* app = chooseWhatsAppApp(window, IOSLoadWAFromiTunesThread::appsInBackup(backup));
+    if (!app)
+        return false;
+    IOSLoadWAFromiTunesThread copy(backup, targetFolder, *app);
     if (!runProgressJob(window, QString(), copy))
         return false;
 
@@ -57,6 +89,6 @@ bool loadChosenBackup(QWidget* window, BackupManifest& backup, const QString& ta
         return false;
     const auto source = std::make_shared<WAMsgsDataSource>(view, nullptr, true);
     if (save)
-        save(IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, targetFolder), source);
+        save(IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, targetFolder, *app), source);
     return true;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "chatstore/abswamsgssource.h"
+#include "chatstore/whatsappapp.h"
 
 #include <QString>
 
@@ -23,6 +24,10 @@ using SaveToLocalDatabase = std::function<void(const QString& proposedName, cons
 // that folder, and that database's name is proposed). Returns true when the
 // messages were handed to the save step.
 bool loadFromItunes(QWidget* window, const QString& targetFolder, const SaveToLocalDatabase& save);
+
+// Which app to load from a backup holding these: the only one without
+// asking, else the user's choice (nullptr when they cancel).
+const WhatsAppApp* chooseWhatsAppApp(QWidget* window, const QList<const WhatsAppApp*>& apps);
 
 // The steps after the chooser, for a chosen backup.
 bool loadChosenBackup(QWidget* window, BackupManifest& backup, const QString& targetFolder,

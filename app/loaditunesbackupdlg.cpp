@@ -3,6 +3,7 @@
 #include "app/itemmodelloadbk.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
+#include "app/windowsettings.h"
 #include "app/winmovable.h"
 #include "base/idstext.h"
 #include "itunes/backupmanifest.h"
@@ -112,10 +113,11 @@ LoadItunesBackupDlg::AddResult LoadItunesBackupDlg::addBackupFolder(const QStrin
 
 void LoadItunesBackupDlg::btnAddOtherClicked(const QString&)
 {
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QString(), QDir::homePath(), QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QString(), lastFolder(QStringLiteral("backup"), QDir::homePath()), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
+    rememberFolder(QStringLiteral("backup"), folder);
     QString message;
     switch (addBackupFolder(folder, &message)) {
     case AddResult::Added:

@@ -10,20 +10,24 @@
 #include "app/progressjob.h"
 #include "base/apperror.h"
 #include "base/datafolder.h"
+#include "base/fileutil.h"
 #include "chatstore/backupmessagesthread.h"
 #include "chatstore/deletelocaldbmessagesthread.h"
+#include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 LocalDbCommands::LocalDbCommands(MainWindow* window) : QObject(window), m_window(window)
 {
     m_actBackup = commands::makeAction(window, "IDS_MI_BACKUP_TOOLBAR", QStringLiteral(":res/backup.png"));
-    connect(m_actBackup, &QAction::triggered, this, [this] { backup(m_window->automaticScope()); });
+    connect(m_actBackup, &QAction::triggered, this, [this] { backup(m_window->automaticScope(), true); });
     m_actDelete = commands::makeAction(window, "IDS_MI_DELETE_TOOLBAR", QStringLiteral(":res/delete.png"));
     connect(m_actDelete, &QAction::triggered, this, &LocalDbCommands::deleteAutomatic);
     m_actBackup->setEnabled(false);
@@ -39,21 +43,37 @@ void LocalDbCommands::updateEnabled(const CommandEnabling& rule)
 // ---------------------------------------------------------------------------
 // Backup
 
-void LocalDbCommands::backup(CommandScope scope)
+void LocalDbCommands::backup(CommandScope scope, bool automatic)
 {
     if (scope == CommandScope::Nothing)
         return;
     _AbsDBItemNode* n = m_window->currentDatabaseNode();
     if (!n)
         return;
+    // A row clicked only to read it makes the tool bar's scope the
+    // selection: the chooser says so and offers the chat and the database.
+    QList<CommandScope> scopes{scope};
+    if (automatic) {
+        if (scope == CommandScope::Selected && m_window->currentChat())
+            scopes << CommandScope::Chat;
+        if (scope != CommandScope::All)
+            scopes << CommandScope::All;
+    }
+    QStringList labels;
+    for (CommandScope s : scopes)
+        labels << m_window->messages()->scopeDescription(s);
+    int chosen = 0;
+    const QString name = chooseTarget(n->text + QStringLiteral("_Backup"), labels, &chosen);
+    if (name.isEmpty())
+        return;
     PAbsWAMsgsSource source;
     try {
-        source = m_window->scopeSource(scope);
+        source = m_window->scopeSource(scopes.value(chosen, scope));
     } catch (const std::exception& e) {
         errorBox(QString::fromUtf8(e.what()));
         return;
     }
-    saveToLocalDatabase(n->text + QStringLiteral("_Backup"), source);
+    mergeInto(name, source);
 }
 
 _LocalDbItemNode* LocalDbCommands::localDbNode(const QString& name) const
@@ -75,14 +95,30 @@ void LocalDbCommands::saveToLocalDatabase(const QString& proposedName, const PAb
 {
     if (!source)
         return;
-    ItemModelMain* model = m_window->treeModel();
-    QStringList names;
-    for (auto* node : model->localDatabasesRoot()->children)
-        names << node->text;
-    const QString name = LocalDbSelForm::selectName(names, proposedName, m_window);
-    if (name.isEmpty())
-        return;
+    const QString name = chooseTarget(proposedName, {}, nullptr);
+    if (!name.isEmpty())
+        mergeInto(name, source);
+}
 
+QString LocalDbCommands::chooseTarget(const QString& proposedName, const QStringList& scopes, int* scopeIndex)
+{
+    QStringList names;
+    for (auto* node : m_window->treeModel()->localDatabasesRoot()->children)
+        names << node->text;
+    LocalDbSelForm form(names, proposedName, m_window);
+    form.setScopes(scopes);
+    if (form.exec() != QDialog::Accepted)
+        return {};
+    if (scopeIndex)
+        *scopeIndex = qMax(0, form.selectedScope());
+    return form.selectedName();
+}
+
+void LocalDbCommands::mergeInto(const QString& name, const PAbsWAMsgsSource& source)
+{
+    if (!source)
+        return;
+    ItemModelMain* model = m_window->treeModel();
     _LocalDbItemNode* target = localDbNode(name);
     std::shared_ptr<IOSWhatsAppDb> targetDb;
     try {
@@ -156,7 +192,11 @@ void LocalDbCommands::deleteSelectedMessages()
     auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(n->view->database());
     if (!db)
         return;
-    if (!questionBox(tr("IDS_CONFIRM_DEL_SEL_MESSAGES")))
+    if (!m_window->smsView()->selectionModel() || !m_window->smsView()->selectionModel()->hasSelection())
+        return;  // nothing selected: nothing to delete, and nothing to report
+    if (!questionBox(tr("IDS_CONFIRM_DEL_SEL_MESSAGES") + QStringLiteral("\n\n")
+                     + QCoreApplication::translate("MainWindow", "This deletes %1 from the local database \"%2\".")
+                           .arg(m_window->messages()->scopeDescription(CommandScope::Selected), n->text)))
         return;
     PAbsWAMsgsSource selected;
     try {
@@ -196,7 +236,16 @@ void LocalDbCommands::deleteChat()
     auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(parent->view->database());
     if (!chat || !db)
         return;
-    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_CHAT")))
+    QString what = QCoreApplication::translate("MainWindow", "the chat %1").arg(sessionDisplayName(*chat, false, false));
+    try {
+        what += QStringLiteral(" (") + MessageCommands::messagesText(WAMsgsDataSource(parent->view, chat, true).count())
+                + QLatin1Char(')');
+    } catch (const std::exception&) {
+        // the question goes without the count rather than with a wrong one
+    }
+    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_CHAT") + QStringLiteral("\n\n")
+                     + QCoreApplication::translate("MainWindow", "This deletes %1 from the local database \"%2\".")
+                           .arg(what, parent->text)))
         return;
     bool inTransaction = false;
     try {
@@ -218,20 +267,76 @@ void LocalDbCommands::deleteChat()
     }
 }
 
+namespace {
+
+// Removes the folder `name` directly inside `base` with everything in it,
+// after closing its database. Only a real folder (not a link) that is a
+// direct child of `base` is touched, whatever characters its name holds.
+// Returns empty on success, else the text for the error box.
+QString removeNodeFolder(_AbsDBItemNode* node, const QString& baseFolder, MainWindow* window)
+{
+    const QString base = QDir(baseFolder).absolutePath();
+    const QString folder = QDir(base).filePath(node->text);
+    const QFileInfo info(folder);
+    if (node->text.isEmpty() || node->text.contains(QLatin1Char('/')) || node->text == QLatin1String(".")
+        || node->text == QLatin1String("..") || info.isSymLink() || !info.isDir()
+        || QFileInfo(info.absolutePath()).canonicalFilePath() != QFileInfo(base).canonicalFilePath())
+        return QCoreApplication::translate("MainWindow", "The folder %1 is not a folder of its own here; nothing was deleted.")
+            .arg(QDir::toNativeSeparators(folder));
+    // Nothing may read from the database once its files are gone.
+    window->releaseDatabase(node->view->database());
+    node->view->database()->closeDb();
+    removeFolderTree(folder);
+    if (QFileInfo::exists(folder) || QFileInfo(folder).isSymLink()) {
+        // Whatever is left stays listed; the node opens it again on its
+        // next selection.
+        node->view->resetCache();
+        window->treeModel()->removeChildren(node);
+        return QCoreApplication::translate("MainWindow", "Could not remove everything in %1.")
+            .arg(QDir::toNativeSeparators(folder));
+    }
+    return {};
+}
+
+}  // namespace
+
+void LocalDbCommands::deleteSavedCopy()
+{
+    AbsTreeItemModel::_ItemNode* node = m_window->currentNode();
+    if (!node || node->kind != kNodeIPhone || !static_cast<_IOSDeviceItemNode*>(node)->offlineCopy)
+        return;
+    auto* copy = static_cast<_IOSDeviceItemNode*>(node);
+    if (!questionBox(QCoreApplication::translate("MainWindow", "Delete the saved copy \"%1\" with %2 from this computer?")
+                         .arg(copy->text, m_window->messages()->scopeDescription(CommandScope::All))))
+        return;
+    const QString problem =
+        removeNodeFolder(copy, QDir(dataFolder()).filePath(QStringLiteral("virtual_ios")), m_window);
+    if (!problem.isEmpty()) {
+        errorBox(problem);
+        return;
+    }
+    const QString name = copy->text;
+    m_window->treeModel()->removeNode(copy);
+    m_window->selectNode(m_window->treeModel()->devicesRoot());
+    informationBox(QCoreApplication::translate("MainWindow", "The saved copy \"%1\" was deleted.").arg(name));
+}
+
 void LocalDbCommands::deleteDatabase()
 {
     AbsTreeItemModel::_ItemNode* node = m_window->currentNode();
     if (!node || node->kind != kNodeLocalDb)
         return;
     auto* dbNode = static_cast<_LocalDbItemNode*>(node);
-    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_LOCALDB")))
+    if (!questionBox(tr("IDS_CONFIRM_DEL_THIS_LOCALDB") + QStringLiteral("\n\n")
+                     + QCoreApplication::translate("MainWindow", "This deletes the local database \"%1\" with %2.")
+                           .arg(dbNode->text, m_window->messages()->scopeDescription(CommandScope::All))))
         return;
-    // Nothing may read from the database once its files are gone.
-    m_window->releaseDatabase(dbNode->view->database());
-    dbNode->view->database()->closeDb();
-    // Only a folder directly inside local_databases whose name passes the
-    // name rules is ever removed.
-    removeLocalDatabase(dbNode->text, localDatabasesFolder());
+    // The node's own folder goes, even with a name the rules refuse for new
+    // databases (other systems allow more characters in folder names).
+    if (const QString problem = removeNodeFolder(dbNode, localDatabasesFolder(), m_window); !problem.isEmpty()) {
+        errorBox(problem);
+        return;
+    }
     m_window->treeModel()->removeNode(dbNode);
     m_window->selectNode(m_window->treeModel()->localDatabasesRoot());
     informationBox(tr("IDS_DEL_LOCALDB_SUC"));

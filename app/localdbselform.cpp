@@ -40,6 +40,15 @@ LocalDbSelForm::LocalDbSelForm(const QStringList& names, const QString& proposed
     cbLocalDbNames->setCurrentIndex(-1);
     cbLocalDbNames->setEditText(proposed);
 
+    lbScope = new QLabel(this);
+    lbScope->setObjectName(QStringLiteral("lbScope"));
+    lbScope->setTextFormat(Qt::PlainText);
+    lbScope->setWordWrap(true);
+    lbScope->hide();
+    cbScope = new QComboBox(this);
+    cbScope->setObjectName(QStringLiteral("cbScope"));
+    cbScope->hide();
+
     btnOK = new QPushButton(tr("Confirm"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setDefault(true);
@@ -55,10 +64,29 @@ LocalDbSelForm::LocalDbSelForm(const QStringList& names, const QString& proposed
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(15, 8, 15, 10);
     layout->addWidget(title);
+    layout->addWidget(lbScope);
+    layout->addWidget(cbScope);
     layout->addWidget(prompt);
     layout->addWidget(cbLocalDbNames);
     layout->addStretch();
     layout->addLayout(buttons);
+}
+
+void LocalDbSelForm::setScopes(const QStringList& scopes, int current)
+{
+    cbScope->clear();
+    cbScope->addItems(scopes);
+    cbScope->setCurrentIndex(scopes.isEmpty() ? -1 : qBound(0, current, int(scopes.size()) - 1));
+    cbScope->setVisible(scopes.size() > 1);
+    lbScope->setText(scopes.size() == 1 ? tr("Backs up %1.").arg(scopes.first()) : tr("Back up:"));
+    lbScope->setVisible(!scopes.isEmpty());
+    // Room for the extra lines.
+    setFixedSize(423, 156 + (scopes.isEmpty() ? 0 : 30) + (scopes.size() > 1 ? 30 : 0));
+}
+
+int LocalDbSelForm::selectedScope() const
+{
+    return cbScope->currentIndex();
 }
 
 void LocalDbSelForm::onConfirm()

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 class LocalDbSelForm : public QDialog {
@@ -25,12 +26,19 @@ public:
     // Runs the dialog modally; the chosen name, or empty when cancelled.
     static QString selectName(const QStringList& names, const QString& proposed, QWidget* parent);
 
+    // What the backup will take, said above the name: one scope as a line
+    // of text, several as a list to choose from (the first preselected).
+    void setScopes(const QStringList& scopes, int current = 0);
+    int selectedScope() const;
+
 private slots:
     void onConfirm();
     void onClose();
 
 private:
     QComboBox* cbLocalDbNames = nullptr;
+    QLabel* lbScope = nullptr;
+    QComboBox* cbScope = nullptr;
     QPushButton* btnOK = nullptr;
     QPushButton* btnClose = nullptr;
     QString m_name;

@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
         QApplication::installTranslator(&translator);
 
         platform::keepAwake();
+        platform::ignoreBrokenPipe();
         installLogging(QDir(dataFolder()).filePath(QStringLiteral("qlogs")), 10);
         curl_global_init(CURL_GLOBAL_ALL);
 
@@ -37,7 +38,10 @@ int main(int argc, char* argv[])
                                  "iTunes can't be started when running Quillometry. Please close iTunes."));
             watcher.start(QThread::InheritPriority);
             {
-                MainWindow window;
+                // The program watches for phones (tests and tours leave it off).
+                DeviceWatchSettings devices;
+                devices.watch = true;
+                MainWindow window(devices);
                 window.show();
                 result = app.exec();
             }  // the main window goes first, then the watcher stops

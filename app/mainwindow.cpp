@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/chatfoldercommands.h"
+#include "app/exporttoitunescommands.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
 #include "app/linkcommands.h"
@@ -12,6 +14,7 @@
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
 #include "app/wabubbleviewmgr.h"
+#include "app/windowsettings.h"
 #include "base/apperror.h"
 #include "base/busylock.h"
 #include "base/datafolder.h"
@@ -22,6 +25,7 @@
 #include "chatstore/deletelocaldbmessagesthread.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/whatsappapp.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
@@ -30,10 +34,16 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
@@ -102,9 +112,20 @@ QVBoxLayout* searchPane(QWidget* parent, const char* paneName, const char* editN
 // ---------------------------------------------------------------------------
 // Construction
 
-MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), parent) {}
+MainWindow::MainWindow(QWidget* parent) : MainWindow(product::vendorHost(), DeviceWatchSettings(), parent) {}
 
-MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(const QString& vendorHost, QWidget* parent)
+    : MainWindow(vendorHost, DeviceWatchSettings(), parent)
+{
+}
+
+MainWindow::MainWindow(const DeviceWatchSettings& devices, QWidget* parent)
+    : MainWindow(product::vendorHost(), devices, parent)
+{
+}
+
+MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& devices, QWidget* parent)
+    : QMainWindow(parent)
 {
     m_online = new OnlineCommands(vendorHost, dataFolder(), this);
     buildForm();
@@ -114,7 +135,9 @@ MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow
     m_messages = new MessageCommands(this);
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
+    m_exportToItunes = new ExportToItunesCommands(this);
     m_links = new LinkCommands(this);
+    m_chatFolders = new ChatFolderCommands(this);
 
     connect(m_treeViewDS, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeSelected);
     connect(m_treeViewDS, &MyTreeView::createContextMenu, this, &MainWindow::onMainTreeContextMenu);
@@ -132,7 +155,10 @@ MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow
     m_modelSms = new ItemModelSms(this);
     m_treeViewSMS->setModel(m_modelSms);
     QHeaderView* header = m_treeViewSMS->header();
-    header->resizeSection(0, 160);
+    // The date column fits the longest date of the system's short format
+    // (with the direction icon) and is never narrower than 160.
+    const QString longDate = ItemModelSms::dateText(1009843199.0);  // 31 Dec 2032, 23:59:59 UTC
+    header->resizeSection(0, std::max(160, m_treeViewSMS->fontMetrics().horizontalAdvance(longDate) + 18 + 30));
     header->resizeSection(1, 50);
     header->resizeSection(2, 120);
     m_treeViewSMS->setSortingEnabled(true);
@@ -145,8 +171,16 @@ MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow
             Qt::QueuedConnection);
 
     attachBubbleView();
+    // The bubbles follow the list's current row too: Ctrl+Home, Ctrl+End
+    // and Ctrl with the arrows move it without selecting.
+    connect(m_treeViewSMS->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid())
+                    m_bubbles->scrollToPos(current.row());
+            });
 
     setWindowTitle(QCoreApplication::translate("product", product::kName));
+    setAcceptDrops(true);
     clearMessages();
 
     m_lbChatImg->installEventFilter(this);
@@ -160,8 +194,14 @@ MainWindow::MainWindow(const QString& vendorHost, QWidget* parent) : QMainWindow
     // browser when they are http or https links.
     m_online->attachLabel(m_statusLink);
 
+    restoreSettings();
     fillTreeFromDataFolder();
+    watchDataFolder();
     updateCommandStates();
+    updateEmptyState();
+
+    m_deviceCommands = new DeviceCommands(this, devices);
+    m_deviceCommands->start();
 
     connect(m_online->services(), &OnlineServices::checkVersionReadyRead, this, &MainWindow::onCheckVersionReadyRead);
     connect(m_online->services(), &OnlineServices::advLinkRead, this, &MainWindow::onGetAdvLinkRead);
@@ -183,7 +223,68 @@ void MainWindow::miCheckUpdate()
     m_online->openUpdatePage();
 }
 
-MainWindow::~MainWindow() = default;
+bool MainWindow::holdsChats(const _AbsDBItemNode* node)
+{
+    if (!node || node->kind != kNodeIPhone || static_cast<const _IOSDeviceItemNode*>(node)->offlineCopy)
+        return node != nullptr;
+    return node->view && QFileInfo(node->view->database()->databasePath()).isFile();
+}
+
+MainWindow::~MainWindow()
+{
+    // The watcher stops (and its daemon with it) before the tree goes.
+    delete m_deviceCommands;
+    m_deviceCommands = nullptr;
+}
+
+void MainWindow::restoreSettings()
+{
+    const auto settings = openWindowSettings();
+    if (const QByteArray geometry = settings->value(QStringLiteral("window/geometry")).toByteArray(); !geometry.isEmpty())
+        restoreGeometry(geometry);
+    if (const QByteArray state = settings->value(QStringLiteral("window/splitter")).toByteArray(); !state.isEmpty())
+        m_splitter->restoreState(state);
+    const QList<QVariant> widths = settings->value(QStringLiteral("window/columns")).toList();
+    for (int i = 0; i < widths.size() && i < 3; ++i)
+        if (const int w = widths.at(i).toInt(); w > 10)
+            m_treeViewSMS->header()->resizeSection(i, w);
+}
+
+void MainWindow::saveSettings() const
+{
+    const auto settings = openWindowSettings();
+    settings->setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings->setValue(QStringLiteral("window/splitter"), m_splitter->saveState());
+    QList<QVariant> widths;
+    for (int i = 0; i < 3; ++i)
+        widths << m_treeViewSMS->header()->sectionSize(i);
+    settings->setValue(QStringLiteral("window/columns"), widths);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    // One folder at a time: a backup or a chat-database folder.
+    const QList<QUrl> urls = event->mimeData() ? event->mimeData()->urls() : QList<QUrl>();
+    if (urls.size() == 1 && urls.first().isLocalFile() && QFileInfo(urls.first().toLocalFile()).isDir())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData() ? event->mimeData()->urls() : QList<QUrl>();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const QString folder = urls.first().toLocalFile();
+    // After the drop has ended: the import runs its own dialogs.
+    QTimer::singleShot(0, this, [this, folder] { m_chatFolders->openDroppedFolder(folder); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveSettings();
+    QMainWindow::closeEvent(event);
+}
 
 void MainWindow::buildForm()
 {
@@ -313,7 +414,7 @@ void MainWindow::buildMenus()
     exitAction->setObjectName(QStringLiteral("IDS_MI_EXIT"));
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
 
-    QMenu* file = bar->addMenu(QCoreApplication::translate("MainWindow", "File"));
+    QMenu* file = bar->addMenu(QCoreApplication::translate("MainWindow", "&File"));
     file->setObjectName(QStringLiteral("menuFile"));
     file->setToolTipsVisible(true);
     file->addAction(m_localDb->backupAction());
@@ -326,11 +427,20 @@ void MainWindow::buildMenus()
     file->addAction(m_localDb->deleteAction());
     file->addSeparator();
     file->addAction(m_itunesImport->importAction());
+    file->addAction(m_chatFolders->openAction());
     file->addAction(m_links->openDbFolderAction());
     file->addSeparator();
     file->addAction(exitAction);
 
-    QMenu* tools = bar->addMenu(QCoreApplication::translate("MainWindow", "Tools"));
+    QMenu* view = bar->addMenu(QCoreApplication::translate("MainWindow", "&View"));
+    view->setObjectName(QStringLiteral("menuView"));
+    auto* refresh = new QAction(QCoreApplication::translate("MainWindow", "&Refresh"), this);
+    refresh->setObjectName(QStringLiteral("actRefresh"));
+    refresh->setShortcut(QKeySequence::Refresh);
+    connect(refresh, &QAction::triggered, this, &MainWindow::refreshTree);
+    view->addAction(refresh);
+
+    QMenu* tools = bar->addMenu(QCoreApplication::translate("MainWindow", "&Tools"));
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->setToolTipsVisible(true);
     m_actCheckUpdate = action("IDS_MI_CHECK_UPDATE", QString(), &MainWindow::miCheckUpdate, true);
@@ -338,7 +448,7 @@ void MainWindow::buildMenus()
     tools->addAction(m_actCheckUpdate);
     tools->addAction(action("IDS_CLEAR_CACHE", QString(), &MainWindow::miClearCache, kHaveDeviceCache));
 
-    QMenu* help = bar->addMenu(QCoreApplication::translate("MainWindow", "Help"));
+    QMenu* help = bar->addMenu(QCoreApplication::translate("MainWindow", "&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
     help->setToolTipsVisible(true);
     help->addAction(m_links->helpAction());
@@ -364,42 +474,226 @@ void MainWindow::buildMenus()
     toolBar->addAction(m_localDb->deleteAction());
     toolBar->addSeparator();
     toolBar->addAction(m_links->homeAction());
+
+    addKeyboardShortcuts();
+}
+
+void MainWindow::addKeyboardShortcuts()
+{
+    // Ctrl+F searches the messages, Ctrl+Shift+F the chats (also offered
+    // where a child widget passes the keys on, see keyPressEvent).
+    const auto focusSearch = [this](const char* name, const QKeySequence& keys, QLineEdit* edit) {
+        auto* a = new QAction(this);
+        a->setObjectName(QLatin1String(name));
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, [edit] {
+            edit->setFocus(Qt::ShortcutFocusReason);
+            edit->selectAll();
+        });
+        addAction(a);
+    };
+    focusSearch("actFindMessage", QKeySequence::Find, m_txtSMSKeyword);
+    focusSearch("actFindChat", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), m_txtHandleKeyword);
+    // The views' own keys (Delete, Ctrl+C, Ctrl+Home, Ctrl+End) are taken
+    // before the views' defaults.
+    m_treeViewDS->installEventFilter(this);
+    m_treeViewSMS->installEventFilter(this);
+}
+
+bool MainWindow::handleViewKey(QObject* view, QKeyEvent* key)
+{
+    if (key->matches(QKeySequence::Delete)) {
+        if (m_localDb->deleteAction()->isEnabled())
+            m_localDb->deleteAutomatic();
+        return true;
+    }
+    if (view != m_treeViewSMS)
+        return false;
+    if (key->matches(QKeySequence::Copy)) {
+        m_messages->copySelected();
+        return true;
+    }
+    // The first and the last message, also with no current row yet (the
+    // view's own Ctrl+End would go to the first row then).
+    const bool home = key->matches(QKeySequence::MoveToStartOfDocument);
+    const bool end = key->matches(QKeySequence::MoveToEndOfDocument);
+    if ((home || end) && m_modelSms->rowCount() > 0) {
+        const QModelIndex target = m_modelSms->index(home ? 0 : m_modelSms->rowCount() - 1, 0);
+        m_treeViewSMS->setCurrentIndex(target);
+        m_treeViewSMS->scrollTo(target);
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Find)) {
+        m_txtSMSKeyword->setFocus(Qt::ShortcutFocusReason);
+        m_txtSMSKeyword->selectAll();
+        return;
+    }
+    if (event->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_F)) {
+        m_txtHandleKeyword->setFocus(Qt::ShortcutFocusReason);
+        m_txtHandleKeyword->selectAll();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+namespace {
+
+QString savedCopiesFolder()
+{
+    return QDir(dataFolder()).filePath(QStringLiteral("virtual_ios"));
+}
+
+// The local databases and saved device copies on disk, by folder name.
+QStringList localDatabaseFolders()
+{
+    QStringList names;
+    const QString localRoot = localDatabasesFolder();
+    for (const QString& name : sortedSubFolders(localRoot))
+        if (QFileInfo(QDir(QDir(localRoot).filePath(name)).filePath(QStringLiteral("ChatStorage.sqlite"))).isFile())
+            names << name;
+    return names;
+}
+
+}  // namespace
+
+void MainWindow::addLocalDbNode(const QString& name)
+{
+    m_modelMain->addLocalDatabase(name, openLocalDatabase(QDir(localDatabasesFolder()).filePath(name)));
+}
+
+void MainWindow::addSavedCopyNode(const QString& name)
+{
+    // A copy is opened as it is; one without a chat database is an error
+    // naming the path on its first selection, never a new empty database.
+    // A copy holding WhatsApp Business too shows each app as its own node.
+    const QString folder = QDir(savedCopiesFolder()).filePath(name);
+    const auto holds = [&folder](const WhatsAppApp& a) {
+        return QFileInfo(QDir(folder).filePath(a.bundleId + QStringLiteral("/Documents/ChatStorage.sqlite"))).isFile();
+    };
+    const WhatsAppApp& business = WhatsAppApp::business();
+    if (holds(WhatsAppApp::messenger()) || !holds(business))
+        m_modelMain->addDevice(openSavedDeviceCopy(folder), savedDeviceCopyInfo(folder), true);
+    if (!holds(business))
+        return;
+    PIOSDeviceInfo info = savedDeviceCopyInfo(folder);
+    info->name += QStringLiteral(" (%1)").arg(business.name);
+    m_modelMain->addDevice(openAppContainerCopy(QDir(folder).filePath(business.bundleId)), info, true);
 }
 
 void MainWindow::fillTreeFromDataFolder()
 {
-    const QString localRoot = localDatabasesFolder();
-    for (const QString& name : sortedSubFolders(localRoot)) {
-        const QDir folder(QDir(localRoot).filePath(name));
-        const QString database = folder.filePath(QStringLiteral("ChatStorage.sqlite"));
-        if (!QFileInfo(database).isFile())
-            continue;
-        auto db = std::make_shared<IOSWhatsAppDb>(database, QString(), folder.filePath(QStringLiteral("Library")),
-                                                  folder.filePath(QStringLiteral("Library/Media/Profile")), true);
-        m_modelMain->addLocalDatabase(name, db);
-    }
+    for (const QString& name : localDatabaseFolders())
+        addLocalDbNode(name);
     m_treeViewDS->expand(m_modelMain->indexOf(m_modelMain->localDatabasesRoot()));
-
-    const QString copies = QDir(dataFolder()).filePath(QStringLiteral("virtual_ios"));
-    for (const QString& name : sortedSubFolders(copies)) {
-        const QDir folder(QDir(copies).filePath(name));
-        PIOSDeviceInfo info = savedDeviceCopyInfo(folder.path());
-        const QDir app(folder.filePath(QStringLiteral("net.whatsapp.WhatsApp")));
-        PAbsWhatsAppDb db;
-        if (QFileInfo(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite"))).isFile()) {
-            db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                                 app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
-                                                 app.filePath(QStringLiteral("Library")),
-                                                 app.filePath(QStringLiteral("Library/Media/Profile")), false);
-        } else {
-            db = std::make_shared<IOSWhatsAppDb>(folder.filePath(QStringLiteral("ChatStorage.sqlite")), QString(),
-                                                 folder.filePath(QStringLiteral("Library")),
-                                                 folder.filePath(QStringLiteral("Library/Media/Profile")), true);
-        }
-        m_modelMain->addDevice(db, info, true);
-    }
+    for (const QString& name : sortedSubFolders(savedCopiesFolder()))
+        addSavedCopyNode(name);
     if (!m_modelMain->devicesRoot()->children.isEmpty())
         m_treeViewDS->expand(m_modelMain->indexOf(m_modelMain->devicesRoot()));
+}
+
+void MainWindow::watchDataFolder()
+{
+    m_watcher = new QFileSystemWatcher(this);
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setSingleShot(true);
+    m_refreshTimer->setInterval(300);
+    connect(m_refreshTimer, &QTimer::timeout, this, [this] {
+        // Never while a job or a question is open: the tree changes only
+        // between commands.
+        if (QApplication::activeModalWidget()) {
+            m_refreshTimer->start();
+            return;
+        }
+        refreshTree();
+    });
+    const auto changed = [this] { m_refreshTimer->start(); };
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    rewatch();
+}
+
+void MainWindow::rewatch()
+{
+    if (!m_watcher)
+        return;
+    // The two folders and every database folder in them: a database file
+    // appearing or going away inside one changes the tree too.
+    QStringList paths{localDatabasesFolder(), savedCopiesFolder(), dataFolder()};
+    for (const QString& name : sortedSubFolders(localDatabasesFolder()))
+        paths << QDir(localDatabasesFolder()).filePath(name);
+    for (const QString& name : sortedSubFolders(savedCopiesFolder()))
+        paths << QDir(savedCopiesFolder()).filePath(name);
+    const QStringList watched = m_watcher->directories();
+    QStringList missing;
+    for (const QString& p : paths)
+        if (!watched.contains(p) && QFileInfo(p).isDir())
+            missing << p;
+    if (!missing.isEmpty())
+        m_watcher->addPaths(missing);
+}
+
+void MainWindow::updateEmptyState()
+{
+    const bool nothing = m_modelMain->localDatabasesRoot()->children.isEmpty()
+                         && m_modelMain->devicesRoot()->children.isEmpty();
+    const QString steps = QCoreApplication::translate("MainWindow",
+                                                      "To begin:\n"
+                                                      "Import an iTunes or Finder backup (File > Import from iTunes Backup)\n"
+                                                      "or open a chat database folder.");
+    m_treeViewDS->setEmptyHint(nothing ? QCoreApplication::translate("MainWindow",
+                                                                     "No chats yet.\nImport an iTunes or Finder backup "
+                                                                     "or open a chat database folder.")
+                                       : QString());
+    m_bubbles->setEmptyText(nothing ? steps
+                                    : QCoreApplication::translate("MainWindow",
+                                                                  "Select a chat or a database on the left to read it."));
+}
+
+void MainWindow::refreshTree()
+{
+    AbsTreeItemModel::_ItemNode* current = currentNode();
+    bool currentGone = false;
+    const auto sync = [&](AbsTreeItemModel::_ItemNode* root, int kind, const QStringList& onDisk,
+                          void (MainWindow::*add)(const QString&)) {
+        QStringList shown;
+        for (auto* node : QList<AbsTreeItemModel::_ItemNode*>(root->children)) {
+            if (node->kind != kind)
+                continue;
+            if (kind == kNodeIPhone && !static_cast<_IOSDeviceItemNode*>(node)->offlineCopy)
+                continue;  // a connected phone is not a folder
+            // A saved copy's nodes (one per app) are named after its folder.
+            const QString folder = kind == kNodeIPhone
+                                       ? QFileInfo(static_cast<_IOSDeviceItemNode*>(node)->device->udid).fileName()
+                                       : node->text;
+            if (onDisk.contains(folder)) {
+                shown << folder;
+                continue;
+            }
+            auto* dbNode = static_cast<_AbsDBItemNode*>(node);
+            if (current == node || (current && current->parent == node))
+                currentGone = true;
+            releaseDatabase(dbNode->view->database());
+            m_modelMain->removeNode(dbNode);
+        }
+        for (const QString& name : onDisk)
+            if (!shown.contains(name))
+                (this->*add)(name);
+    };
+    sync(m_modelMain->localDatabasesRoot(), kNodeLocalDb, localDatabaseFolders(), &MainWindow::addLocalDbNode);
+    sync(m_modelMain->devicesRoot(), kNodeIPhone, sortedSubFolders(savedCopiesFolder()), &MainWindow::addSavedCopyNode);
+    if (!m_modelMain->devicesRoot()->children.isEmpty())
+        m_treeViewDS->expand(m_modelMain->indexOf(m_modelMain->devicesRoot()));
+    m_treeViewDS->expand(m_modelMain->indexOf(m_modelMain->localDatabasesRoot()));
+    if (currentGone)
+        clearMessages();
+    updateCommandStates();
+    updateEmptyState();
+    rewatch();
 }
 
 // ---------------------------------------------------------------------------
@@ -429,7 +723,7 @@ void MainWindow::updateCommandStates()
     if (!m_actI2i)
         return;  // the models are being attached; the menus come later
     const _AbsDBItemNode* n = currentDatabaseNode();
-    const CommandEnabling rule = CommandEnabling::forNode(n ? n->kind : 0, m_modelMain->countIPhones());
+    const CommandEnabling rule = CommandEnabling::forNode(holdsChats(n) ? n->kind : 0, m_modelMain->countIPhones());
     m_localDb->updateEnabled(rule);
     applyEnabling(m_actI2i, rule.i2i);
     applyEnabling(m_actDb2i, rule.db2i);
@@ -468,6 +762,10 @@ void MainWindow::onMainTreeSelected(const QItemSelection& selected, const QItemS
         case kNodeIPhone:
         case kNodeLocalDb: {
             auto* dbNode = static_cast<_AbsDBItemNode*>(node);
+            if (!holdsChats(dbNode)) {
+                clearMessages();  // a phone whose chats were not loaded yet
+                break;
+            }
             if (dbNode->children.isEmpty()) {
                 PChatDbView view = loadChats(dbNode);
                 if (!view)
@@ -587,6 +885,12 @@ QMenu* MainWindow::createTreeContextMenu()
         addMenuAction(menu, "IDS_MI_EXPORT_ALL", ":res/export.png", &MainWindow::miExportAll, kHaveExportFile);
         addMenuAction(menu, "IDS_MI_PRINT_ALL", ":res/print.png", &MainWindow::miPrintAll, kHavePrint);
         addMenuAction(menu, "IDS_MI_UNMOUNT_DEVICE", ":res/unmount.png", &MainWindow::miUnmoutDevice);
+        if (static_cast<const _IOSDeviceItemNode*>(node)->offlineCopy) {
+            QAction* remove = menu->addAction(QIcon(QStringLiteral(":res/delete.png")),
+                                              QCoreApplication::translate("MainWindow", "Delete Saved Copy"));
+            remove->setObjectName(QStringLiteral("actDeleteSavedCopy"));
+            connect(remove, &QAction::triggered, m_localDb, &LocalDbCommands::deleteSavedCopy);
+        }
         addMenuAction(menu, "View Cache Files", nullptr, &MainWindow::miViewIOSCacheFiles, kHaveDeviceCache);
         menu->addSeparator();
         addMenuAction(menu, "Save Messages Cache", nullptr, &MainWindow::miSaveDeviceCache, kHaveDeviceCache);
@@ -646,30 +950,47 @@ QMenu* MainWindow::createSMSContextMenu()
     if (!n)
         return nullptr;
     const int iphones = m_modelMain->countIPhones();
+    // Every entry acts on the selected rows: with none there is nothing to do.
+    const bool rows = m_treeViewSMS->selectionModel() && m_treeViewSMS->selectionModel()->hasSelection();
     auto* menu = new QMenu(this);
     menu->setToolTipsVisible(true);
     if (n->kind == kNodeIPhone) {
-        addMenuAction(menu, "IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup);
-        addMenuAction(menu, "IDS_MI_I2I_SEL", ":res/i2i.png", &MainWindow::miI2i, kHaveTransfer, iphones > 1);
-        addMenuAction(
-            menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
-        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
-        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
+        addMenuAction(menu, "IDS_MI_BACKUP_SEL", ":res/backup.png", &MainWindow::miBackup, true, rows);
+        addMenuAction(menu, "IDS_MI_I2I_SEL", ":res/i2i.png", &MainWindow::miI2i, kHaveTransfer, rows && iphones > 1);
+        addMenuAction(menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia,
+                      kHaveExtract, rows);
+        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile, rows);
+        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint, rows);
     } else {
-        addMenuAction(menu, "IDS_MI_DB2I_SEL", ":res/db2i.png", &MainWindow::miDb2i, kHaveTransfer, iphones > 0);
-        addMenuAction(
-            menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia, kHaveExtract);
-        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile);
-        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint);
-        addMenuAction(menu, "IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete);
+        addMenuAction(menu, "IDS_MI_DB2I_SEL", ":res/db2i.png", &MainWindow::miDb2i, kHaveTransfer, rows && iphones > 0);
+        addMenuAction(menu, "IDS_MI_EXTRACT_MEDIA_SEL", ":res/extract_media.png", &MainWindow::miExtractMedia,
+                      kHaveExtract, rows);
+        addMenuAction(menu, "IDS_MI_EXPORT_SEL", ":res/export.png", &MainWindow::miExport, kHaveExportFile, rows);
+        addMenuAction(menu, "IDS_MI_PRINT_SEL", ":res/print.png", &MainWindow::miPrint, kHavePrint, rows);
+        addMenuAction(menu, "IDS_MI_DELETE_SEL", ":res/delete.png", &MainWindow::miDelete, true, rows);
         addMenuAction(menu, "Export selected Messages to iTunes Backup", ":res/to_itunes.png",
-            &MainWindow::miExport2ITunesBKSel, kHaveWriteiTunes);
+                      &MainWindow::miExport2ITunesBKSel, kHaveWriteiTunes, rows);
     }
     return menu;
 }
 
 // ---------------------------------------------------------------------------
 // Command slots: each hands over to its family
+
+void MainWindow::miExport2ITunesBKSel()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Selected);
+}
+
+void MainWindow::miExport2ITunesBKChat()
+{
+    m_exportToItunes->exportToItunes(CommandScope::Chat);
+}
+
+void MainWindow::miExport2ITunesBKAll()
+{
+    m_exportToItunes->exportToItunes(CommandScope::All);
+}
 
 void MainWindow::miBackup()
 {
@@ -688,7 +1009,7 @@ void MainWindow::miBackupAll()
 
 void MainWindow::miBackupToolbar()
 {
-    m_localDb->backup(automaticScope());
+    m_localDb->backup(automaticScope(), true);
 }
 
 void MainWindow::miDelete()
@@ -760,6 +1081,14 @@ void MainWindow::miUnmoutDevice()
     if (!node || node->kind != kNodeIPhone)
         return;
     auto* device = static_cast<_IOSDeviceItemNode*>(node);
+    // A saved copy leaves the tree until the next start (its folder stays):
+    // ask first, it is easily taken for "Delete".
+    if (device->offlineCopy
+        && !questionBox(QCoreApplication::translate("MainWindow",
+                                                    "Remove the saved copy \"%1\" from the tree? Its folder stays on "
+                                                    "this computer; View > Refresh shows it again.")
+                            .arg(device->text)))
+        return;
     releaseDatabase(device->view->database());
     m_modelMain->removeNode(device);
     selectNode(m_modelMain->devicesRoot());
@@ -769,6 +1098,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_lbChatImg && event->type() == QEvent::MouseButtonPress)
         m_links->openChatPicture(currentChat());
+    if ((watched == m_treeViewDS || watched == m_treeViewSMS) && event->type() == QEvent::KeyPress
+        && handleViewKey(watched, static_cast<QKeyEvent*>(event)))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -784,9 +1116,6 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKSel)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKChat)
-Q_UNAVAILABLE_COMMAND(miExport2ITunesBKAll)
 Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
 Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/commandrules.h"
+#include "app/devicecommands.h"
 #include "app/itemmodelmain.h"
 #include "chatstore/abswamsgssource.h"
 
@@ -11,6 +12,8 @@
 #include <QMainWindow>
 
 class ItemModelSms;
+class ChatFolderCommands;
+class ExportToItunesCommands;
 class ItunesImportCommands;
 class LinkCommands;
 class LocalDbCommands;
@@ -21,7 +24,10 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QFileSystemWatcher;
+class QKeyEvent;
 class QSplitter;
+class QTimer;
 class QWebEngineView;
 class WABubbleViewMgr;
 class OnlineCommands;
@@ -30,11 +36,19 @@ struct OnlineAnswer;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // With the build's vendor host.
+    // With the build's vendor host; without device settings the watcher
+    // stays off (tests, tours).
     explicit MainWindow(QWidget* parent = nullptr);
     // With the given vendor host ("host[:port]"; empty: no online service).
     explicit MainWindow(const QString& vendorHost, QWidget* parent = nullptr);
+    explicit MainWindow(const DeviceWatchSettings& devices, QWidget* parent = nullptr);
+    MainWindow(const QString& vendorHost, const DeviceWatchSettings& devices, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    DeviceCommands* deviceCommands() const { return m_deviceCommands; }
+    // False for a connected phone whose cached chat database does not exist
+    // yet: it has no chats to show, and no command needs them.
+    static bool holdsChats(const _AbsDBItemNode* node);
 
     ItemModelMain* treeModel() const { return m_modelMain; }
     ItemModelSms* smsModel() const { return m_modelSms; }
@@ -52,8 +66,10 @@ public:
     // The command families; each owns its actions and their enabling.
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
+    ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
+    ChatFolderCommands* chatFolderCommands() const { return m_chatFolders; }
 
     // The tree's current node, and the database node it belongs to.
     AbsTreeItemModel::_ItemNode* currentNode() const;
@@ -74,6 +90,10 @@ public:
     // database (proposing `proposedName`), merges `source` into it and shows
     // the result in the tree.
     void saveToLocalDatabase(const QString& proposedName, const PAbsWAMsgsSource& source);
+
+    // Lists the local databases and saved copies on disk again: new folders
+    // get nodes, nodes of vanished folders go (View > Refresh, F5).
+    void refreshTree();
 
     // Makes a node the tree's current node.
     void selectNode(AbsTreeItemModel::_ItemNode* node);
@@ -150,13 +170,34 @@ public:
     OnlineCommands* onlineCommands() const { return m_online; }
     QLabel* statusLinkLabel() const { return m_statusLink; }
 
+    // The window's size, splitter and column widths, from and into the
+    // settings file of the data folder (saved when the window closes).
+    void restoreSettings();
+    void saveSettings() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildForm();
     void buildMenus();
+    void addKeyboardShortcuts();
+    // Delete, Ctrl+C, Ctrl+Home and Ctrl+End in the tree or the list; true
+    // when the key was taken.
+    bool handleViewKey(QObject* view, QKeyEvent* key);
     void fillTreeFromDataFolder();
+    void addLocalDbNode(const QString& name);
+    void addSavedCopyNode(const QString& name);
+    // Follows the data folder: local databases and saved copies added or
+    // removed outside the window appear and go without a restart.
+    void watchDataFolder();
+    void rewatch();
+    // What to do first, while there is nothing to show.
+    void updateEmptyState();
     void updateCommandStates();
     // The view of a database node with its chats listed, loaded behind the
     // progress dialog; null when the user cancelled. A failure throws.
@@ -185,11 +226,17 @@ private:
     ItemModelMain* m_modelMain = nullptr;
     ItemModelSms* m_modelSms = nullptr;
     WABubbleViewMgr* m_bubbles = nullptr;
+    DeviceCommands* m_deviceCommands = nullptr;
+
+    QFileSystemWatcher* m_watcher = nullptr;
+    QTimer* m_refreshTimer = nullptr;
 
     MessageCommands* m_messages = nullptr;
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
+    ExportToItunesCommands* m_exportToItunes = nullptr;
     LinkCommands* m_links = nullptr;
+    ChatFolderCommands* m_chatFolders = nullptr;
 
     // The state-carrying actions whose work is not part of this build yet;
     // each shared by the File menu and the tool bar.

@@ -20,11 +20,35 @@ std::function<void(const QString&)>& errorReportHandler()
 
 QString tr(const char* text) { return QCoreApplication::translate("MessageBox", text); }
 
+struct BoxStyle {
+    Qt::TextFormat format = Qt::RichText;
+    // A question that deletes: No is the default and Escape answers No.
+    bool destructive = false;
+};
+
+QMessageBox::StandardButton runBox(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+                                   bool titleHeader, const MessageBoxLabelSink& outLabel, BoxStyle style);
+
 }  // namespace
+
+QString plainToRichText(const QString& text)
+{
+    QString out = text.toHtmlEscaped();
+    out.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
+    return out;
+}
 
 QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString& text,
                                            QMessageBox::StandardButtons buttons, bool titleHeader,
                                            const MessageBoxLabelSink& outLabel)
+{
+    return runBox(icon, text, buttons, titleHeader, outLabel, BoxStyle{});
+}
+
+namespace {
+
+QMessageBox::StandardButton runBox(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+                                   bool titleHeader, const MessageBoxLabelSink& outLabel, BoxStyle style)
 {
     QString shown = text;
     if (titleHeader)
@@ -58,6 +82,13 @@ QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString
             b->setText(tr(entry.label));
         }
     }
+    if (style.destructive) {
+        const QMessageBox::StandardButton no = buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Cancel;
+        if (auto* b = qobject_cast<QPushButton*>(box.button(no))) {
+            box.setDefaultButton(b);
+            box.setEscapeButton(b);
+        }
+    }
 
     if (outLabel) {
         QLabel* found = nullptr;
@@ -71,34 +102,40 @@ QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString
         outLabel(found);
     }
 
-    box.setTextFormat(Qt::RichText);
-    new WinMovable(&box);
+    box.setTextFormat(style.format);
+    new WinMovable(&box, !style.destructive);
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     return clicked ? box.standardButton(clicked) : QMessageBox::NoButton;
 }
 
+}  // namespace
+
 void informationBox(const QString& text)
 {
-    showMessageBox(QMessageBox::Information, text, QMessageBox::Ok, false);
+    runBox(QMessageBox::Information, text, QMessageBox::Ok, false, {}, BoxStyle{Qt::PlainText, false});
 }
 
 void warningBox(const QString& text)
 {
-    showMessageBox(QMessageBox::Warning, text, QMessageBox::Ok, false);
+    runBox(QMessageBox::Warning, text, QMessageBox::Ok, false, {}, BoxStyle{Qt::PlainText, false});
 }
 
 bool questionBox(const QString& text)
 {
-    return showMessageBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, false) == QMessageBox::Yes;
+    return runBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, false, {},
+                  BoxStyle{Qt::PlainText, true})
+           == QMessageBox::Yes;
 }
 
 QString errorBoxText(const QString& text)
 {
-    // The error text comes from anywhere (file names, chat names, a phone's
-    // answer): it is shown as text, never read as markup.
-    return tr("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ").arg(text.toHtmlEscaped())
-           + product::supportAddress() + tr(" for help.");
+    const QString support = product::supportAddress();
+    // Without a support address there is nobody to name; no placeholder.
+    if (support.isEmpty())
+        return tr("An Error Occurred. <br/><br/>%1").arg(plainToRichText(text));
+    return tr("An Error Occurred. <br/><br/>%1<br/><br/> Or you can contact ").arg(plainToRichText(text))
+           + support.toHtmlEscaped() + tr(" for help.");
 }
 
 void errorBox(const QString& text)

@@ -22,17 +22,24 @@ QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString
                                            QMessageBox::StandardButtons buttons, bool titleHeader,
                                            const MessageBoxLabelSink& outLabel = {});
 
+// The boxes below show their text as plain text: what users typed, chats,
+// file names and errors hold is never read as markup.
 void informationBox(const QString& text);
 void warningBox(const QString& text);
-// True when the user chose Yes.
+// A question that deletes or overwrites: No is the default button, so Enter
+// never answers Yes, and Escape answers No. True when the user chose Yes.
 bool questionBox(const QString& text);
 // The program's answer to an unexpected failure: the text framed with the
-// support address; afterwards the plain text goes to the error report.
+// support address (when one is configured); afterwards the plain text goes
+// to the error report.
 void errorBox(const QString& text);
 
 // Where errorBox hands its text after the box is closed (the online error
 // report installs itself here); none by default.
 void setErrorReportHandler(std::function<void(const QString&)> handler);
 
-// The rich text the error box shows for `text`.
+// The rich text the error box shows for `text` (escaped).
 QString errorBoxText(const QString& text);
+
+// Plain text as the rich text of a box or label: escaped, line feeds kept.
+QString plainToRichText(const QString& text);

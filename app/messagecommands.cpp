@@ -12,11 +12,17 @@
 #include "chatstore/wamsgsdatasource.h"
 #include "chatstore/wamsgslistsource.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QSignalBlocker>
+
+#include <algorithm>
 
 MessageCommands::MessageCommands(MainWindow* window) : QObject(window), m_window(window) {}
 
@@ -36,6 +42,8 @@ void MessageCommands::showMessages(const PChatDbView& view, const PChatSession& 
         errorBox(QString::fromUtf8(e.what()));
         return;
     }
+    // A new list starts at its first row, wherever the last one was.
+    m_window->smsView()->scrollToTop();
     m_window->bubbleView()->showBubble(source);
     m_window->smsCountLabel()->setText(
         QCoreApplication::translate("MainWindow", "Messages: %1").arg(m_window->smsModel()->total()));
@@ -91,8 +99,21 @@ void MessageCommands::onSMSItemSelected(const QItemSelection& selected)
 
 void MessageCommands::onSortIndicatorChanged(int column, Qt::SortOrder order)
 {
-    if (column != 0)
+    if (column != 0) {
+        QHeaderView* header = m_window->smsView()->header();
+        if (column < 0) {
+            m_sortSection = -1;  // cleared: a new node is shown in date order
+        } else {
+            // Only the date sorts: a click elsewhere leaves the indicator
+            // where it was instead of promising an order the list lacks.
+            const QSignalBlocker quiet(header);
+            header->setSortIndicator(m_sortSection, m_sortOrder);
+            header->viewport()->update();
+        }
         return;
+    }
+    m_sortSection = 0;
+    m_sortOrder = order;
     AbsTreeItemModel::_ItemNode* node = m_window->currentNode();
     if (!node)
         return;
@@ -131,18 +152,20 @@ void MessageCommands::searchMessages()
             if (form.cancelled.load())
                 return -1;
             form.updateProgress(QString(), int(i * 100 / total), QString());
-            while (i >= model->rowCount() && model->canFetchMore(QModelIndex()))
-                model->fetchMore(QModelIndex());
             if (i >= model->rowCount())
-                return -1;  // the list could not load that far; it said why
+                return -1;  // the list shows fewer rows now
             const _Message message = source->at(i);
-            if (messageDisplayText(message).contains(keyword, Qt::CaseInsensitive)) {
+            if (messageDisplayText(message, true).contains(keyword, Qt::CaseInsensitive)) {
                 const QModelIndex found = model->index(int(i), 0);
                 list->setCurrentIndex(found);
                 list->scrollTo(found);
                 return 1;
             }
             QCoreApplication::processEvents();
+            // The list may show another chat now (the tree stays usable
+            // while the search runs): its rows are not the rows searched.
+            if (model->source() != source)
+                return -1;
             return 0;
         };
         for (qint64 i = start; i < total; ++i) {
@@ -159,6 +182,28 @@ void MessageCommands::searchMessages()
     } catch (const std::exception& e) {
         errorBox(QString::fromUtf8(e.what()));
     }
+}
+
+QString MessageCommands::copySelected()
+{
+    const MyTreeView* list = m_window->smsView();
+    if (!list->selectionModel())
+        return {};
+    QModelIndexList rows = list->selectionModel()->selectedRows(0);
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const ItemModelSms* model = m_window->smsModel();
+    QStringList lines;
+    for (const QModelIndex& index : rows) {
+        const ItemModelSms::Row* row = model->rowAt(index.row());
+        if (!row)
+            continue;
+        lines << ItemModelSms::dateText(row->date) + QStringLiteral(" \u2013 ") + row->contact + QStringLiteral(": ")
+                     + row->content;
+    }
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+    return text;
 }
 
 void MessageCommands::searchChats()
@@ -186,6 +231,52 @@ void MessageCommands::searchChats()
         if (matches(row))
             return;
     informationBox(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword));
+}
+
+QString MessageCommands::messagesText(qint64 count)
+{
+    const QLocale numbers(QLocale::English, QLocale::UnitedStates);
+    return count == 1 ? QCoreApplication::translate("MainWindow", "1 message")
+                      : QCoreApplication::translate("MainWindow", "%1 messages").arg(numbers.toString(count));
+}
+
+QString MessageCommands::scopeDescription(CommandScope scope) const
+{
+    const QLocale numbers(QLocale::English, QLocale::UnitedStates);
+    switch (scope) {
+    case CommandScope::Selected: {
+        const MyTreeView* list = m_window->smsView();
+        const qint64 n = list->selectionModel() ? list->selectionModel()->selectedRows(0).size() : 0;
+        return n == 1 ? QCoreApplication::translate("MainWindow", "1 selected message")
+                      : QCoreApplication::translate("MainWindow", "%1 selected messages").arg(numbers.toString(n));
+    }
+    case CommandScope::Chat:
+        if (m_currentChat)
+            return QCoreApplication::translate("MainWindow", "the chat %1 (%2)")
+                .arg(sessionDisplayName(*m_currentChat, false, false), messagesText(m_window->smsModel()->total()));
+        [[fallthrough]];  // the list shows every chat of the database
+    case CommandScope::All: {
+        _AbsDBItemNode* n = m_window->currentDatabaseNode();
+        if (!n)
+            return QCoreApplication::translate("MainWindow", "no messages");
+        qint64 chats = 0;
+        for (auto* c : n->children)
+            chats += c->kind == kNodeChat ? 1 : 0;
+        qint64 total = 0;
+        try {
+            total = WAMsgsDataSource(n->view, nullptr, true).count();
+        } catch (const std::exception&) {
+            total = -1;  // the count is left out rather than guessed
+        }
+        const QString chatsText = chats == 1 ? QCoreApplication::translate("MainWindow", "the 1 chat of %1").arg(n->text)
+                                             : QCoreApplication::translate("MainWindow", "all %1 chats of %2")
+                                                   .arg(numbers.toString(chats), n->text);
+        return total < 0 ? chatsText : chatsText + QStringLiteral(" (") + messagesText(total) + QLatin1Char(')');
+    }
+    case CommandScope::Nothing:
+        break;
+    }
+    return {};
 }
 
 CommandScope MessageCommands::automaticScope() const

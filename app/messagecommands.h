@@ -29,8 +29,16 @@ public:
     void onSortIndicatorChanged(int column, Qt::SortOrder order);
     void searchMessages();
     void searchChats();
+    // Puts the selected messages on the clipboard, one line each in list
+    // order: "date – contact: text". Returns the text.
+    QString copySelected();
 
     CommandScope automaticScope() const;
+    // What a scope holds, in words: "1 selected message", "the chat Anna
+    // (620 messages)", "all 3 chats of Anna's iPhone (1,240 messages)".
+    QString scopeDescription(CommandScope scope) const;
+    // "N messages" with thousands separated.
+    static QString messagesText(qint64 count);
     PAbsWAMsgsSource scopeSource(CommandScope scope) const;
 
 private:
@@ -38,4 +46,7 @@ private:
 
     MainWindow* m_window;
     PChatSession m_currentChat;
+    // The sort indicator the list last accepted: the date column or none.
+    int m_sortSection = 0;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };

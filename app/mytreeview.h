@@ -10,6 +10,10 @@ class MyTreeView : public QTreeView {
 public:
     using QTreeView::QTreeView;
 
+    // A short text drawn below the rows (empty: none), for a first run.
+    void setEmptyHint(const QString& text);
+    const QString& emptyHint() const { return m_emptyHint; }
+
 signals:
     void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void createContextMenu();
@@ -17,4 +21,8 @@ signals:
 protected:
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_emptyHint;
 };

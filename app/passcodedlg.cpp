@@ -53,8 +53,9 @@ PasscodeDlg::PasscodeDlg(BackupManifest& backup, QWidget* parent)
 
     setStyleSheet(styleSheetText());
     new WinMovable(this);
+    // Enter in the password field reaches OK as the dialog's default button;
+    // the field itself must not run the check a second time.
     connect(btnOK, &QPushButton::pressed, this, &PasscodeDlg::btnOKPressed);
-    connect(txtPasscode, &QLineEdit::returnPressed, this, &PasscodeDlg::btnOKPressed);
     connect(btnCancel, &QPushButton::pressed, this, &QDialog::reject);
 }
 

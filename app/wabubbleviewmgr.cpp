@@ -6,6 +6,7 @@
 #include "base/fileutil.h"
 #include "base/openexternal.h"
 #include "base/productinfo.h"
+#include "chatstore/wamsgsdatasource.h"
 #include "platform/osservices.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrlQuery>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
@@ -49,7 +51,15 @@ WABubbleViewMgr::WABubbleViewMgr(QWebEngineView* view, QObject* parent)
 {
     qRegisterMetaType<PAbsWAMsgsSource>();
     m_view->setPage(m_webPage);
-    connect(m_view, &QWebEngineView::loadFinished, this, &WABubbleViewMgr::onLoadFinish);
+    // Only the end of a load this manager started counts; an earlier load
+    // cut short by a newer one, or a refused link click, changes nothing.
+    connect(m_webPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (!m_awaitingLoad || info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            return;
+        if (!m_loadUrl.isEmpty() && info.url().adjusted(QUrl::RemoveQuery) != m_loadUrl.adjusted(QUrl::RemoveQuery))
+            return;
+        onLoadFinish(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+    });
     // Queued: a click may load another page, which must not happen inside
     // the page's own navigation callback.
     connect(m_webPage, &BubbleWebPage::linkClicked, this, &WABubbleViewMgr::onLinkClicked, Qt::QueuedConnection);
@@ -67,7 +77,27 @@ void WABubbleViewMgr::showEmpty()
     m_anchor.clear();
     m_html.clear();
     m_awaitingLoad = false;
-    m_view->setHtml(QString(), QUrl());
+    m_loadUrl.clear();
+    if (m_emptyText.isEmpty()) {
+        m_view->setHtml(QString(), QUrl());
+        return;
+    }
+    QString text = m_emptyText.toHtmlEscaped();
+    text.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
+    m_view->setHtml(QStringLiteral("<html><head><meta charset=\"utf-8\"/></head><body style=\"font-family:sans-serif;"
+                                   "font-size:14px;color:#6b5e4a;background:#EFE9DF;text-align:center;padding:90px 24px 0 24px;"
+                                   "line-height:1.7;\"><div class=\"empty_hint\">%1</div></body></html>")
+                        .arg(text),
+                    QUrl());
+}
+
+void WABubbleViewMgr::setEmptyText(const QString& text)
+{
+    if (m_emptyText == text)
+        return;
+    m_emptyText = text;
+    if (m_page == 0)
+        showEmpty();
 }
 
 void WABubbleViewMgr::showBubble(PAbsWAMsgsSource smslist)
@@ -83,6 +113,10 @@ void WABubbleViewMgr::showBubble(PAbsWAMsgsSource smslist)
         return;
     }
     m_total = count;
+    // A view of every chat of a database names each chat in the bubbles.
+    const auto* data = dynamic_cast<const WAMsgsDataSource*>(m_source.get());
+    m_nameChats = data && !data->session();
+    m_selectedPk = 0;
     if (count <= 0) {
         showEmpty();
         return;
@@ -99,24 +133,86 @@ void WABubbleViewMgr::render(qint64 page)
         return;
     QString html;
     try {
-        html = m_builder.buildPage(*m_source, m_total, page);
+        html = m_builder.buildPage(*m_source, m_total, page, m_nameChats);
     } catch (const std::exception& e) {
         fail(e);  // the view keeps the page it had
         return;
     }
     m_html = html;
     m_awaitingLoad = true;
-    m_view->setHtml(m_html, m_baseUrl);
+    m_loadUrl = writePageFile(m_html);
+    if (m_loadUrl.isEmpty()) {
+        // No private folder to write to: hand the document over directly
+        // (the engine takes up to 2 MiB that way; a longer page fails and
+        // is reported below).
+        m_view->setHtml(m_html, m_baseUrl);
+        return;
+    }
+    m_view->load(m_loadUrl);
+}
+
+QUrl WABubbleViewMgr::writePageFile(const QString& html)
+{
+    // A page of long messages easily passes the 2 MiB the engine accepts
+    // for a document handed over in memory; from a file any size loads.
+    const QString temp = platform::privateTempFolder();
+    if (temp.isEmpty() || !platform::createPrivateFolder(temp))
+        return {};
+    const QString base = QStringLiteral("<base href=\"%1\"/>")
+                             .arg(m_baseUrl.toString(QUrl::FullyEncoded).toHtmlEscaped());
+    QString document = html;
+    const int head = document.indexOf(QLatin1String("<head>"));
+    if (head >= 0)
+        document.insert(head + 6, base);
+    // A new name for every page, so that the page still loading is never
+    // rewritten under it; the files of earlier pages go once a page is shown.
+    const QString path = QDir(temp).filePath(QStringLiteral("bubbles-%1-%2.html")
+                                                 .arg(quintptr(this), 0, 16)
+                                                 .arg(++m_pageSerial));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(document.toUtf8()) < 0 || !file.flush()) {
+        file.remove();
+        return {};
+    }
+    file.close();
+    m_pageFiles << path;
+    return QUrl::fromLocalFile(path);
+}
+
+void WABubbleViewMgr::removeOldPageFiles()
+{
+    const QString current = m_loadUrl.isEmpty() ? QString() : m_loadUrl.toLocalFile();
+    for (auto it = m_pageFiles.begin(); it != m_pageFiles.end();) {
+        if (*it == current) {
+            ++it;
+            continue;
+        }
+        QFile::remove(*it);
+        it = m_pageFiles.erase(it);
+    }
+}
+
+WABubbleViewMgr::~WABubbleViewMgr()
+{
+    m_loadUrl.clear();
+    removeOldPageFiles();
 }
 
 void WABubbleViewMgr::onLoadFinish(bool ok)
 {
-    Q_UNUSED(ok);
     // Only a document we set moves the view; a refused link click also
     // ends in a (failed) load and must leave the reader where they were.
     if (!m_awaitingLoad)
         return;
     m_awaitingLoad = false;
+    removeOldPageFiles();
+    if (!ok) {
+        // The pane must not keep another chat's bubbles under this chat's
+        // header: empty it and say so.
+        showEmpty();
+        emit errorOccurred(QCoreApplication::translate("WABubbleViewMgr", "The conversation page could not be shown."));
+        return;
+    }
     scrollToAnchor(m_anchor);
 }
 
@@ -125,9 +221,15 @@ void WABubbleViewMgr::scrollToAnchor(const QString& anchor)
     static const QRegularExpression safe(QStringLiteral("^(start|end|sms_-?[0-9]+)$"));
     if (!safe.match(anchor).hasMatch())
         return;
+    // The message selected in the list is outlined; only one at a time.
     m_webPage->runJavaScript(
-        QStringLiteral("(function(){var a=document.getElementsByName('%1')[0];if(a)a.scrollIntoView(true);})();")
-            .arg(anchor),
+        QStringLiteral("(function(){var a=document.getElementsByName('%1')[0];if(a)a.scrollIntoView(true);"
+                       "var o=document.querySelectorAll('.bb_sel');for(var i=0;i<o.length;++i){"
+                       "o[i].classList.remove('bb_sel');o[i].style.outline='';}"
+                       "var m=document.getElementById('msg_%2');if(m){m.classList.add('bb_sel');"
+                       "m.style.outline='2px solid #34b7f1';m.style.outlineOffset='2px';}})();")
+            .arg(anchor)
+            .arg(m_selectedPk),
         QWebEngineScript::ApplicationWorld);
 }
 
@@ -179,6 +281,7 @@ void WABubbleViewMgr::scrollToPos(int row)
         return;
     }
     m_anchor = QStringLiteral("sms_%1").arg(message.Z_PK);
+    m_selectedPk = message.Z_PK;
     const qint64 page = BubblePageBuilder::pageOfRow(row);
     if (page == m_page) {
         scrollToAnchor(m_anchor);
@@ -266,6 +369,14 @@ void WABubbleViewMgr::onLinkClicked(const QUrl& url)
         nextPage();
         return;
     }
+    if (path == QLatin1String("/first_page")) {
+        firstPage();
+        return;
+    }
+    if (path == QLatin1String("/last_page")) {
+        lastPage();
+        return;
+    }
     if (url.isLocalFile()) {
         openLocalFile(url);
         return;
@@ -274,5 +385,8 @@ void WABubbleViewMgr::onLinkClicked(const QUrl& url)
         openAttachment(url);
         return;
     }
-    m_openExternal(url.toString());
+    // Only web addresses go to the browser; anything else a chat could
+    // hold (javascript:, other programs' schemes) is ignored.
+    if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+        m_openExternal(url.toString(QUrl::FullyEncoded));
 }

@@ -15,6 +15,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -29,11 +30,18 @@ class WABubbleViewMgr : public QObject {
 public:
     // Takes over the view's page (link delegation) and its loadFinished.
     explicit WABubbleViewMgr(QWebEngineView* view, QObject* parent = nullptr);
+    ~WABubbleViewMgr() override;
 
     static constexpr int kPageSize = BubblePageBuilder::kPageSize;
 
     qint64 total() const { return m_total; }
     qint64 page() const { return m_page; }
+    // The text the empty pane shows (plain text; empty: a blank pane).
+    void setEmptyText(const QString& text);
+    const QString& emptyText() const { return m_emptyText; }
+
+    // The message outlined as the list's selection (0: none).
+    qint64 selectedMessage() const { return m_selectedPk; }
     qint64 pageCount() const { return m_pageCount; }
     QString pendingAnchor() const { return m_anchor; }
     // The last document handed to the view (empty for the empty page).
@@ -69,6 +77,10 @@ public slots:
 
 private:
     void render(qint64 page);
+    // Writes the document into a file of the private temporary folder, with
+    // the base URL in its head; the file's URL, or empty when it cannot.
+    QUrl writePageFile(const QString& html);
+    void removeOldPageFiles();
     void showEmpty();
     void scrollToAnchor(const QString& anchor);
     void openLocalFile(const QUrl& url);
@@ -89,6 +101,12 @@ private:
     QString m_anchor;
     QString m_html;
     bool m_awaitingLoad = false;
+    QUrl m_loadUrl;             // the page file being loaded or shown
+    QStringList m_pageFiles;    // page files written and not yet removed
+    quint64 m_pageSerial = 0;
+    bool m_nameChats = false;
+    QString m_emptyText;   // the source holds several chats
+    qint64 m_selectedPk = 0;    // the message selected in the list, outlined
     QUrl m_baseUrl;
     std::function<void(const QString&)> m_open;
     std::function<void(const QString&)> m_openExternal;

@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 
-WinMovable::WinMovable(QWidget* widget) : QObject(widget), m_widget(widget)
+WinMovable::WinMovable(QWidget* widget, bool blockEscape) : QObject(widget), m_widget(widget), m_blockEscape(blockEscape)
 {
     widget->installEventFilter(this);
 }
@@ -30,7 +30,7 @@ bool WinMovable::eventFilter(QObject* watched, QEvent* event)
         m_dragging = false;
         break;
     case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        if (m_blockEscape && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             return true;
         break;
     default:

@@ -1,5 +1,6 @@
 // Lets a frameless box or dialog be dragged by any free point of its surface
-// and keeps Escape from closing it. Installs itself as an event filter on the
+// and keeps Escape from closing it (unless told to let Escape through, for a
+// question whose Escape answers No). Installs itself as an event filter on the
 // widget it serves and lives as long as that widget.
 #pragma once
 
@@ -11,7 +12,7 @@ class QWidget;
 class WinMovable : public QObject {
     Q_OBJECT
 public:
-    explicit WinMovable(QWidget* widget);
+    explicit WinMovable(QWidget* widget, bool blockEscape = true);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -20,4 +21,5 @@ private:
     QWidget* m_widget;
     QPoint m_pressPos;  // in the widget's own coordinates; (0,0) until pressed
     bool m_dragging = false;
+    bool m_blockEscape;
 };

@@ -27,6 +27,14 @@ QString vendorBaseUrl(const QString& host)
     return url.toString(QUrl::FullyEncoded);
 }
 
+QString vendorLink(const QString& caption, const QString& path)
+{
+    const QString base = vendorBaseUrl();
+    if (base.isEmpty())
+        return caption.toHtmlEscaped();
+    return QStringLiteral("<a href=\"%1%2\">%3</a>").arg(base, path, caption.toHtmlEscaped());
+}
+
 QString supportAddress() { return QStringLiteral(Q_SUPPORT_ADDRESS); }
 
 QString productTitle()

@@ -34,4 +34,9 @@ QString vendorBaseUrl(const QString& host);
 // The same for the build's own setting: empty when the build has none.
 inline QString vendorBaseUrl() { return vendorBaseUrl(vendorHost()); }
 
+// A link captioned `caption` to the page `path` ("/guides/...") on the
+// vendor's web server, as rich text for a message; without a configured
+// server the caption alone (escaped), so no message points nowhere.
+QString vendorLink(const QString& caption, const QString& path);
+
 }  // namespace product

@@ -71,6 +71,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         // The messages are in: from here on the job finishes even when a
         // cancel arrives.
         m_target->renumberSort();
-        return text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count);
+        // A second backup of the same messages adds none: say so.
+        return text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
     });
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "chatstore/quotedref.h"
+#include "chatstore/reaction.h"
 #include "chatstore/receipt.h"
 
 #include <QDateTime>
@@ -38,7 +39,15 @@ inline constexpr int kGroupEvent = 6;
 inline constexpr int kLink = 7;
 inline constexpr int kDocument = 8;
 inline constexpr int kGif = 11;
+inline constexpr int kDeleted = 14;
 inline constexpr int kSticker = 15;
+inline constexpr int kViewOnceImage = 38;
+inline constexpr int kViewOnceVideo = 39;
+inline constexpr int kPoll = 46;
+inline constexpr int kViewOnceAudio = 53;
+inline constexpr int kRoundVideo = 54;
+inline constexpr int kCall = 59;
+inline constexpr int kPollVoteLink = 66;  // internal, never shown
 }  // namespace msgtype
 
 // One ZWAGROUPMEMBER row.
@@ -49,6 +58,10 @@ struct _GroupMember {
     qint64 ZCHATSESSION = 0;
     QString ZCONTACTNAME;
     QString ZMEMBERJID;
+    // Filled by the reader: the phone digits behind an @lid member JID and
+    // the member's push name, empty when not known.
+    QString phone;
+    QString pushName;
 };
 
 // One ZWAGROUPINFO row.
@@ -77,6 +90,10 @@ struct _ChatSession {
     double ZLASTMESSAGEDATE = 0.0;
     QString ZCONTACTJID;
     QString ZPARTNERNAME;
+    // Filled by the reader: the phone digits behind an @lid chat JID and the
+    // partner's push name, empty when not known.
+    QString contactPhone;
+    QString contactPushName;
     // Absolute paths in the profile-picture folder: jidUser(ZCONTACTJID) + ".jpg" / ".thumb".
     QString picturePath;
     QString thumbnailPath;
@@ -110,6 +127,9 @@ struct _MediaItem {
     // ZVCARDSTRING split at "_$!<VCard-Separator>!$_": one vCard text each.
     QStringList cardTexts;
     QString ZXMPPTHUMBPATH;
+    // ZMETADATA as stored (a keyed archive or reply metadata); writers copy
+    // it back byte for byte.
+    QByteArray ZMETADATA;
     // Absolute paths inside the media folder, empty when nothing could be
     // resolved (or the stored path would leave the media folder).
     QString mediaFile;
@@ -147,6 +167,11 @@ struct _Message {
     qint64 ZSORT = 0;
     int ZSTARRED = 0;
     QList<_Receipt> receipts;
+    // Every ZWAMESSAGEINFO.ZRECEIPTINFO blob of the message as stored, and
+    // what they hold besides receipts: reactions and a poll.
+    QList<QByteArray> receiptInfos;
+    QList<_Reaction> reactions;
+    std::shared_ptr<_Poll> poll;
     PChatSession session;                // found in the ChatIndex by ZCHATSESSION
     PGroupMember member;                 // found by ZGROUPMEMBER when above 0
     PMediaItem media;                    // copies of a message share it

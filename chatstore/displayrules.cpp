@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -18,6 +19,18 @@ const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
 bool endsWithCi(const QString& text, const char* suffix)
 {
     return text.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
+}
+
+// A personal address: a phone JID or an @lid one.
+bool isPersonalJid(const QString& text)
+{
+    return endsWithCi(text, "@s.whatsapp.net") || endsWithCi(text, "@lid");
+}
+
+QString withNumberSuffix(const QString& jid, const QString& phone)
+{
+    const QString digits = jidPhoneDigits(jid, phone);
+    return digits.isEmpty() ? QString() : QStringLiteral("(%1)").arg(digits);
 }
 
 // The single code units that the first emoji pass replaces.
@@ -66,13 +79,37 @@ double dateTimeToCoreData(const QDateTime& dateTime)
     return double(dateTime.toMSecsSinceEpoch()) / 1000.0 - double(kCoreDataEpoch);
 }
 
+QString jidDisplayName(const QString& jid, const QString& phone, const QString& pushName)
+{
+    if (!endsWithCi(jid, "@lid"))
+        return jidUser(jid);
+    // Never the bare digits of a LID: they are not a phone number.
+    if (!phone.isEmpty())
+        return phone;
+    if (!pushName.isEmpty())
+        return QStringLiteral("~") + pushName;
+    return jid;
+}
+
+QString jidPhoneDigits(const QString& jid, const QString& phone)
+{
+    return endsWithCi(jid, "@lid") ? phone : jidUser(jid);
+}
+
+QString jidNameText(const _JidName& who)
+{
+    if (!who.name.isEmpty())
+        return who.name;
+    return jidDisplayName(who.jid, who.phone, who.pushName);
+}
+
 QString memberDisplayName(const _GroupMember& member, bool withNumber)
 {
-    if (member.ZCONTACTNAME.isEmpty() || endsWithCi(member.ZCONTACTNAME, "@s.whatsapp.net"))
-        return jidUser(member.ZMEMBERJID);
+    if (member.ZCONTACTNAME.isEmpty() || isPersonalJid(member.ZCONTACTNAME))
+        return jidDisplayName(member.ZMEMBERJID, member.phone, member.pushName);
     QString name = member.ZCONTACTNAME;
     if (withNumber)
-        name += QStringLiteral("(%1)").arg(jidUser(member.ZMEMBERJID));
+        name += withNumberSuffix(member.ZMEMBERJID, member.phone);
     return name;
 }
 
@@ -91,11 +128,11 @@ QString sessionDisplayName(const _ChatSession& session, bool withNumber, bool wi
         }
         return name;
     }
-    if (session.ZPARTNERNAME.isEmpty() || endsWithCi(session.ZPARTNERNAME, "@s.whatsapp.net"))
-        return jidUser(session.ZCONTACTJID);
+    if (session.ZPARTNERNAME.isEmpty() || isPersonalJid(session.ZPARTNERNAME))
+        return jidDisplayName(session.ZCONTACTJID, session.contactPhone, session.contactPushName);
     QString name = session.ZPARTNERNAME;
     if (withNumber)
-        name += QStringLiteral("(%1)").arg(jidUser(session.ZCONTACTJID));
+        name += withNumberSuffix(session.ZCONTACTJID, session.contactPhone);
     return name;
 }
 
@@ -129,16 +166,18 @@ QString messageBodyText(const _Message& message)
     return message.ZTEXT;
 }
 
-QString messageDisplayText(const _Message& message)
+QString messageDisplayText(const _Message& message, bool emojiAsCharacters)
 {
     const int type = message.ZMESSAGETYPE;
     if (type == msgtype::kGroupEvent)
         return groupEventText(message);
+    if (type == msgtype::kDeleted)
+        return QStringLiteral("[MESSAGE DELETED]");
 
     QString result;
     if (message.media && message.media->hasQuote())
         result = quotedPreviewText(message.media->quote);
-    const QString t = emojiAsLabel(message.ZTEXT);
+    const QString t = emojiAsCharacters ? message.ZTEXT : emojiAsLabel(message.ZTEXT);
     const QString caption = message.media ? message.media->ZTITLE : QString();
     auto labelled = [&](const char* label) {
         QString text = t + QLatin1String(label);
@@ -148,7 +187,8 @@ QString messageDisplayText(const _Message& message)
     };
     switch (type) {
     case msgtype::kText: return result + t;
-    case msgtype::kLink: return result + emojiAsLabel(messageBodyText(message));
+    case msgtype::kLink:
+        return result + (emojiAsCharacters ? messageBodyText(message) : emojiAsLabel(messageBodyText(message)));
     case msgtype::kImage: return result + labelled("[IMAGE]");
     case msgtype::kVideo: return result + labelled("[VIDEO]");
     case msgtype::kAudio: return result + QStringLiteral(" [AUDIO]");
@@ -159,36 +199,96 @@ QString messageDisplayText(const _Message& message)
                             .arg(message.media ? documentName(*message.media) : QStringLiteral("NONAME"));
     case msgtype::kGif: return result + labelled("[GIF]");
     case msgtype::kSticker: return result + labelled("[STICKER]");
+    case msgtype::kViewOnceImage: return result + t + QStringLiteral("[VIEW ONCE IMAGE]");
+    case msgtype::kViewOnceVideo: return result + t + QStringLiteral("[VIEW ONCE VIDEO]");
+    case msgtype::kViewOnceAudio: return result + QStringLiteral(" [VIEW ONCE AUDIO]");
+    case msgtype::kRoundVideo: return result + labelled("[VIDEO]");
+    case msgtype::kPoll:
+        return result + (message.poll ? pollText(*message.poll) : QStringLiteral("[POLL] %1 ()").arg(t));
+    case msgtype::kCall: return result + QStringLiteral("[CALL]");
     default: return {};
     }
 }
 
-QString quotedPreviewText(const _QuotedRef& quote)
+QString quotedSenderName(const _QuotedRef& quote)
+{
+    if (quote.senderJid.isEmpty())
+        return QStringLiteral("You");
+    return jidNameText({quote.senderJid, quote.senderName, quote.senderPhone, quote.senderPushName});
+}
+
+QString quotedBodyText(const _QuotedRef& quote)
 {
     QString text;
     switch (quotedPayloadKind(quote.payload)) {
-    case QuotedKind::Text: text = quotedPayloadText(quote.payload); break;
+    case QuotedKind::Text:
+    case QuotedKind::ExtendedText: text = quotedPayloadText(quote.payload); break;
     case QuotedKind::Image: text = QStringLiteral("[IMAGE]"); break;
     case QuotedKind::Location: text = QStringLiteral("[LOCATION]"); break;
     case QuotedKind::VCard: text = QStringLiteral("[VCARD]"); break;
     case QuotedKind::MultiVCard: text = QStringLiteral("[VCARDS]"); break;
     case QuotedKind::Video: text = QStringLiteral("[VIDEO]"); break;
     case QuotedKind::Voice: text = QStringLiteral("[AUDIO]"); break;
+    case QuotedKind::Document: text = QStringLiteral("[DOCUMENT]"); break;
+    case QuotedKind::Sticker: text = QStringLiteral("[STICKER]"); break;
     case QuotedKind::None: text = QStringLiteral("[QUOTED MESSAGE]"); break;
     }
     static const QRegularExpression breaks(QStringLiteral("[\\r\\n\\t]"));
     text.replace(breaks, QStringLiteral(" "));
-    QString sender;
-    if (quote.senderJid.isEmpty())
-        sender = QStringLiteral("You");
-    else
-        sender = quote.senderName.isEmpty() ? quote.senderJid : quote.senderName;
-    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(sender, text);
+    return text;
+}
+
+QString quotedPreviewText(const _QuotedRef& quote)
+{
+    return QStringLiteral("[QUOTED]%1: %2[/QUOTED]\n").arg(quotedSenderName(quote), quotedBodyText(quote));
 }
 
 QByteArray quotedPayloadBytes(const _QuotedRef& quote)
 {
     return quotedPayloadBytes(quote.payload);
+}
+
+QString reactionsText(const _Message& message)
+{
+    QStringList parts;
+    for (const _Reaction& r : message.reactions) {
+        if (r.withdrawn())
+            continue;
+        parts << QStringLiteral("%1 %2").arg(r.fromOwner ? QStringLiteral("You") : jidNameText(r.reactor), r.emoji);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QList<int> pollCounts(const _Poll& poll)
+{
+    // Each voter once: a later vote of the same voter replaces the earlier.
+    QList<int> counts(poll.options.size(), 0);
+    QHash<QString, QList<int>> byVoter;
+    QStringList order;
+    for (const _PollVote& v : poll.votes) {
+        const QString key = v.fromOwner ? QString() : QStringLiteral("@") + v.voter.jid;
+        if (!byVoter.contains(key))
+            order << key;
+        byVoter.insert(key, v.options);
+    }
+    for (const QString& key : order) {
+        QList<int> chosen = byVoter.value(key);
+        std::sort(chosen.begin(), chosen.end());
+        chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+        for (int i : chosen)
+            if (i >= 0 && i < counts.size())
+                ++counts[i];
+    }
+    return counts;
+}
+
+QString pollText(const _Poll& poll)
+{
+    const QList<int> counts = pollCounts(poll);
+    QStringList options;
+    for (qsizetype i = 0; i < poll.options.size(); ++i)
+        options << QStringLiteral("%1: %2").arg(emojiAsLabel(poll.options.at(i)), QString::number(counts.at(i)));
+    return QStringLiteral("[POLL] %1 (%2)").arg(emojiAsLabel(poll.question), options.join(QStringLiteral(", ")));
 }
 
 QString documentName(const _MediaItem& media)

@@ -22,6 +22,16 @@ QDateTime coreDataToDateTime(double seconds);
 // The reverse, for writers and fixtures.
 double dateTimeToCoreData(const QDateTime& dateTime);
 
+// A JID without a name: the user part of a phone JID; for an "@lid" JID the
+// phone digits when known, else "~" and the push name, else the whole JID.
+QString jidDisplayName(const QString& jid, const QString& phone, const QString& pushName);
+// The phone digits a with-number name shows: the user part of a phone JID,
+// the known phone of an @lid JID (empty when unknown).
+QString jidPhoneDigits(const QString& jid, const QString& phone);
+// A person in a message (reactor, voter): their name when the chat knows
+// one, else the JID rule above.
+QString jidNameText(const _JidName& who);
+
 QString sessionDisplayName(const _ChatSession& session, bool withNumber, bool withMembers);
 QString memberDisplayName(const _GroupMember& member, bool withNumber);
 // Chat name, plus " - " and the member's name for a group member's message.
@@ -30,12 +40,27 @@ QString messageTitle(const _Message& message);
 // item's URL when that is not empty, else ZTEXT. The record itself keeps
 // both as stored.
 QString messageBodyText(const _Message& message);
-QString messageDisplayText(const _Message& message);
+// With emojiAsCharacters (the window's list and search) emoji stay as they
+// were written; otherwise each becomes "[EMOJI]" (the command line and the
+// text formats of exports).
+QString messageDisplayText(const _Message& message, bool emojiAsCharacters = false);
 QString groupEventText(const _Message& message);
 QString quotedPreviewText(const _QuotedRef& quote);
+// The two parts of the preview: who wrote the quoted message ("You" for the
+// owner) and its text on one line.
+QString quotedSenderName(const _QuotedRef& quote);
+QString quotedBodyText(const _QuotedRef& quote);
 // The serialized quoted payload to write back; a payload with none of the
 // seven known kinds becomes a fresh one with the text "[QUOTED MESSAGE]".
 QByteArray quotedPayloadBytes(const _QuotedRef& quote);
+// The reactions of a message: "%1 %2" (who, emoji as characters) joined by
+// ", " in stored order; withdrawn reactions are left out; "You" for the owner.
+QString reactionsText(const _Message& message);
+// Votes per option (one entry per option), each voter counted once: a later
+// vote of the same voter replaces the earlier, the owner's vote included.
+QList<int> pollCounts(const _Poll& poll);
+// "[POLL] question (option: n, ...)" with those counts.
+QString pollText(const _Poll& poll);
 QString documentName(const _MediaItem& media);
 QString cardDisplayName(const _MediaItem& media);
 QString cardTempBaseName(const _MediaItem& media, qint64 messageId);

@@ -8,6 +8,7 @@
 #include "chatstore/mediapaths.h"
 #include "chatstore/plistcftype.h"
 #include "chatstore/receiptcodec.h"
+#include "chatstore/replymetadata.h"
 
 #include <QDebug>
 #include <QDir>
@@ -18,9 +19,10 @@ namespace {
 
 const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
 
-// Chats whose JID is a personal or a group address; broadcast lists and
-// status are left out everywhere.
-const char kListedChats[] = "(ZCONTACTJID like '%@s.whatsapp.net' or ZCONTACTJID like '%@g.us')";
+// Chats whose JID is a personal address (a phone JID or an @lid one) or a
+// group address; broadcast lists and status are left out everywhere.
+const char kListedChats[] =
+    "(ZCONTACTJID like '%@s.whatsapp.net' or ZCONTACTJID like '%@g.us' or ZCONTACTJID like '%@lid')";
 
 // Chats marked removed are left out even where they are still stored (a
 // source that is only read keeps them).
@@ -30,9 +32,15 @@ QString messageBody(bool hasRemovedColumn)
 {
     return QStringLiteral(
                " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
-               "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us') and "
-               "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,15)") +
+               "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') "
+               "and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)") +
            (hasRemovedColumn ? QStringLiteral(" and (c.ZREMOVED is null or c.ZREMOVED=0)") : QString());
+}
+
+bool nameIsJid(const QString& name)
+{
+    return name.isEmpty() || name.endsWith(QLatin1String("@s.whatsapp.net"), Qt::CaseInsensitive) ||
+           name.endsWith(QLatin1String("@lid"), Qt::CaseInsensitive);
 }
 
 // True when SQLite would write beside the database even through a read-only
@@ -81,6 +89,11 @@ void IOSWhatsAppDb::ensureOpen()
     if (m_db.isOpen())
         return;
     const QString path = databasePath();
+    // ContactsV2 and the JID directory (LID.sqlite, push names), only read.
+    auto openSideDatabases = [this, &path] {
+        openContactsV2();
+        m_jids.load(m_db, m_schema, QFileInfo(path).absolutePath(), &m_contactsV2);
+    };
     try {
         if (m_readOnly) {
             openReadOnly(path);
@@ -99,8 +112,10 @@ void IOSWhatsAppDb::ensureOpen()
         m_hasQuotedDataColumn = m_schema.hasColumn(QStringLiteral("ZWAMEDIAITEM"), QStringLiteral("QM_QUOTED_DATA"));
         m_hasMessageInfoTable = m_schema.hasTable(QStringLiteral("ZWAMESSAGEINFO"));
         m_hasRemovedColumn = m_schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZREMOVED"));
-        if (m_readOnly)
+        if (m_readOnly) {
+            openSideDatabases();
             return;
+        }
 
         // Chats the phone marked as removed go before anything is listed.
         m_db.beginTran();
@@ -126,7 +141,7 @@ void IOSWhatsAppDb::ensureOpen()
         m_schema.clear();
         throw;
     }
-    openContactsV2();
+    openSideDatabases();
 }
 
 void IOSWhatsAppDb::openReadOnly(const QString& path)
@@ -168,14 +183,22 @@ void IOSWhatsAppDb::openReadOnly(const QString& path)
 void IOSWhatsAppDb::openContactsV2()
 {
     m_contactsV2.close();
-    if (contactsPath().isEmpty() || m_readOnly)
-        return;
-    const QString v2 = QFileInfo(contactsPath()).absolutePath() + QStringLiteral("/ContactsV2.sqlite");
+    // Beside the contacts database; recent folders have no Contacts.sqlite
+    // and keep ContactsV2.sqlite beside the chat database.
+    QString v2;
+    for (const QString& base : {contactsPath(), databasePath()}) {
+        if (base.isEmpty())
+            continue;
+        v2 = QFileInfo(base).absolutePath() + QStringLiteral("/ContactsV2.sqlite");
+        if (QFileInfo(v2).isFile())
+            break;
+    }
     const QFileInfo info(v2);
-    if (!info.isFile() || info.size() <= 0)
+    if (v2.isEmpty() || !info.isFile() || info.size() <= 0)
         return;
     try {
-        m_contactsV2.openThrow(v2, SQLITE_OPEN_READWRITE);
+        // Only ever read, and never written beside (not even a -shm index).
+        openImmutable(m_contactsV2, v2);
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::ensureOpen, open ContactsV2.sqlite failed. %s", e.what());
         m_contactsV2.close();
@@ -220,6 +243,7 @@ void IOSWhatsAppDb::closeDb()
         m_db.close();
     }
     m_contactsV2.close();
+    m_jids.clear();
     m_schema.clear();
     m_merge.reset();
     m_pageMark.valid = false;
@@ -241,6 +265,9 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
         session->ZLASTMESSAGEDATE = c.getDouble(QStringLiteral("ZLASTMESSAGEDATE"));
         session->ZCONTACTJID = c.getText(QStringLiteral("ZCONTACTJID"));
         session->ZPARTNERNAME = c.getText(QStringLiteral("ZPARTNERNAME"));
+        if (JidDirectory::isLidJid(session->ZCONTACTJID))
+            session->contactPhone = m_jids.phoneOf(session->ZCONTACTJID);
+        session->contactPushName = m_jids.pushNameOf(session->ZCONTACTJID);
         const QString user = jidUser(session->ZCONTACTJID);
         session->picturePath = pathInsideFolder(profileFolder(), user + QStringLiteral(".jpg"));
         session->thumbnailPath = pathInsideFolder(profileFolder(), user + QStringLiteral(".thumb"));
@@ -282,6 +309,9 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
             member->ZCHATSESSION = m.getInt64(QStringLiteral("ZCHATSESSION"));
             member->ZCONTACTNAME = m.getText(QStringLiteral("ZCONTACTNAME"));
             member->ZMEMBERJID = m.getText(QStringLiteral("ZMEMBERJID"));
+            if (JidDirectory::isLidJid(member->ZMEMBERJID))
+                member->phone = m_jids.phoneOf(member->ZMEMBERJID);
+            member->pushName = m_jids.pushNameOf(member->ZMEMBERJID);
             index.members[member->Z_PK] = member;
             session->members[member->ZMEMBERJID] = member;
         }
@@ -392,8 +422,55 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
         while (c.moveNext()) {
             const auto it = byId.constFind(c.getInt64(QStringLiteral("ZMESSAGE")));
             if (it != byId.constEnd())
-                messages[*it].receipts += decodeReceipts(c.getBlob(QStringLiteral("ZRECEIPTINFO")));
+                addReceiptInfo(messages[*it], c.getBlob(QStringLiteral("ZRECEIPTINFO")));
         }
+    }
+}
+
+void IOSWhatsAppDb::addReceiptInfo(_Message& m, const QByteArray& blob)
+{
+    m.receiptInfos.append(blob);
+    m.receipts += decodeReceipts(blob);
+    ReceiptExtras extras = decodeReceiptExtras(blob);
+    for (_Reaction& r : extras.reactions) {
+        if (!r.fromOwner)
+            fillJidName(r.reactor, m.session.get());
+        m.reactions.append(r);
+    }
+    if (extras.poll) {
+        for (_PollVote& v : extras.poll->votes)
+            if (!v.fromOwner)
+                fillJidName(v.voter, m.session.get());
+        m.poll = extras.poll;
+    }
+}
+
+const _GroupMember* IOSWhatsAppDb::memberFor(const _ChatSession& session, const QString& jid) const
+{
+    auto it = session.members.constFind(jid);
+    if (it == session.members.constEnd()) {
+        const QString twin = m_jids.twinOf(jid);
+        if (!twin.isEmpty())
+            it = session.members.constFind(twin);
+    }
+    return it != session.members.constEnd() ? it->get() : nullptr;
+}
+
+void IOSWhatsAppDb::fillJidName(_JidName& who, const _ChatSession* session) const
+{
+    if (who.jid.isEmpty())
+        return;
+    if (JidDirectory::isLidJid(who.jid))
+        who.phone = m_jids.phoneOf(who.jid);
+    who.pushName = m_jids.pushNameOf(who.jid);
+    if (!session)
+        return;
+    if (session->isGroup()) {
+        if (const _GroupMember* member = memberFor(*session, who.jid))
+            if (!nameIsJid(member->ZCONTACTNAME))
+                who.name = member->ZCONTACTNAME;
+    } else if (!nameIsJid(session->ZPARTNERNAME)) {
+        who.name = session->ZPARTNERNAME;
     }
 }
 
@@ -457,11 +534,11 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
     }
 
     if (withDetails && m_hasMessageInfoTable) {
-        Sqlite3Sql sql("select ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE=?");
+        Sqlite3Sql sql("select ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE=? order by Z_PK");
         sql.addInt64Param(m.Z_PK);
         Sqlite3Cursor r = m_db.queryThrow(sql);
         while (r.moveNext())
-            m.receipts += decodeReceipts(r.getBlob(QStringLiteral("ZRECEIPTINFO")));
+            addReceiptInfo(m, r.getBlob(QStringLiteral("ZRECEIPTINFO")));
     }
     return m;
 }
@@ -492,6 +569,8 @@ void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
     if (!cards.isEmpty())
         media->cardTexts = cards.split(kVCardSeparator);
     media->ZXMPPTHUMBPATH = c.getText(QStringLiteral("ZXMPPTHUMBPATH"));
+    if (m_hasMetadataColumn)
+        media->ZMETADATA = c.getBlob(QStringLiteral("ZMETADATA"));
     if (m.ZMESSAGETYPE == msgtype::kDocument) {
         const QString author = media->ZAUTHORNAME.trimmed();
         media->ZTITLE = author.isEmpty() ? m.ZTEXT.trimmed() : author;
@@ -522,25 +601,33 @@ void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const
 {
     _QuotedRef& quote = media.quote;
     if (m_hasMetadataColumn) {
-        const QByteArray metadata = row.getBlob(QStringLiteral("ZMETADATA"));
+        const QByteArray& metadata = media.ZMETADATA;
         if (metadata.isEmpty())
             return;
-        const PlistCFType archive = PlistCFType::parse(metadata);
-        const PlistCFType objects = archive.value(QStringLiteral("$objects"));
-        if (objects.type() != PlistCFType::ArrayType || objects.size() < 2)
-            return;
-        const PlistCFType root = objects.at(1);
-        if (root.type() != PlistCFType::DictionaryType)
-            return;
-        bool zero = false;
-        const PlistCFType data = archivedObject(objects, root, "quotedMessageData", &zero);
-        if (zero)
-            return;
-        quote.payload = parseQuotedPayload(data.toBytes());
-        const PlistCFType sender = archivedObject(objects, root, "senderJID", &zero);
-        if (!zero)
-            quote.senderJid = sender.toText();
-        quote.stanzaId = archivedObject(objects, root, "stanzaID", &zero).toText();
+        if (!isKeyedArchiveMetadata(metadata)) {
+            // A recent app's reply metadata; bytes that do not parse are no quote.
+            _QuotedRef decoded;
+            if (!decodeReplyMetadata(metadata, decoded))
+                return;
+            quote = decoded;
+        } else {
+            const PlistCFType archive = PlistCFType::parse(metadata);
+            const PlistCFType objects = archive.value(QStringLiteral("$objects"));
+            if (objects.type() != PlistCFType::ArrayType || objects.size() < 2)
+                return;
+            const PlistCFType root = objects.at(1);
+            if (root.type() != PlistCFType::DictionaryType)
+                return;
+            bool zero = false;
+            const PlistCFType data = archivedObject(objects, root, "quotedMessageData", &zero);
+            if (zero)
+                return;
+            quote.payload = parseQuotedPayload(data.toBytes());
+            const PlistCFType sender = archivedObject(objects, root, "senderJID", &zero);
+            if (!zero)
+                quote.senderJid = sender.toText();
+            quote.stanzaId = archivedObject(objects, root, "stanzaID", &zero).toText();
+        }
     } else if (m_hasQuotedDataColumn) {
         const QByteArray data = row.getBlob(QStringLiteral("QM_QUOTED_DATA"));
         if (data.isEmpty())
@@ -551,15 +638,14 @@ void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const
     } else {
         return;
     }
-    if (quote.senderJid.isEmpty() || !m.session)
+    if (quote.senderJid.isEmpty())
         return;
-    if (m.session->isGroup()) {
-        const auto it = m.session->members.constFind(quote.senderJid);
-        if (it != m.session->members.constEnd() && *it)
-            quote.senderName = (*it)->ZCONTACTNAME;
-    } else {
-        quote.senderName = m.session->ZPARTNERNAME;
-    }
+    _JidName sender;
+    sender.jid = quote.senderJid;
+    fillJidName(sender, m.session.get());
+    quote.senderName = sender.name;
+    quote.senderPhone = sender.phone;
+    quote.senderPushName = sender.pushName;
 }
 
 QString IOSWhatsAppDb::resolveMediaPath(const QString& stored) const
@@ -621,10 +707,21 @@ QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppI
     if (!m_contactsV2.isOpen())
         return {};
     try {
-        Sqlite3Sql sql("select ZIDENTIFIER from ZWAADDRESSBOOKCONTACT where ZWHATSAPPID=? limit 1");
-        sql.addTextParam(whatsAppId);
-        Sqlite3Cursor c = m_contactsV2.queryThrow(sql);
-        return c.moveNext() ? c.getText(QStringLiteral("ZIDENTIFIER")) : QString();
+        // Old stores keep the digits, recent ones the whole JID: try both.
+        QStringList ids{whatsAppId};
+        const qsizetype at = whatsAppId.indexOf(QLatin1Char('@'));
+        if (at < 0 && !whatsAppId.isEmpty())
+            ids << whatsAppId + QStringLiteral("@s.whatsapp.net");
+        else if (whatsAppId.endsWith(QLatin1String("@s.whatsapp.net"), Qt::CaseInsensitive))
+            ids << whatsAppId.left(at);
+        for (const QString& id : ids) {
+            Sqlite3Sql sql("select ZIDENTIFIER from ZWAADDRESSBOOKCONTACT where ZWHATSAPPID=? limit 1");
+            sql.addTextParam(id);
+            Sqlite3Cursor c = m_contactsV2.queryThrow(sql);
+            if (c.moveNext())
+                return c.getText(QStringLiteral("ZIDENTIFIER"));
+        }
+        return {};
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::contactIdentifierFromContactV2Db, query contact identifier from ContactsV2.sqlite "
                "failed. %s",

@@ -9,6 +9,7 @@
 
 #include "chatstore/abswhatsappdb.h"
 #include "chatstore/chatschema.h"
+#include "chatstore/jiddirectory.h"
 #include "chatstore/sqlite3db.h"
 
 #include <QHash>
@@ -67,7 +68,8 @@ public:
     int entityId(const QString& name);
     // Full name -> address-book user id from the contacts database (built once).
     const QHash<QString, qint64>& abUserIdByName();
-    // ZIDENTIFIER of the ContactsV2 contact with this WhatsApp id, or empty.
+    // ZIDENTIFIER of the ContactsV2 contact with this WhatsApp id (stored as
+    // digits or as the whole JID; both are tried), or empty.
     QString contactIdentifierFromContactV2Db(const QString& whatsAppId);
 
     // One ZWAMESSAGE row (the cursor's current row) as a message linked into index.
@@ -82,6 +84,9 @@ public:
     // media folder; when that file does not exist, the name under which the
     // program stores its own copies. Empty when the path leaves the folder.
     QString resolveMediaPath(const QString& stored) const;
+
+    // Phones and push names behind JIDs, built on opening.
+    const JidDirectory& jidDirectory() const { return m_jids; }
 
     // For the merge writer and tools: the open connection and its schema.
     Sqlite3DB& db() { return m_db; }
@@ -162,6 +167,13 @@ private:
     void addPageDetails(QList<_Message>& messages);
     void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& message);
     void openContactsV2();
+    // One stored ZRECEIPTINFO blob: kept as stored, its receipts, reactions
+    // and poll added to the message.
+    void addReceiptInfo(_Message& message, const QByteArray& blob);
+    // The member of a group known by this JID or by its LID/phone twin.
+    const _GroupMember* memberFor(const _ChatSession& session, const QString& jid) const;
+    // Name (member or partner), phone behind an @lid JID and push name.
+    void fillJidName(_JidName& who, const _ChatSession* session) const;
     void openReadOnly(const QString& path);
 
     bool m_upgrade;
@@ -172,6 +184,7 @@ private:
     bool m_createIfMissing;
     Sqlite3DB m_db;
     Sqlite3DB m_contactsV2;
+    JidDirectory m_jids;
     ChatSchema m_schema;
     bool m_entityIdsRead = false;
     QHash<QString, int> m_entityIds;

@@ -78,15 +78,21 @@ std::shared_ptr<IOSWhatsAppDb> openLocalDatabase(const QString& folder)
                                            root + QStringLiteral("/Library/Media/Profile"), true, true);
 }
 
+std::shared_ptr<IOSWhatsAppDb> openAppContainerCopy(const QString& appFolder)
+{
+    const QString app = QDir(appFolder).absolutePath();
+    return std::make_shared<IOSWhatsAppDb>(app + QStringLiteral("/Documents/ChatStorage.sqlite"),
+                                           app + QStringLiteral("/Documents/Contacts.sqlite"),
+                                           app + QStringLiteral("/Library"),
+                                           app + QStringLiteral("/Library/Media/Profile"), false, false);
+}
+
 std::shared_ptr<IOSWhatsAppDb> openSavedDeviceCopy(const QString& folder)
 {
     const QString root = QDir(folder).absolutePath();
     const QString app = root + QStringLiteral("/net.whatsapp.WhatsApp");
     if (QFileInfo(app + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
-        return std::make_shared<IOSWhatsAppDb>(app + QStringLiteral("/Documents/ChatStorage.sqlite"),
-                                               app + QStringLiteral("/Documents/Contacts.sqlite"),
-                                               app + QStringLiteral("/Library"),
-                                               app + QStringLiteral("/Library/Media/Profile"), false, false);
+        return openAppContainerCopy(app);
     return std::make_shared<IOSWhatsAppDb>(root + QLatin1Char('/') + kDatabaseFile, QString(),
                                            root + QStringLiteral("/Library"),
                                            root + QStringLiteral("/Library/Media/Profile"), true, false);

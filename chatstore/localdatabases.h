@@ -69,6 +69,10 @@ bool removeLocalDatabase(const QString& name, const QString& baseFolder);
 // folder. Returns true when a folder was removed.
 bool removeChatMediaFolder(const IOSWhatsAppDb& db, const QString& jid);
 
+// An app container copied as a phone keeps it (<bundle id>/Documents,
+// <bundle id>/Library), opened as it is: never created, never upgraded.
+std::shared_ptr<IOSWhatsAppDb> openAppContainerCopy(const QString& appFolder);
+
 // The chat database of a saved device copy (a folder of virtual_ios in the
 // data folder): the phone's app folder net.whatsapp.WhatsApp inside it when
 // that holds Documents/ChatStorage.sqlite (with its contacts database), else

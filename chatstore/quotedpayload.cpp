@@ -21,6 +21,10 @@ QByteArray serializeQuotedPayload(const WAQuotedMsg& msg)
 
 QString quotedPayloadText(const WAQuotedMsg& msg)
 {
+    if (!msg.has_text() && msg.has_extended_text()) {
+        const std::string& text = msg.extended_text().text();
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
     return QString::fromUtf8(msg.text().data(), static_cast<qsizetype>(msg.text().size()));
 }
 
@@ -28,6 +32,8 @@ QuotedKind quotedPayloadKind(const WAQuotedMsg& msg)
 {
     if (msg.has_text())
         return QuotedKind::Text;
+    if (msg.has_extended_text())
+        return QuotedKind::ExtendedText;
     if (msg.has_image())
         return QuotedKind::Image;
     if (msg.has_location())
@@ -40,6 +46,10 @@ QuotedKind quotedPayloadKind(const WAQuotedMsg& msg)
         return QuotedKind::Video;
     if (msg.has_voice())
         return QuotedKind::Voice;
+    if (msg.has_document())
+        return QuotedKind::Document;
+    if (msg.has_sticker())
+        return QuotedKind::Sticker;
     return QuotedKind::None;
 }
 

@@ -10,6 +10,9 @@
 struct _QuotedRef {
     QString senderJid;   // empty when the quoted message was the owner's
     QString senderName;  // filled by the reader from the chat's members or partner
+    QString senderPhone; // filled by the reader: phone digits behind an @lid sender
+    QString senderPushName;
     QString stanzaId;    // a media item has a quote when this is not empty
+    QString remoteJid;   // the chat the quoted message came from, when another one
     WAQuotedMsg payload;
 };

@@ -1,7 +1,11 @@
 // Receipt blobs: decode and encode WARecInfo messages.
 #include "chatstore/receiptcodec.h"
 
+#include "chatstore/utf8text.h"
 #include "proto/wa_ios_receipts.pb.h"
+
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/wire_format_lite.h>
 
 #include <QRegularExpression>
 
@@ -129,4 +133,110 @@ QByteArray encodeReceipts(const QList<_Receipt>& receipts)
     }
     const std::string out = info.SerializeAsString();
     return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+namespace {
+
+// The order in which others' (1) and the owner's (2) reactions are stored:
+// the parsed message keeps each kind in order, not how they interleave.
+QList<int> reactionOrder(const std::string& bytes)
+{
+    QList<int> order;
+    google::protobuf::io::CodedInputStream in(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                              static_cast<int>(bytes.size()));
+    while (const uint32_t tag = in.ReadTag()) {
+        const int field = int(google::protobuf::internal::WireFormatLite::GetTagFieldNumber(tag));
+        if (field == 1 || field == 2)
+            order.append(field);
+        if (!google::protobuf::internal::WireFormatLite::SkipField(&in, tag))
+            break;
+    }
+    return order;
+}
+
+QList<_Reaction> decodeReactions(const std::string& bytes)
+{
+    QList<_Reaction> list;
+    wa_ios_receipts::WAReactions reactions;
+    if (!reactions.ParseFromString(bytes))
+        return list;
+    int other = 0;
+    int own = 0;
+    for (int field : reactionOrder(bytes)) {
+        _Reaction reaction;
+        if (field == 1 && other < reactions.others_size()) {
+            const auto& r = reactions.others(other++);
+            if (!utf8Text(r.key_id(), reaction.keyId) || !utf8Text(r.reactor_jid(), reaction.reactor.jid) ||
+                !utf8Text(r.emoji(), reaction.emoji) || reaction.reactor.jid.isEmpty())
+                continue;
+            reaction.timeMs = r.time_ms();
+        } else if (field == 2 && own < reactions.own_size()) {
+            const auto& r = reactions.own(own++);
+            reaction.fromOwner = true;
+            if (!utf8Text(r.key_id(), reaction.keyId) || !utf8Text(r.emoji(), reaction.emoji))
+                continue;
+            reaction.timeMs = r.time_ms();
+        } else {
+            continue;
+        }
+        list.append(reaction);
+    }
+    return list;
+}
+
+QList<int> optionIndices(const google::protobuf::RepeatedField<uint32_t>& indices)
+{
+    QList<int> list;
+    list.reserve(indices.size());
+    for (uint32_t i : indices)
+        if (i <= uint32_t(std::numeric_limits<int>::max()))
+            list.append(int(i));
+    return list;
+}
+
+std::shared_ptr<_Poll> decodePoll(const std::string& bytes)
+{
+    wa_ios_receipts::WAPoll poll;
+    if (!poll.ParseFromString(bytes))
+        return {};
+    auto result = std::make_shared<_Poll>();
+    if (!utf8Text(poll.question(), result->question))
+        return {};
+    for (const auto& o : poll.options()) {
+        QString text;
+        if (!utf8Text(o.text(), text))
+            return {};
+        result->options.append(text);
+    }
+    for (const auto& v : poll.votes()) {
+        _PollVote vote;
+        if (!utf8Text(v.voter_jid(), vote.voter.jid) || vote.voter.jid.isEmpty())
+            continue;
+        vote.options = optionIndices(v.indices());
+        result->votes.append(vote);
+    }
+    if (poll.has_own_vote()) {
+        _PollVote vote;
+        vote.fromOwner = true;
+        vote.options = optionIndices(poll.own_vote().indices());
+        result->votes.append(vote);
+    }
+    return result;
+}
+
+}  // namespace
+
+ReceiptExtras decodeReceiptExtras(const QByteArray& bytes)
+{
+    ReceiptExtras extras;
+    if (bytes.isEmpty() || bytes.size() > kMaxReceiptBlobBytes)
+        return extras;
+    wa_ios_receipts::WARecInfo info;
+    if (!info.ParseFromArray(bytes.constData(), static_cast<int>(bytes.size())))
+        return extras;
+    if (info.has_reactions())
+        extras.reactions = decodeReactions(info.reactions());
+    if (info.has_poll())
+        extras.poll = decodePoll(info.poll());
+    return extras;
 }

@@ -4,6 +4,7 @@
 #include "base/datafolder.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
+#include "chatstore/whatsappapp.h"
 #include "cli/clioutput.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
@@ -92,11 +93,19 @@ ChatSource openFolder(const QString& path)
         return source;
     }
     // A folder's own ChatStorage.sqlite comes first; a copy of a phone's app
-    // folder inside it is only read when the folder has none.
-    const QString device = root + QStringLiteral("/net.whatsapp.WhatsApp");
+    // folder inside it (WhatsApp, else WhatsApp Business) is only read when
+    // the folder has none.
+    QString device;
+    for (const WhatsAppApp* app : WhatsAppApp::all()) {
+        const QString candidate = root + QLatin1Char('/') + app->bundleId;
+        if (QFileInfo(candidate + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile()) {
+            device = candidate;
+            break;
+        }
+    }
     if (QFileInfo(own).isFile())
         source.db = openAppFolder(root, own, false);
-    else if (QFileInfo(device + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
+    else if (!device.isEmpty())
         source.db = openAppFolder(device, device + QStringLiteral("/Documents/ChatStorage.sqlite"), false);
     else if (QFileInfo(root + QStringLiteral("/Documents/ChatStorage.sqlite")).isFile())
         source.db = openAppFolder(root, root + QStringLiteral("/Documents/ChatStorage.sqlite"), false);

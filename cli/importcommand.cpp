@@ -1,8 +1,11 @@
-// import FOLDER [--to NAME]: what the window's "Import from iTunes Backup"
-// does. The WhatsApp files of the backup are copied (decrypted) into the
+// import FOLDER [--to NAME] [--app whatsapp|business]: what the window's
+// "Import from iTunes Backup" does. Without --app the backup's only app is
+// taken; a backup holding both gives WhatsApp and a note naming --app
+// business. The WhatsApp files of the backup are copied (decrypted) into the
 // import cache, opened as a chat database, and all of their messages saved
 // into a local database: the one named by --to (matched without regard to
-// case, created when missing), else the device name followed by "_Backup".
+// case, created when missing), else the device name followed by "_Backup"
+// ("_Business_Backup" for WhatsApp Business).
 // Importing into an existing local database copies into that database's
 // folder, as its own entry in the window does.
 #include "base/apperror.h"
@@ -11,6 +14,7 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
 #include "chatstore/wamsgsdatasource.h"
+#include "chatstore/whatsappapp.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
@@ -25,6 +29,15 @@ namespace {
 
 int run(const CliArgs& args)
 {
+    const WhatsAppApp* chosenApp = nullptr;
+    if (args.isSet(QStringLiteral("app"))) {
+        chosenApp = WhatsAppApp::find(args.value(QStringLiteral("app")));
+        if (!chosenApp) {
+            cliErr(QStringLiteral("error: --app takes whatsapp or business, not \"%1\".\n")
+                       .arg(args.value(QStringLiteral("app"))));
+            return exitcode::kUsage;
+        }
+    }
     const QString to = args.value(QStringLiteral("to"));
     const bool hasTo = args.isSet(QStringLiteral("to"));
     if (hasTo) {
@@ -38,12 +51,18 @@ int run(const CliArgs& args)
     if (code != exitcode::kSuccess)
         return code;
 
+    const QList<const WhatsAppApp*> apps = IOSLoadWAFromiTunesThread::appsInBackup(backup);
+    const WhatsAppApp& app = chosenApp ? *chosenApp : apps.size() == 1 ? *apps.first() : WhatsAppApp::messenger();
+    if (!chosenApp && apps.size() > 1)
+        cliErr(QStringLiteral("note: this backup also holds %1; import it with --app %2\n")
+                   .arg(WhatsAppApp::business().name, WhatsAppApp::business().cliName));
+
     const QString base = localDatabasesFolder();
-    const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString());
+    const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString(), app);
     const QString existing = matchLocalDatabaseName(name, localDatabaseNames(base));
     const QString targetFolder = hasTo && !existing.isEmpty() ? QDir(base).filePath(existing) : QString();
 
-    IOSLoadWAFromiTunesThread copy(backup, targetFolder);
+    IOSLoadWAFromiTunesThread copy(backup, targetFolder, app);
     {
         ConsoleMonitor monitor;
         code = monitor.runJob(copy);
@@ -92,14 +111,19 @@ int run(const CliArgs& args)
 
 const CliRegistrar reg({
     .name = QStringLiteral("import"),
-    .summary = QStringLiteral("load WhatsApp from an iTunes backup and save its messages into a local database "
-                              "(device name + \"_Backup\" unless --to names one)"),
+    .summary = QStringLiteral("load WhatsApp (or WhatsApp Business) from an iTunes backup and save its messages "
+                              "into a local database (device name + \"_Backup\" or \"_Business_Backup\" unless "
+                              "--to names one)"),
     .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder (see itunes-list)")}},
     .options = QList<CliOption>{{QStringLiteral("to"), QStringLiteral("NAME"),
-                                 QStringLiteral("the local database to save into (created when missing)")}} +
+                                 QStringLiteral("the local database to save into (created when missing)")},
+                                {QStringLiteral("app"), QStringLiteral("whatsapp|business"),
+                                 QStringLiteral("which app to import (default: the one the backup holds; "
+                                                "WhatsApp when it holds both)")}} +
                backupPasswordOptions(),
     .examples = {QStringLiteral("import /tmp/demo-backup --password \"s3cret pw\""),
-                 QStringLiteral("import ~/bk --to Anna_Backup --password-env BKPW")},
+                 QStringLiteral("import ~/bk --to Anna_Backup --password-env BKPW"),
+                 QStringLiteral("import ~/bk --app business")},
     .json = false,
     .run = run,
 });

@@ -61,7 +61,7 @@ ItunesCliOptions itunesCliOptions(const CliArgs& args)
     return options;
 }
 
-int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
+int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QString* usedPassword)
 {
     try {
         backup.openThrow();
@@ -103,6 +103,8 @@ int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options)
         cliErr(QStringLiteral("error: Invalid password.\n"));
         return exitcode::kPassword;
     }
+    if (usedPassword)
+        *usedPassword = password;
     return exitcode::kSuccess;
 }
 

@@ -25,9 +25,10 @@ QList<CliOption> backupPasswordOptions();
 // The password options as given.
 ItunesCliOptions itunesCliOptions(const CliArgs& args);
 
-// Opens the backup and, when it is encrypted, unlocks it. Returns
-// exitcode::kSuccess or the exit code after printing the error.
-int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options);
+// Opens the backup and, when it is encrypted, unlocks it (the password that
+// did goes to *usedPassword when given). Returns exitcode::kSuccess or the
+// exit code after printing the error.
+int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QString* usedPassword = nullptr);
 
 // openItunesBackup, then reads the backup's records. Returns
 // exitcode::kSuccess or the exit code after printing the error.

@@ -4,8 +4,10 @@
 #include "cli/exitcodes.h"
 #include "cli/itunesclisupport.h"
 #include "itunes/backupmanifest.h"
+#include "itunes/iosloadwafromitunesthread.h"
 
 #include <QDir>
+#include <QJsonArray>
 
 namespace {
 
@@ -30,6 +32,12 @@ int run(const CliArgs& args)
     const int code = openAndLoadItunesBackup(backup, options);
     if (code != exitcode::kSuccess)
         return code;
+    QStringList apps;
+    QJsonArray appsJson;
+    for (const WhatsAppApp* app : IOSLoadWAFromiTunesThread::appsInBackup(backup)) {
+        apps << app->name;
+        appsJson.append(app->cliName);
+    }
     if (args.json()) {
         cliOutJson(QJsonObject{{QStringLiteral("deviceName"), backup.deviceName},
                                {QStringLiteral("udid"), backup.udid},
@@ -40,17 +48,21 @@ int run(const CliArgs& args)
                                {QStringLiteral("encrypted"), backup.isEncrypted},
                                {QStringLiteral("layout"), layout},
                                {QStringLiteral("folder"), QDir::toNativeSeparators(backup.folder.absolutePath())},
-                               {QStringLiteral("records"), qint64(backup.records.count())}});
+                               {QStringLiteral("records"), qint64(backup.records.count())},
+                               {QStringLiteral("apps"), appsJson}});
         return exitcode::kSuccess;
     }
-    cliOut(QStringLiteral("Records: %1\n").arg(backup.records.count()));
+    // The WhatsApp apps the backup really holds.
+    cliOut(QStringLiteral("Records: %1\nApps: %2\n")
+               .arg(backup.records.count())
+               .arg(apps.isEmpty() ? QStringLiteral("none") : apps.join(QStringLiteral(", "))));
     return exitcode::kSuccess;
 }
 
 const CliRegistrar reg({
     .name = QStringLiteral("itunes-info"),
     .summary = QStringLiteral("show the device, date, encryption, manifest layout and record count of an iTunes "
-                              "backup"),
+                              "backup, and the WhatsApp apps it holds"),
     .arguments = {{QStringLiteral("FOLDER"), QStringLiteral("the backup folder (the one holding Manifest.plist)")}},
     .options = backupPasswordOptions(),
     .examples = {QStringLiteral("itunes-info ~/Apple/MobileSync/Backup/00008030-001A2B3C4D5E6F70 --password-env BKPW")},

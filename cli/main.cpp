@@ -7,6 +7,7 @@
 #include "cli/clicommand.h"
 #include "cli/clioutput.h"
 #include "cli/exitcodes.h"
+#include "platform/osservices.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -51,6 +52,8 @@ int unknownCommand(const QString& name)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // A phone or daemon that goes away mid-write is an error, not the end.
+    platform::ignoreBrokenPipe();
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
     // Standard output carries results (and JSON); log lines go to the log

@@ -1,5 +1,7 @@
-// quillometry-cli messages SOURCE [--chat JID] [--desc]: messages as the
-// message list shows them, one line each: date, flag, contact, content.
+// quillometry-cli messages SOURCE [--chat JID] [--desc] [--reactions]:
+// messages as the message list shows them, one line each: date, flag,
+// contact, content, and with --reactions a fifth column with the reactions
+// (emoji as characters; empty when none).
 #include "chatstore/displayrules.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
@@ -32,6 +34,7 @@ int run(const CliArgs& args)
         return code;
     const QLocale locale = QLocale::system();
     const bool json = args.json();
+    const bool reactions = args.isSet(QStringLiteral("reactions"));
     QJsonArray array;
     QString text;
     try {
@@ -55,12 +58,17 @@ int run(const CliArgs& args)
                 o.insert(QStringLiteral("type"), m.ZMESSAGETYPE);
                 o.insert(QStringLiteral("starred"), m.ZSTARRED != 0);
                 o.insert(QStringLiteral("stanzaId"), m.ZSTANZAID);
+                if (reactions)
+                    o.insert(QStringLiteral("reactions"), reactionsText(m));
                 array.append(o);
                 continue;
             }
             const QString date = locale.toString(coreDataToDateTime(m.ZMESSAGEDATE), QLocale::ShortFormat);
             text += date + QLatin1Char('\t') + flag + QLatin1Char('\t') + oneLine(contact) + QLatin1Char('\t') +
-                    oneLine(content) + QLatin1Char('\n');
+                    oneLine(content);
+            if (reactions)
+                text += QLatin1Char('\t') + oneLine(reactionsText(m));
+            text += QLatin1Char('\n');
             if (text.size() > 64 * 1024) {
                 cliOut(text);
                 text.clear();
@@ -81,12 +89,15 @@ int run(const CliArgs& args)
 const CliRegistrar reg({
     .name = QStringLiteral("messages"),
     .summary = QStringLiteral("print the messages of a chat database (or of one chat) as the message list shows "
-                              "them: date, flag, contact, content"),
+                              "them: date, flag, contact, content (and the reactions with --reactions)"),
     .arguments = {chatSourceArgument()},
     .options = {{QStringLiteral("chat"), QStringLiteral("JID"), QStringLiteral("only the messages of this chat")},
-                {QStringLiteral("desc"), QString(), QStringLiteral("newest first (default: oldest first)")}},
+                {QStringLiteral("desc"), QString(), QStringLiteral("newest first (default: oldest first)")},
+                {QStringLiteral("reactions"), QString(),
+                 QStringLiteral("a fifth column with the reactions (\"Anna \U0001F44D, You \u2764\"); empty when none")}},
     .examples = {QStringLiteral("messages Anna_Backup --chat 4915550001@s.whatsapp.net"),
-                 QStringLiteral("messages virtual:\"Anna's iPhone\" --desc --json")},
+                 QStringLiteral("messages virtual:\"Anna's iPhone\" --desc --json"),
+                 QStringLiteral("messages ~/phone-copy --reactions")},
     .json = true,
     .run = run,
 });

@@ -173,6 +173,7 @@ function(_q_fuzz_finalize)
       -DCMAKE_C_COMPILER=${Q_FUZZ_CLANG}
       -DCMAKE_BUILD_TYPE=RelWithDebInfo
       -DQ_PROJECT_ROOT=${_q_fuzz_root}
+      -DQ_PROJECT_BINARY_DIR=${PROJECT_BINARY_DIR}
       -DQ_FUZZ_TARGETS_FILE=${list_file}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON

@@ -23,3 +23,11 @@ using PIOSDeviceInfo = std::shared_ptr<IOSDeviceInfo>;
 // A record for a device copy saved in the folder `folder`: its name is the
 // folder's name, its UDID the folder's absolute path, every other field empty.
 PIOSDeviceInfo savedDeviceCopyInfo(const QString& folder);
+
+// A record for a connected phone: the UDID and the lockdown values read
+// from its whole lockdown dictionary (missing values stay empty).
+PIOSDeviceInfo connectedDeviceInfo(const QString& udid);
+
+// True for a UDID that can name a folder: letters, digits and "-" only,
+// not empty and not too long. Anything else a daemon reports is ignored.
+bool isPlainUdid(const QString& udid);

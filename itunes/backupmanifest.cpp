@@ -3,6 +3,7 @@
 #include "base/apperror.h"
 #include "chatstore/plistcftype.h"
 #include "chatstore/sqlite3db.h"
+#include "itunes/backupwritetransaction.h"
 #include "itunes/qopensslevpaes.h"
 
 #include <QCryptographicHash>
@@ -114,6 +115,10 @@ ManifestLocation BackupManifest::manifestLocation() const
 
 void BackupManifest::openThrow()
 {
+    // A write that a dead process left half-done is finished or undone
+    // before anything of the folder is read.
+    if (folder.exists())
+        BackupWriteTransaction::recover(folder.absolutePath());
     const QString path = folder.filePath(QStringLiteral("Manifest.plist"));
     if (!QFileInfo::exists(path))
         throw AppError(QStringLiteral("Cannot find ") + path);

@@ -15,7 +15,6 @@
 namespace {
 
 const char* const kContext = "IOSLoadWAFromiTunesThread";
-const QString kAppName = QStringLiteral("net.whatsapp.WhatsApp");
 
 // A node name is used only when it is one plain path component.
 bool isPlainName(const QString& name)
@@ -26,8 +25,9 @@ bool isPlainName(const QString& name)
 
 }  // namespace
 
-IOSLoadWAFromiTunesThread::IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder)
-    : m_backup(backup)
+IOSLoadWAFromiTunesThread::IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder,
+                                                     const WhatsAppApp& app)
+    : m_backup(backup), m_app(app)
 {
     m_defaultCache = targetFolder.isEmpty();
     m_cacheFolder = m_defaultCache ? defaultCacheFolder(backup.backupId()) : QDir::cleanPath(targetFolder);
@@ -45,13 +45,34 @@ QString IOSLoadWAFromiTunesThread::defaultCacheFolder(const QString& backupId)
 
 QString IOSLoadWAFromiTunesThread::appFolder() const
 {
-    return QDir(m_cacheFolder).filePath(kAppName);
+    return QDir(m_cacheFolder).filePath(m_app.bundleId);
 }
 
-QString IOSLoadWAFromiTunesThread::noWhatsAppDataText()
+QString IOSLoadWAFromiTunesThread::noWhatsAppDataText(const WhatsAppApp& app)
 {
+    if (app.isBusiness())
+        return QStringLiteral("Found no WhatsApp Business data in your iTunes Backup. Please check if you have "
+                              "installed and logined WhatsApp Business on your iPhone.");
     return QStringLiteral("Found no WhatsApp data in your iTunes Backup. Please check if you have installed and "
                           "logined WhatsApp Messenger on your iPhone.");
+}
+
+QList<const WhatsAppApp*> IOSLoadWAFromiTunesThread::appsInBackup(const BackupManifest& backup)
+{
+    QList<const WhatsAppApp*> found;
+    const BackupNode* apps = backup.root.child(QStringLiteral("Applications"));
+    const BackupNode* groups = backup.root.child(QStringLiteral("AppDomainGroup"));
+    for (const WhatsAppApp* app : WhatsAppApp::all()) {
+        const BackupNode* appNode = apps ? apps->child(app->bundleId) : nullptr;
+        if (!appNode)
+            continue;
+        const BackupNode* groupNode = groups ? groups->child(app->groupContainer) : nullptr;
+        const BackupNode* documents = appNode->child(QStringLiteral("Documents"));
+        const QString db = QStringLiteral("ChatStorage.sqlite");
+        if ((groupNode && groupNode->child(db)) || (documents && documents->child(db)))
+            found << app;
+    }
+    return found;
 }
 
 void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
@@ -63,12 +84,12 @@ void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
                          QString());
     runGuarded(monitor, [&] {
         const BackupNode* apps = m_backup.root.child(QStringLiteral("Applications"));
-        const BackupNode* appNode = apps ? apps->child(kAppName) : nullptr;
+        const BackupNode* appNode = apps ? apps->child(m_app.bundleId) : nullptr;
         const BackupNode* groups = m_backup.root.child(QStringLiteral("AppDomainGroup"));
-        const BackupNode* groupNode = groups ? groups->child(QStringLiteral("group.net.whatsapp.WhatsApp.shared")) : nullptr;
+        const BackupNode* groupNode = groups ? groups->child(m_app.groupContainer) : nullptr;
         // Without the app nothing is touched, not even the cache folder.
         if (!appNode)
-            throw AppError(noWhatsAppDataText());
+            throw AppError(noWhatsAppDataText(m_app));
 
         m_dbLayout = m_backup.isDbLayout();
         try {
@@ -120,7 +141,7 @@ void IOSLoadWAFromiTunesThread::run(JobMonitor& monitor)
             // set up, or the files left out): that is no WhatsApp data either,
             // not a database of no messages.
             if (!QFileInfo(QDir(documents).filePath(QStringLiteral("ChatStorage.sqlite"))).isFile())
-                throw AppError(noWhatsAppDataText());
+                throw AppError(noWhatsAppDataText(m_app));
         } catch (...) {
             cleanUp();
             throw;
@@ -179,7 +200,10 @@ void IOSLoadWAFromiTunesThread::cleanUp()
     if (m_cacheFolder.isEmpty())
         return;
     if (m_defaultCache) {
-        removeFolderTree(m_cacheFolder);
+        // The other app's copy of the same backup may sit beside this one.
+        removeFolderTree(appFolder());
+        if (QDir(m_cacheFolder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            QDir().rmdir(m_cacheFolder);
         return;
     }
     // A target folder belongs to someone else (a local database, a phone's
@@ -200,11 +224,12 @@ std::shared_ptr<IOSWhatsAppDb> IOSLoadWAFromiTunesThread::openLoadedDb(const QSt
                                            app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
 }
 
-QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder)
+QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder,
+                                                        const WhatsAppApp& app)
 {
     // The save step takes a local database's name; its folder path would be
     // refused as a name (or create a database named after a path).
     if (!targetFolder.isEmpty())
         return QFileInfo(QDir::cleanPath(targetFolder)).fileName();
-    return backup.deviceName + QStringLiteral("_Backup");
+    return backup.deviceName + app.localDbSuffix;
 }

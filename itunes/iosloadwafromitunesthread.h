@@ -2,9 +2,12 @@
 // folder laid out like the app's own container, so that the chat store opens
 // it exactly like a folder loaded from a phone:
 //
-//   <cache>/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite
-//   <cache>/net.whatsapp.WhatsApp/Documents/Contacts.sqlite
-//   <cache>/net.whatsapp.WhatsApp/Library/...          (media, profile pictures)
+//   <cache>/<bundle id>/Documents/ChatStorage.sqlite
+//   <cache>/<bundle id>/Documents/Contacts.sqlite
+//   <cache>/<bundle id>/Library/...          (media, profile pictures)
+//
+// The app is WhatsApp (net.whatsapp.WhatsApp) or WhatsApp Business
+// (net.whatsapp.WhatsAppSMB); both keep the same layout.
 //
 // Encrypted backups are decrypted file by file on the way. The cache is the
 // caller's target folder (a local database, a phone's cache) or, without
@@ -16,11 +19,13 @@
 // skipped, every other name is percent-encoded into one plain file name, and
 // nothing is ever written through a symbolic link found in the cache. Files
 // appear under their real name only when complete. A cancel or an error
-// removes what this job created: the whole default cache, or only the
-// net.whatsapp.WhatsApp folder inside a target folder it did not find there.
+// removes what this job created: the app's folder (and the cache folder when
+// nothing else is left in it), never the other app's folder or a target
+// folder it did not create.
 #pragma once
 
 #include "base/job.h"
+#include "chatstore/whatsappapp.h"
 
 #include <QString>
 
@@ -33,7 +38,8 @@ class IOSWhatsAppDb;
 class IOSLoadWAFromiTunesThread : public Job {
 public:
     // The backup must be opened, unlocked (when encrypted) and loaded.
-    IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder);
+    IOSLoadWAFromiTunesThread(BackupManifest& backup, const QString& targetFolder,
+                              const WhatsAppApp& app = WhatsAppApp::messenger());
 
     void run(JobMonitor& monitor) override;
 
@@ -55,19 +61,28 @@ public:
     int copiedFiles() const { return m_copied; }
     int keptFiles() const { return m_kept; }
 
-    static QString noWhatsAppDataText();
+    static QString noWhatsAppDataText(const WhatsAppApp& app = WhatsAppApp::messenger());
+    const WhatsAppApp& app() const { return m_app; }
 
-    // The chat database of a loaded app folder (<cache>/net.whatsapp.WhatsApp),
+    // The apps a backup holds: the app domain must be there and a chat
+    // database in it or in its group container (a phone without WhatsApp
+    // Business still lists an empty Business group container).
+    static QList<const WhatsAppApp*> appsInBackup(const BackupManifest& backup);
+
+    // The chat database of a loaded app folder (<cache>/<bundle id>),
     // opened like a phone's: never created, never upgraded.
     static std::shared_ptr<IOSWhatsAppDb> openLoadedDb(const QString& appFolder);
     // The local database the loaded messages are saved into: the name of the
-    // target local database folder, or the device name followed by "_Backup".
-    static QString proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder);
+    // target local database folder, or the device name followed by "_Backup"
+    // ("_Business_Backup" for WhatsApp Business).
+    static QString proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder,
+                                        const WhatsAppApp& app = WhatsAppApp::messenger());
 
 private:
     void cleanUp();
 
     BackupManifest& m_backup;
+    const WhatsAppApp& m_app;
     JobMonitor* m_monitor = nullptr;
     QString m_cacheFolder;
     bool m_defaultCache = false;

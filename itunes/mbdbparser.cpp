@@ -359,9 +359,27 @@ MBDBParser MBDBParser::parseThrow(const ManifestLocation& location)
 
 void MBDBParser::saveDbThrow(const QList<MBDBRecord>& records, const ManifestLocation& location)
 {
+    saveDbFileThrow(records, dbPathOf(location), location.password);
+    if (!location.manifestKey.isEmpty()) {
+        // The encrypted manifest is replaced only once its new form is whole.
+        const QString target = QDir(location.folder).filePath(QStringLiteral("Manifest.db"));
+        const QString temp = target + QStringLiteral(".tmp");
+        QFile::remove(temp);
+        try {
+            BackupManifest::encryptFileThrow(location.decryptedManifestPath, temp, location.manifestKey);
+            replaceFileThrow(temp, target);
+        } catch (...) {
+            QFile::remove(temp);
+            throw;
+        }
+    }
+}
+
+void MBDBParser::saveDbFileThrow(const QList<MBDBRecord>& records, const QString& dbPath, const QString& password)
+{
     Sqlite3DB db;
-    db.openThrow(dbPathOf(location), 2);
-    const QByteArray key = readDescriptorKeyThrow(db, location.password);
+    db.openThrow(dbPath, 2);
+    const QByteArray key = readDescriptorKeyThrow(db, password);
     db.beginTran();
     try {
         for (const MBDBRecord& r : records) {
@@ -399,19 +417,6 @@ void MBDBParser::saveDbThrow(const QList<MBDBRecord>& records, const ManifestLoc
         throw;
     }
     db.close();
-    if (!location.manifestKey.isEmpty()) {
-        // The encrypted manifest is replaced only once its new form is whole.
-        const QString target = QDir(location.folder).filePath(QStringLiteral("Manifest.db"));
-        const QString temp = target + QStringLiteral(".tmp");
-        QFile::remove(temp);
-        try {
-            BackupManifest::encryptFileThrow(location.decryptedManifestPath, temp, location.manifestKey);
-            replaceFileThrow(temp, target);
-        } catch (...) {
-            QFile::remove(temp);
-            throw;
-        }
-    }
 }
 
 void MBDBParser::saveThrow(QList<MBDBRecord> records, const ManifestLocation& location)

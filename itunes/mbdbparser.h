@@ -35,6 +35,10 @@ public:
     static void saveThrow(QList<MBDBRecord> records, const ManifestLocation& location);
     static void saveThrow(const QList<MBDBRecord>& records, const BackupManifest& backup);
 
+    // Writes the marked records into one Manifest.db file (plain SQLite; the
+    // password unlocks encrypted descriptors), in one transaction.
+    static void saveDbFileThrow(const QList<MBDBRecord>& records, const QString& dbPath, const QString& password);
+
     // Manifest.mbdb bodies. `name` names the source in error texts.
     void readMbdbThrow(QIODevice& input, const QString& name);
     static void writeMbdbThrow(QIODevice& output, const QList<MBDBRecord>& sortedRecords);

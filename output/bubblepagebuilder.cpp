@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -67,17 +68,112 @@ qint64 BubblePageBuilder::pageOfRow(qint64 row)
 
 QString BubblePageBuilder::escape(const QString& text) const
 {
+    // Emoji stay characters: the view draws them from the colour font.
     QString out = text;
     out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
     out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
     out.replace(QLatin1Char('>'), QLatin1String("&gt;"));
     out.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
-    if (m_options.vendorHost.isEmpty())
-        return out;  // no server to fetch pictures from: the view draws the emoji itself
-    const QString host = m_options.vendorHost;
-    return emojiRewrite(out, [&host](const QString& code) {
-        return QStringLiteral("<img src=\"http://%1/app_res/emoji/%2.png\" />").arg(host, code);
-    });
+    return out;
+}
+
+QString BubblePageBuilder::linkedText(const QString& text) const
+{
+    // An address runs to the next blank or markup-like character; closing
+    // punctuation at its end belongs to the sentence.
+    static const QRegularExpression address(QStringLiteral("https?://[^\\s<>\"]+"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype from = 0;
+    QRegularExpressionMatchIterator it = address.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        QString url = match.captured();
+        while (!url.isEmpty() && QStringLiteral(".,;:!?)]}'").contains(url.back()))
+            url.chop(1);
+        const QUrl parsed(url, QUrl::StrictMode);
+        if (!parsed.isValid() || parsed.host().isEmpty())
+            continue;
+        out += escape(text.mid(from, match.capturedStart() - from));
+        out += QStringLiteral("<a href=\"%1\">%2</a>")
+                   .arg(attributeText(parsed.toString(QUrl::FullyEncoded)), escape(url));
+        from = match.capturedStart() + url.size();
+    }
+    out += escape(text.mid(from));
+    return out;
+}
+
+QString BubblePageBuilder::quoteColour(const QString& senderJid)
+{
+    if (senderJid.isEmpty())
+        return QStringLiteral("#1fa855");
+    // The same JID always gets the same colour, on every page and in
+    // every export.
+    quint32 h = 0;
+    for (const QChar c : senderJid)
+        h = h * 31 + c.unicode();
+    return senderColour(qint64(h % 100003));
+}
+
+QString BubblePageBuilder::quoteBlock(const _QuotedRef& quote) const
+{
+    const QString colour = quoteColour(quote.senderJid);
+    return QStringLiteral("<div class=\"quote\" style=\"border-left:4px solid %1;background:rgba(0,0,0,0.05);"
+                          "border-radius:4px;padding:3px 8px;margin:2px 0 5px 0;text-align:left;\">"
+                          "<div class=\"quote_sender\" style=\"color:%1;font-weight:bold;\">%2</div>"
+                          "<div class=\"quote_text\" style=\"white-space:nowrap;overflow:hidden;"
+                          "text-overflow:ellipsis;max-width:260px;color:#555;\">%3</div></div>")
+        .arg(colour, escape(quotedSenderName(quote)), escape(quotedBodyText(quote)));
+}
+
+QString BubblePageBuilder::documentDisplayName(const _MediaItem& media)
+{
+    const QString title = media.ZTITLE.trimmed();
+    if (!title.isEmpty())
+        return title;
+    return media.mediaFile.isEmpty() ? QString() : QFileInfo(media.mediaFile).fileName();
+}
+
+QString BubblePageBuilder::mapLink(double latitude, double longitude)
+{
+    const QString lat = QString::number(latitude, 'f', 6);
+    const QString lon = QString::number(longitude, 'f', 6);
+    return QStringLiteral("https://www.openstreetmap.org/?mlat=%1&mlon=%2#map=16/%1/%2").arg(lat, lon);
+}
+
+QString BubblePageBuilder::locationBody(const _MediaItem& media) const
+{
+    const bool placed = media.ZLATITUDE != 0.0 || media.ZLONGITUDE != 0.0;
+    QString name = media.ZVCARDNAME.trimmed();
+    if (name.isEmpty() && placed)
+        name = QStringLiteral("%1, %2").arg(QString::number(media.ZLATITUDE, 'f', 6),
+                                            QString::number(media.ZLONGITUDE, 'f', 6));
+    QString html = QStringLiteral("<div style=\"text-align:left; min-width:150px;\">");
+    html += QStringLiteral("<img width=\"64\" src=\"%1\" style=\"display:block; float:left;margin:5px;\"/>")
+                .arg(thumbnailSource(media));
+    html += QStringLiteral("<div>%1</div>").arg(escape(name));
+    if (placed)
+        html += QStringLiteral("<div><a href=\"%1\">%2</a></div>")
+                    .arg(attributeText(mapLink(media.ZLATITUDE, media.ZLONGITUDE)),
+                         escape(QStringLiteral("Open map")));
+    html += QStringLiteral("<div class=\"clear\"></div></div>");
+    return html;
+}
+
+QString BubblePageBuilder::pager(qint64 page, qint64 pages) const
+{
+    if (pages < 2)
+        return {};
+    QString html = QStringLiteral("<p class=\"pager\" style=\"text-align:center;\">");
+    if (page > 1)
+        html += QStringLiteral("<a href=\"/first_page\">|&lt;First Page</a> &nbsp; "
+                               "<a href=\"/pre_page\">&lt;&lt;Previous Page</a> &nbsp; ");
+    html += QStringLiteral("<span class=\"page_no\">Page %1 of %2</span>").arg(page).arg(pages);
+    if (page < pages)
+        html += QStringLiteral(" &nbsp; <a href=\"/next_page\">&gt;&gt;Next Page</a>"
+                               " &nbsp; <a href=\"/last_page\">Last Page&gt;|</a>");
+    html += QStringLiteral("</p>");
+    return html;
 }
 
 QString BubblePageBuilder::centreBubble(const QString& text) const
@@ -144,19 +240,23 @@ QString BubblePageBuilder::cardBody(const _Message& message) const
 
 QString BubblePageBuilder::messageBubble(const _Message& m) const
 {
-    QString html = QStringLiteral("<div class=\"%1\">").arg(m.ZISFROMME == 1 ? QStringLiteral("bb2") : QStringLiteral("bb1"));
+    QString html = QStringLiteral("<div class=\"%1\" id=\"msg_%2\">")
+                       .arg(m.ZISFROMME == 1 ? QStringLiteral("bb2") : QStringLiteral("bb1"))
+                       .arg(m.Z_PK);
     html += kFrameCells;
     if (m.member) {
         html += QStringLiteral("<div class=\"handle\" style=\"color:%1\">%2</div><div class=\"clear\"></div>")
                     .arg(senderColour(m.member->Z_PK), escape(memberDisplayName(*m.member, false)));
     }
     const _MediaItem* media = m.media.get();
-    if (media && media->hasQuote())
-        html += QStringLiteral("<div>") + escape(quotedPreviewText(media->quote)) + QStringLiteral("</div>");
+    // A deleted message shows no quote.
+    if (media && media->hasQuote() && m.ZMESSAGETYPE != msgtype::kDeleted)
+        html += quoteBlock(media->quote);
 
     switch (m.ZMESSAGETYPE) {
     case msgtype::kImage:
     case msgtype::kVideo:
+    case msgtype::kRoundVideo:
     case msgtype::kGif:
         if (media) {
             const bool image = m.ZMESSAGETYPE == msgtype::kImage;
@@ -180,37 +280,75 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
             html += cardBody(m);
         break;
     case msgtype::kLocation:
-        if (media) {
-            html += QStringLiteral("<div style=\"text-align:left; min-width:150px;\">");
-            html += QStringLiteral("<img width=\"64\" src=\"%1\" style=\"display:block; float:left;margin:5px;\"/>")
-                        .arg(thumbnailSource(*media));
-            html += QStringLiteral("<div>%1</div>").arg(escape(media->ZVCARDNAME));
-            html += QStringLiteral("<div class=\"clear\"></div></div>");
-        }
+        if (media)
+            html += locationBody(*media);
         break;
     case msgtype::kDocument:
         if (media) {
-            // The name comes from the chat (a title or a file name): text, never markup.
+            // The name comes from the chat (a title or a file name): text,
+            // never markup; shown as the sender wrote it, not file-name safe.
             html += QStringLiteral("<a href=\"%1\">Document: %2</a>")
-                        .arg(attachmentLink(media->mediaFile, QString()), escape(documentName(*media)));
+                        .arg(attachmentLink(media->mediaFile, QString()), escape(documentDisplayName(*media)));
         }
         break;
     case msgtype::kSticker:
         if (media)
             html += QStringLiteral("<a href=\"%1\">[STICKER]</a>").arg(attachmentLink(media->mediaFile, QString()));
         break;
-    default:
-        html += escape(messageBodyText(m));
+    case msgtype::kDeleted:
+    case msgtype::kViewOnceImage:
+    case msgtype::kViewOnceVideo:
+    case msgtype::kViewOnceAudio:
+    case msgtype::kCall: {
+        // Nothing to open: a deleted message and a call have no content, a
+        // view-once item is gone once seen.
+        _Message plain = m;
+        plain.media.reset();
+        html += QStringLiteral("<div><i>%1</i></div>").arg(escape(messageDisplayText(plain).trimmed()));
+        break;
+    }
+    case msgtype::kPoll:
+        html += pollBody(m);
+        break;
+    default: {
+        // Text and links (type 7): a link shows its own words and its
+        // address; web addresses are clickable.
+        const QString address = messageBodyText(m);
+        if (address == m.ZTEXT || m.ZTEXT.trimmed().isEmpty() || m.ZTEXT.contains(address))
+            html += linkedText(m.ZTEXT.trimmed().isEmpty() ? address : m.ZTEXT);
+        else
+            html += linkedText(m.ZTEXT) + QStringLiteral("<br/>") + linkedText(address);
+        break;
+    }
         break;
     }
 
+    // Reactions: emoji as characters, names and emoji as text.
+    const QString reactions = reactionsText(m);
+    if (!reactions.isEmpty())
+        html += QStringLiteral("<div class=\"bb_reactions\">%1</div>").arg(escape(reactions));
+
     const QDateTime time = coreDataToDateTime(m.ZMESSAGEDATE);
-    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(QLocale::c().toString(time, QStringLiteral("hh:mm ap")));
+    const QString star = m.ZSTARRED != 0 ? QStringLiteral("<span class=\"star\" title=\"Starred\">\u2605</span> ")
+                                         : QString();
+    html += QStringLiteral("<div class=\"bb_time\">%1%2</div>")
+                .arg(star, QLocale::c().toString(time, QStringLiteral("hh:mm ap")));
     html += QStringLiteral("</div><div class=\"clear\"></div>");
     return html;
 }
 
-QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page) const
+QString BubblePageBuilder::pollBody(const _Message& m) const
+{
+    if (!m.poll)
+        return QStringLiteral("<div>%1</div>").arg(escape(messageDisplayText(m)));
+    const QList<int> counts = pollCounts(*m.poll);
+    QString html = QStringLiteral("<div class=\"bb_poll\"><div><b>%1</b></div>").arg(escape(m.poll->question));
+    for (qsizetype i = 0; i < m.poll->options.size(); ++i)
+        html += QStringLiteral("<div>%1: %2</div>").arg(escape(m.poll->options.at(i)), QString::number(counts.value(i)));
+    return html + QStringLiteral("</div>");
+}
+
+QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page, bool nameChats) const
 {
     const qint64 pages = pageCount(total);
     if (page < 1 || page > pages)
@@ -223,15 +361,22 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         "<title>Bubble</title>"
         "<link href=\"wabb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
         "</head><body><a name=\"start\"></a>");
-    if (page != 1)
-        html += QStringLiteral("<p><a href=\"/pre_page\">&lt;&lt;Previous Page</a></p>");
+    html += pager(page, pages);
 
     const qint64 first = (page - 1) * kPageSize;
     const qint64 n = std::min<qint64>(kPageSize, total - first);
     QDate previousDay;
+    qint64 previousChat = -1;
     for (qint64 i = first; i < first + n; ++i) {
         const _Message m = source.at(i);
         html += QStringLiteral("<a name=\"sms_%1\"></a>").arg(m.Z_PK);
+        if (nameChats && m.ZCHATSESSION != previousChat) {
+            const QString chat = m.session ? sessionDisplayName(*m.session, false, false) : QString();
+            html += QStringLiteral("<div class=\"chat_name\" style=\"text-align:center;margin:8px 0 4px 0;"
+                                   "font-weight:bold;color:#075e54;\">%1</div>")
+                        .arg(escape(chat));
+            previousChat = m.ZCHATSESSION;
+        }
         const QDateTime time = coreDataToDateTime(m.ZMESSAGEDATE);
         if (i == first || time.date() != previousDay)
             html += centreBubble(QLocale::c().toString(time, QStringLiteral("dd MMM yyyy")));
@@ -247,6 +392,13 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         case msgtype::kDocument:
         case msgtype::kGif:
         case msgtype::kSticker:
+        case msgtype::kDeleted:
+        case msgtype::kViewOnceImage:
+        case msgtype::kViewOnceVideo:
+        case msgtype::kViewOnceAudio:
+        case msgtype::kRoundVideo:
+        case msgtype::kPoll:
+        case msgtype::kCall:
             html += messageBubble(m);
             break;
         case msgtype::kGroupEvent:
@@ -257,8 +409,7 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         }
     }
 
-    if (page != pages)
-        html += QStringLiteral("<p><a href=\"/next_page\">&gt;&gt;Next Page</a></p>");
+    html += pager(page, pages);
     html += QStringLiteral("<a name=\"end\"></a></body></html>");
     return html;
 }

@@ -15,8 +15,9 @@
 #include <QString>
 
 struct BubblePageOptions {
-    // Host (and optional ":port") of the vendor's web server, which serves
-    // emoji images under "/app_res/emoji/". Empty: emoji stay characters.
+    // Host (and optional ":port") of the vendor's web server. Emoji are
+    // always drawn as characters from the colour font, never fetched from
+    // it: a request per emoji would tell the server what people write.
     QString vendorHost;
     // Folder for the contact cards' photo (".jpg") and vCard (".vcf") files;
     // empty: cards are shown without files.
@@ -36,12 +37,28 @@ public:
 
     // The whole document of page `page` (1-based) of `source`, whose message
     // count is `total`; empty when the page does not exist. Reads only that
-    // page's messages; what the source throws goes to the caller.
-    QString buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page) const;
+    // page's messages; what the source throws goes to the caller. With
+    // `nameChats` (a view of several chats) a bubble naming the chat comes
+    // first on the page and wherever the chat changes.
+    QString buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page, bool nameChats = false) const;
 
     // The page's parts, public for the exports and the tests.
     QString escape(const QString& text) const;
+    // escape() with every http or https address a link to itself.
+    QString linkedText(const QString& text) const;
     QString messageBubble(const _Message& message) const;
+    // The block a reply shows above its own text, as WhatsApp draws it:
+    // the quoted sender's name in the sender's colour over a one-line
+    // preview of the quoted message. Exports and printing draw quotes
+    // with this too.
+    QString quoteBlock(const _QuotedRef& quote) const;
+    // The colour of a quoted sender: the owner's own colour for an empty
+    // JID, else one made from the JID.
+    static QString quoteColour(const QString& senderJid);
+    // A document's name as its sender gave it (title, else file name).
+    static QString documentDisplayName(const _MediaItem& media);
+    // The map address of a place (https, OpenStreetMap).
+    static QString mapLink(double latitude, double longitude);
     QString centreBubble(const QString& text) const;
     // "#rrggbb" of a group member by its Z_PK.
     static QString senderColour(qint64 memberPk);
@@ -53,6 +70,10 @@ public:
 private:
     QString thumbnailSource(const _MediaItem& media) const;
     QString cardBody(const _Message& message) const;
+    // A poll's question and its options with their vote counts.
+    QString pollBody(const _Message& message) const;
+    QString locationBody(const _MediaItem& media) const;
+    QString pager(qint64 page, qint64 pages) const;
 
     BubblePageOptions m_options;
 };

@@ -78,6 +78,11 @@ def arguments_of(text):
     return args
 
 
+def write_lines(path, lines):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def roff_escape(line):
     line = line.replace("\\", "\\e").replace("-", "\\-")
     if line.startswith((".", "'")):
@@ -111,8 +116,7 @@ def write_man(path, version, top_help, helps):
     out.append("XDG_DATA_HOME is unset); it holds the logs, the local databases and the device caches.")
     out.append(".SH SEE ALSO")
     out.append(".BR quillometry (1)")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("\n".join(out) + "\n")
+    write_lines(path, out)
 
 
 COMPLETION_HEAD = r"""# bash completion for quillometry-cli; generated from its help.
@@ -194,8 +198,7 @@ def write_completion(path, commands, options, arguments):
     out.append("    return 0")
     out.append("}")
     out.append("complete -F _quillometry_cli quillometry-cli")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("\n".join(out) + "\n")
+    write_lines(path, out)
 
 
 def main():

@@ -40,6 +40,10 @@ bool openWithDesktop(const QString& target);
 // process runs. Best effort: every failure is silent.
 void keepAwake();
 
+// A write to a closed pipe or socket (a phone or daemon that went away)
+// fails with an error instead of ending the process.
+void ignoreBrokenPipe();
+
 // A folder only the current user can enter (mode 0700 on Linux), created on
 // first use inside the system's temporary folder; empty when none can be
 // made.

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+
+#include <csignal>
 #include <QUrl>
 
 #include <cerrno>
@@ -105,6 +107,11 @@ bool openInFileManager(const QString& path)
 bool openWithDesktop(const QString& target)
 {
     return QProcess::startDetached(QStringLiteral("xdg-open"), {asUrlText(target)});
+}
+
+void ignoreBrokenPipe()
+{
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 void keepAwake()

@@ -67,6 +67,11 @@ bool openWithDesktop(const QString& target)
     return true;
 }
 
+void ignoreBrokenPipe()
+{
+    // Windows has no SIGPIPE: a write to a closed socket returns an error.
+}
+
 void keepAwake()
 {
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);

@@ -7,19 +7,30 @@
 bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* options)
 {
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--layout") && i + 1 < args.size())
-            options->layout = args[++i] == QLatin1String("modern") ? ChatDbLayout::Modern : ChatDbLayout::Local;
+        if (args[i] == QLatin1String("--layout") && i + 1 < args.size()) {
+            const QString v = args[++i];
+            options->layout = v == QLatin1String("modern") ? ChatDbLayout::Modern
+                              : v == QLatin1String("today") ? ChatDbLayout::Today
+                                                            : ChatDbLayout::Local;
+        }
         else
             options->messages = args[i].toLongLong();
     }
     if (options->messages <= 0) {
-        std::fprintf(stderr, "usage: %s [MESSAGES] [--layout local|modern]\n", name);
+        std::fprintf(stderr, "usage: %s [MESSAGES] [--layout local|modern|today]\n", name);
         return false;
     }
     return true;
 }
 
-const char* layoutName(ChatDbLayout layout) { return layout == ChatDbLayout::Modern ? "modern" : "local"; }
+const char* layoutName(ChatDbLayout layout)
+{
+    switch (layout) {
+    case ChatDbLayout::Modern: return "modern";
+    case ChatDbLayout::Today: return "today";
+    default: return "local";
+    }
+}
 
 ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint64 messages)
 {
@@ -29,7 +40,40 @@ ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint
     const qint64 group = b.addGroup(QStringLiteral("4915550001-1500000000@g.us"), QStringLiteral("Family"));
     b.addMember(group, QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
     b.addMember(group, QStringLiteral("4915550003@s.whatsapp.net"), QStringLiteral("Carl"));
-    b.addBulkMessages(messages, {anna, ben, group});
+    if (layout != ChatDbLayout::Today) {
+        b.addBulkMessages(messages, {anna, ben, group});
+        b.commit();
+        return b.folder();
+    }
+
+    // Today's data: a group of @lid members whose phones are among 5,000
+    // LID rows, 10 % of the messages replies, 5 % with reactions.
+    const qint64 lidGroup = b.addGroup(QStringLiteral("4915550001-1700000000@g.us"), QStringLiteral("Today"));
+    QList<QPair<QString, QString>> lids;
+    for (int i = 0; i < 5000; ++i)
+        lids.append({QStringLiteral("1%1@lid").arg(i, 14, 10, QLatin1Char('0')),
+                     QStringLiteral("49155%1").arg(i, 6, 10, QLatin1Char('0'))});
+    for (int i = 0; i < 40; ++i)
+        b.addMember(lidGroup, lids.at(i * 100).first, i % 2 ? QString() : QStringLiteral("Member %1").arg(i));
+    b.writeLidDatabase(lids, true);
+    b.addBulkMessages(messages, {anna, ben, group, lidGroup});
+    QList<qint64> plain;
+    {
+        Sqlite3Cursor c = b.db().queryThrow("select Z_PK from ZWAMESSAGE where ZMEDIAITEM is null order by Z_PK");
+        while (c.moveNext())
+            plain << c.getInt64(0);
+    }
+    const qint64 replies = messages / 10;
+    const qint64 reacted = messages / 20;
+    for (qint64 i = 0; i < replies && i * 2 < plain.size(); ++i) {
+        const qint64 media = b.addMediaItem(plain.at(int(i * 2)), {});
+        b.setReplyMetadata(media, {QuoteSpec::TextOnly, QStringLiteral("quoted %1").arg(i),
+                                   lids.at(int(i % 40) * 100).first, QStringLiteral("3EB0R%1").arg(i)});
+    }
+    for (qint64 i = 0; i < reacted && i * 2 + 1 < plain.size(); ++i)
+        b.addReceiptInfo(plain.at(int(i * 2 + 1)),
+                         ChatDbBuilder::receiptBlob({}, {{lids.at(int(i % 40) * 100).first, QStringLiteral("\U0001F44D"), 1},
+                                                         {QString(), QStringLiteral("\u2764"), 2}}));
     b.commit();
     return b.folder();
 }

@@ -1,4 +1,4 @@
-// reader_bench [MESSAGES] [--layout local|modern]: writes a chat database of
+// reader_bench [MESSAGES] [--layout local|modern|today]: writes a chat database of
 // MESSAGES messages (200,000 by default), then times listing the chats,
 // counting, and reading every message through a WAMsgsDataSource page by
 // page, oldest first and newest first. Beside it, in the same run, the
@@ -7,6 +7,7 @@
 // the reader with that raw work.
 #include "bench/common/benchsupport.h"
 #include "chatstore/chatdbview.h"
+#include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/wamsgsdatasource.h"
 
@@ -23,8 +24,8 @@ namespace {
 
 const char kBody[] =
     " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
-    "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us') and "
-    "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,15)";
+    "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') and "
+    "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)";
 
 QString pagedScript(qint64 count, int pageSize, bool ascending)
 {
@@ -69,6 +70,8 @@ int main(int argc, char* argv[])
 
     double readMs[2] = {0, 0};
     qint64 withMedia = 0;
+    qint64 withQuote = 0;
+    qint64 withReactions = 0;
     for (int pass = 0; pass < 2; ++pass) {
         const bool ascending = pass == 0;
         view->resetCache();
@@ -79,6 +82,10 @@ int main(int argc, char* argv[])
             const _Message m = source.at(i);
             if (m.media && ascending)
                 ++withMedia;
+            if (ascending && m.media && m.media->hasQuote() && !quotedPreviewText(m.media->quote).isEmpty())
+                ++withQuote;
+            if (ascending && !reactionsText(m).isEmpty())
+                ++withReactions;
         }
         readMs[pass] = ms(t);
     }
@@ -86,8 +93,9 @@ int main(int argc, char* argv[])
     std::printf("listSessions: %zu chats in %.2f ms\n", view->index().sessions.size(), listMs);
     std::printf("countMessages: %lld in %.2f ms\n", count, countMs);
     std::printf("read through WAMsgsDataSource (pages of %d): ascending %.0f ms (%.0f msg/s), descending %.0f ms; "
-                "%lld with media items\n",
-                view->pageSize(), readMs[0], count / (readMs[0] / 1000.0), readMs[1], withMedia);
+                "%lld with media items, %lld replies, %lld with reactions\n",
+                view->pageSize(), readMs[0], count / (readMs[0] / 1000.0), readMs[1], withMedia, withQuote,
+                withReactions);
 
     const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
     if (shell.isEmpty()) {
@@ -103,8 +111,9 @@ int main(int argc, char* argv[])
         "select m.*, i.*, (select group_concat(hex(ZRECEIPTINFO)) from ZWAMESSAGEINFO where ZMESSAGE=m.Z_PK) "
         "from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION "
         "left join ZWAMEDIAITEM as i on i.Z_PK=m.ZMEDIAITEM "
-        "where (c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us') and "
-        "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,15) order by m.ZMESSAGEDATE asc, m.ZSORT asc;\n");
+        "where (c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or "
+        "c.ZCONTACTJID like '%@lid') and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59) "
+        "order by m.ZMESSAGEDATE asc, m.ZSORT asc;\n");
     const double shellJoined = runShell(shell, folder.databasePath, joinedScript);
     std::printf("baseline sqlite3 shell: count %.0f ms; same paged statements ascending %.0f ms, descending %.0f ms; "
                 "one statement with media items and receipts %.0f ms\n",

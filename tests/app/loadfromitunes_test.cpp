@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
@@ -45,6 +46,21 @@ public:
 
 private:
     QTimer m_timer;
+};
+
+// Points TMPDIR (where imports keep their private copies) into the test's
+// folder while it lives.
+class PrivateTmp {
+public:
+    explicit PrivateTmp(const QTemporaryDir& dir) : m_old(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+        QDir().mkpath(dir.filePath("tmp"));
+    }
+    ~PrivateTmp() { qputenv("TMPDIR", m_old); }
+
+private:
+    QByteArray m_old;
 };
 
 void makeBackup(const QString& folder, const QDateTime& date, const QString& name,
@@ -169,12 +185,29 @@ TEST(PasscodeDlg, OnlyTheRightPasswordCloses)
     EXPECT_EQ(backup.password, "right one");
 }
 
+TEST(PasscodeDlg, EnterInTheFieldChecksOnce)
+{
+    QTemporaryDir dir;
+    makeBackup(dir.filePath("enc"), at(2021), "Locked", "right one");
+    BackupManifest backup(dir.filePath("enc"));
+    backup.openThrow();
+    PasscodeDlg dlg(backup, nullptr);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.txtPasscode->setFocus();
+    for (const char* entered : {"", "wrong"}) {
+        BoxCloser closer;
+        dlg.txtPasscode->setText(entered);
+        QTest::keyClick(dlg.txtPasscode, Qt::Key_Return);
+        QTest::qWait(300);
+        EXPECT_EQ(closer.texts.size(), 1) << entered << ": " << closer.texts.join('|').toStdString();
+    }
+}
+
 TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)
 {
     QTemporaryDir dir;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
-    QDir().mkpath(dir.filePath("tmp"));
+    const PrivateTmp tmp(dir);
     const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
     makeBackup(dir.filePath("bk"), at(2021), "Anna's iPhone", QString(), &chat);
     makeBackup(dir.filePath("nowa"), at(2021), "Bare iPhone");
@@ -216,7 +249,6 @@ TEST(LoadFromItunes, ChosenBackupReachesTheSaveStepUnderItsName)
         if (!c.target.isEmpty())
             EXPECT_TRUE(QFileInfo(c.target + "/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite").isFile());
     }
-    qputenv("TMPDIR", oldTmp);
 }
 
 TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
@@ -243,4 +275,58 @@ TEST(LoadFromItunes, CancellingThePasswordPromptEndsQuietly)
     EXPECT_FALSE(saveCalled);
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("; ").toStdString();
     EXPECT_TRUE(backup.root.children.empty());  // the manifest was not even loaded
+}
+
+TEST(LoadFromItunes, BackupWithBothAppsAsksWhichOneFirst)
+{
+    QTemporaryDir dir;
+    const PrivateTmp tmp(dir);
+    const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
+    const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 0, false);
+    {
+        BackupIdentity id;
+        id.deviceName = "Anna's iPhone";
+        ItunesBackupBuilder b(dir.filePath("both"), BackupLayout::ManifestDb, QString(), 10, id);
+        b.addWhatsApp(chat.folder);
+        b.addWhatsApp(business.folder, {true, true, &WhatsAppApp::business()});
+        b.commit();
+    }
+    // Which button the question gets: an app, or Cancel.
+    for (const QString& answer : {QStringLiteral("app_business"), QStringLiteral("app_whatsapp"), QString()}) {
+        SCOPED_TRACE(answer.toStdString());
+        BackupManifest backup(dir.filePath("both"));
+        backup.openThrow();
+        QStringList asked;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            asked << box->text();
+            QAbstractButton* button = answer.isEmpty() ? box->button(QMessageBox::Cancel)
+                                                       : box->findChild<QPushButton*>(answer);
+            ASSERT_TRUE(button);
+            button->click();
+        });
+        timer.start(20);
+        QString proposed;
+        qint64 count = -1;
+        const bool saved = loadChosenBackup(nullptr, backup, QString(), [&](const QString& name, const PAbsWAMsgsSource& s) {
+            proposed = name;
+            count = s->count();
+        });
+        timer.stop();
+        ASSERT_EQ(asked.size(), 1);
+        EXPECT_TRUE(asked.first().contains("Which one")) << asked.first().toStdString();
+        if (answer.isEmpty()) {
+            EXPECT_FALSE(saved);
+            EXPECT_TRUE(proposed.isEmpty());
+        } else if (answer == "app_business") {
+            EXPECT_EQ(proposed, "Anna's iPhone_Business_Backup");
+            EXPECT_EQ(count, business.expectedCount);
+        } else {
+            EXPECT_EQ(proposed, "Anna's iPhone_Backup");
+            EXPECT_EQ(count, chat.expectedCount);
+        }
+    }
 }

@@ -150,7 +150,16 @@ TEST(DisplayRules, MessageDisplayTextByType)
         {10, "hidden", false, "", false, ""},
         {12, "hidden", true, "", true, ""},
         {13, "hidden", false, "", false, ""},
-        {14, "hidden", true, "", true, ""},
+        {14, "hidden", true, "", true, "[MESSAGE DELETED]"},
+        {38, "once", true, "cap", true, "[QUOTED]You: hi[/QUOTED]\nonce[VIEW ONCE IMAGE]"},
+        {38, "", false, "", false, "[VIEW ONCE IMAGE]"},
+        {39, "v", true, "", false, "v[VIEW ONCE VIDEO]"},
+        {53, "hidden", true, "", false, " [VIEW ONCE AUDIO]"},
+        {54, "", true, "hi", false, "[VIDEO] hi"},
+        {54, "x", true, "", true, "[QUOTED]You: hi[/QUOTED]\nx[VIDEO]"},
+        {59, "hidden", false, "", false, "[CALL]"},
+        {46, "Lunch?", false, "", false, "[POLL] Lunch? ()"},
+        {66, "hidden", true, "", true, ""},
     };
     for (const Case& c : cases) {
         _Message m;
@@ -228,7 +237,7 @@ TEST(DisplayRules, QuotedPreviews)
         {{QuoteSpec::TextOnly, QStringLiteral("line1\r\nline2\tend"), anna, QStringLiteral("S")}, "Anna",
          "[QUOTED]Anna: line1  line2 end[/QUOTED]\n"},
         {{QuoteSpec::TextOnly, QStringLiteral("hi"), anna, QStringLiteral("S")}, "",
-         "[QUOTED]4915550001@s.whatsapp.net: hi[/QUOTED]\n"},
+         "[QUOTED]4915550001: hi[/QUOTED]\n"},
         {{QuoteSpec::TextOnly, QStringLiteral("mine"), QString(), QStringLiteral("S")}, "Anna",
          "[QUOTED]You: mine[/QUOTED]\n"},
         {{QuoteSpec::Image, QString(), anna, QStringLiteral("S")}, "Anna", "[QUOTED]Anna: [IMAGE][/QUOTED]\n"},
@@ -241,6 +250,10 @@ TEST(DisplayRules, QuotedPreviews)
         {{QuoteSpec::Audio, QString(), anna, QStringLiteral("S")}, "Anna", "[QUOTED]Anna: [AUDIO][/QUOTED]\n"},
         {{QuoteSpec::Nothing, QString(), anna, QStringLiteral("S")}, "Anna",
          "[QUOTED]Anna: [QUOTED MESSAGE][/QUOTED]\n"},
+        {{QuoteSpec::ExtendedText, QStringLiteral("re:\nre"), anna, QStringLiteral("S")}, "Anna",
+         "[QUOTED]Anna: re: re[/QUOTED]\n"},
+        {{QuoteSpec::Document, QString(), anna, QStringLiteral("S")}, "Anna", "[QUOTED]Anna: [DOCUMENT][/QUOTED]\n"},
+        {{QuoteSpec::Sticker, QString(), anna, QStringLiteral("S")}, "Anna", "[QUOTED]Anna: [STICKER][/QUOTED]\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(quotedPreviewText(quote(c.spec, QString::fromUtf8(c.name))), QString::fromUtf8(c.expected));
@@ -307,4 +320,127 @@ TEST(DisplayRules, CardFilesAreWrittenOnceWithThePhoto)
     media.cardTexts.clear();
     EXPECT_TRUE(writeCardFiles(media, dir.filePath("none.jpg"), dir.filePath("none.vcf")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.vcf")));
+}
+
+TEST(DisplayRules, LidJidsAreNeverShownAsPhoneNumbers)
+{
+    const QString lid = QStringLiteral("123456789012345@lid");
+    struct Case {
+        const char* jid;
+        const char* phone;
+        const char* push;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"4915550001@s.whatsapp.net", "", "Anna", "4915550001"},
+        {"123456789012345@lid", "4915550011", "Ida", "4915550011"},
+        {"123456789012345@lid", "", "Greta", "~Greta"},
+        {"123456789012345@lid", "", "", "123456789012345@lid"},
+        {"123456789012345@LID", "", "", "123456789012345@LID"},
+    };
+    for (const Case& c : cases) {
+        const QString jid = QString::fromUtf8(c.jid);
+        const QString phone = QString::fromUtf8(c.phone);
+        const QString push = QString::fromUtf8(c.push);
+        EXPECT_EQ(jidDisplayName(jid, phone, push), QString::fromUtf8(c.expected)) << c.jid;
+        // A member and a one-to-one chat without names follow the same rule.
+        auto m = member(jid, QString());
+        m->phone = phone;
+        m->pushName = push;
+        EXPECT_EQ(memberDisplayName(*m, true), QString::fromUtf8(c.expected)) << c.jid;
+        auto s = chat(jid, jid);
+        s->contactPhone = phone;
+        s->contactPushName = push;
+        EXPECT_EQ(sessionDisplayName(*s, true, false), QString::fromUtf8(c.expected)) << c.jid;
+    }
+
+    // With a name: the number is appended only when the phone is known.
+    struct Named {
+        const char* phone;
+        bool withNumber;
+        const char* expected;
+    };
+    const Named named[] = {
+        {"4915550011", true, "Ida(4915550011)"},
+        {"", true, "Ida"},
+        {"4915550011", false, "Ida"},
+    };
+    for (const Named& c : named) {
+        auto m = member(lid, QStringLiteral("Ida"));
+        m->phone = QString::fromUtf8(c.phone);
+        EXPECT_EQ(memberDisplayName(*m, c.withNumber), QString::fromUtf8(c.expected));
+        auto s = chat(lid, QStringLiteral("Ida"));
+        s->contactPhone = QString::fromUtf8(c.phone);
+        EXPECT_EQ(sessionDisplayName(*s, c.withNumber, false), QString::fromUtf8(c.expected));
+    }
+
+    // Quoted senders: a name wins, else the @lid rule; the owner is "You".
+    struct Quoted {
+        const char* jid;
+        const char* name;
+        const char* phone;
+        const char* push;
+        const char* sender;
+    };
+    const Quoted quoted[] = {
+        {"123456789012345@lid", "Hanna", "4915550017", "", "Hanna"},
+        {"123456789012345@lid", "", "4915550017", "", "4915550017"},
+        {"123456789012345@lid", "", "", "Greta", "~Greta"},
+        {"123456789012345@lid", "", "", "", "123456789012345@lid"},
+        {"", "", "", "", "You"},
+    };
+    for (const Quoted& c : quoted) {
+        _QuotedRef q = quote({QuoteSpec::TextOnly, QStringLiteral("t"), QString::fromUtf8(c.jid), QStringLiteral("S")},
+                             QString::fromUtf8(c.name));
+        q.senderPhone = QString::fromUtf8(c.phone);
+        q.senderPushName = QString::fromUtf8(c.push);
+        EXPECT_EQ(quotedPreviewText(q), QStringLiteral("[QUOTED]%1: t[/QUOTED]\n").arg(QString::fromUtf8(c.sender)));
+    }
+}
+
+TEST(DisplayRules, ReactionsAndPolls)
+{
+    _Message m;
+    auto reaction = [](bool owner, const char* jid, const char* name, const char* phone, const QString& emoji) {
+        _Reaction r;
+        r.fromOwner = owner;
+        r.reactor = {QString::fromUtf8(jid), QString::fromUtf8(name), QString::fromUtf8(phone), QString()};
+        r.emoji = emoji;
+        return r;
+    };
+    EXPECT_EQ(reactionsText(m), QString());
+    m.reactions = {reaction(false, "1@lid", "", "4915550011", QStringLiteral("\U0001F44D")),
+                   reaction(false, "2@lid", "", "", QString()),  // withdrawn
+                   reaction(false, "4915550001@s.whatsapp.net", "Anna", "", QStringLiteral("\u2764\uFE0F")),
+                   reaction(true, "", "", "", QStringLiteral("\U0001F602"))};
+    EXPECT_EQ(reactionsText(m), QStringLiteral("4915550011 \U0001F44D, Anna \u2764\uFE0F, You \U0001F602"));
+
+    struct Case {
+        QList<_PollVote> votes;
+        const char* expected;
+    };
+    auto vote = [](const char* jid, QList<int> options) {
+        _PollVote v;
+        v.fromOwner = !*jid;
+        v.voter.jid = QString::fromUtf8(jid);
+        v.options = options;
+        return v;
+    };
+    const Case cases[] = {
+        {{}, "[POLL] Lunch? (Pizza: 0, Sushi: 0, Salad %1: 0)"},
+        {{vote("a@lid", {0}), vote("b@lid", {0, 1}), vote("", {1})}, "[POLL] Lunch? (Pizza: 2, Sushi: 2, Salad %1: 0)"},
+        // A voter who voted again counts once, with the later choice.
+        {{vote("a@lid", {0}), vote("a@lid", {2})}, "[POLL] Lunch? (Pizza: 0, Sushi: 0, Salad %1: 1)"},
+        // Indices outside the options and repeated indices are ignored.
+        {{vote("a@lid", {7, 1, 1, -1})}, "[POLL] Lunch? (Pizza: 0, Sushi: 1, Salad %1: 0)"},
+    };
+    for (const Case& c : cases) {
+        _Poll poll{QStringLiteral("Lunch?"), {QStringLiteral("Pizza"), QStringLiteral("Sushi"), QStringLiteral("Salad %1")},
+                   c.votes};
+        EXPECT_EQ(pollText(poll), QString::fromUtf8(c.expected));
+        _Message pm;
+        pm.ZMESSAGETYPE = msgtype::kPoll;
+        pm.poll = std::make_shared<_Poll>(poll);
+        EXPECT_EQ(messageDisplayText(pm), QString::fromUtf8(c.expected));
+    }
 }

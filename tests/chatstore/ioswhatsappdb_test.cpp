@@ -9,6 +9,7 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "chatstore/wamsgslistsource.h"
+#include "samplereader.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QDir>
@@ -20,29 +21,7 @@
 
 namespace {
 
-std::shared_ptr<IOSWhatsAppDb> openFolder(const ChatDbFolder& f, bool upgrade)
-{
-    return std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder, upgrade);
-}
-
-// Every message of a view for a chat (or all), in order.
-QList<_Message> readAll(const PChatDbView& view, const PChatSession& session, bool ascending)
-{
-    WAMsgsDataSource source(view, session, ascending);
-    QList<_Message> all;
-    const qint64 n = source.count();
-    for (qint64 i = 0; i < n; ++i)
-        all << source.at(i);
-    return all;
-}
-
-_Message byId(const QList<_Message>& list, qint64 pk)
-{
-    for (const _Message& m : list)
-        if (m.Z_PK == pk)
-            return m;
-    return {};
-}
+using namespace sampletest;
 
 struct LayoutCase {
     ChatDbLayout layout;
@@ -50,25 +29,15 @@ struct LayoutCase {
     const char* name;
 };
 
-class SampleReader : public ::testing::TestWithParam<LayoutCase> {
+class SampleReader : public ::testing::TestWithParam<LayoutCase>, protected OpenedSample {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        sample = buildSampleChatDb(dir.path(), GetParam().layout, 0, GetParam().device);
-        db = openFolder(sample.folder, GetParam().layout == ChatDbLayout::Local);
-        view = std::make_shared<ChatDbView>(db);
-        db->listSessions(view->index());
-        all = readAll(view, nullptr, true);
+        open(GetParam().layout, GetParam().device);
     }
-    qint64 id(const char* name) const { return sample.ids.value(QString::fromLatin1(name)); }
-    _Message msg(const char* name) const { return byId(all, id(name)); }
-
-    QTemporaryDir dir;
-    SampleChatDb sample;
-    std::shared_ptr<IOSWhatsAppDb> db;
-    PChatDbView view;
-    QList<_Message> all;
+    qint64 id(const char* name) const { return OpenedSample::id(QString::fromLatin1(name)); }
+    _Message msg(const char* name) const { return OpenedSample::msg(QString::fromLatin1(name)); }
 };
 
 }  // namespace
@@ -101,7 +70,8 @@ TEST_P(SampleReader, CountsAndPagesOnlyLoadedTypesOfListedChats)
     EXPECT_EQ(view->count(nullptr), sample.expectedCount);
     EXPECT_EQ(qint64(all.size()), sample.expectedCount);
     for (const _Message& m : all) {
-        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 15}).contains(m.ZMESSAGETYPE)) << m.ZMESSAGETYPE;
+        EXPECT_TRUE(QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59}).contains(m.ZMESSAGETYPE))
+            << m.ZMESSAGETYPE;
         ASSERT_TRUE(m.session) << m.Z_PK;
     }
     for (const char* hidden : {"msg.type9", "msg.type12", "msg.broadcast", "msg.status"})
@@ -242,7 +212,8 @@ TEST_P(SampleReader, ReceiptsAndParents)
 INSTANTIATE_TEST_SUITE_P(Layouts, SampleReader,
                          ::testing::Values(LayoutCase{ChatDbLayout::Script, false, "Script"},
                                            LayoutCase{ChatDbLayout::Local, false, "Local"},
-                                           LayoutCase{ChatDbLayout::Modern, true, "ModernDevice"}),
+                                           LayoutCase{ChatDbLayout::Modern, true, "ModernDevice"},
+                                           LayoutCase{ChatDbLayout::Today, false, "Today"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IOSWhatsAppDb, RemovedChatsGoOnOpeningWithTheirRows)

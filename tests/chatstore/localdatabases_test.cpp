@@ -159,7 +159,7 @@ TEST(LocalDatabases, BackupReportsProgressAndCountsEveryMessage)
     BackupMessagesThread empty(target.db, std::make_shared<WAMsgsListSource>());
     RecordingMonitor m2;
     empty.run(m2);
-    EXPECT_EQ(m2.successes().value(0), QStringLiteral("IDS_SUC_BACKUP_%1_MESSAGES").arg(0));
+    EXPECT_EQ(m2.successes().value(0), QStringLiteral("IDS_SUC_BACKUP_%1_MESSAGES (0 new)").arg(0));
 }
 
 TEST(LocalDatabases, AChatsMediaFolderGoesOnlyWhenItsJidIsAPlainName)

@@ -110,6 +110,48 @@ TEST_F(CliProcess, MessagesPrintsOneLinePerMessageInEitherOrder)
     EXPECT_EQ(run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--bogus")}).code, 2);
 }
 
+TEST_F(CliProcess, TodaySampleShowsRepliesLidSendersNewTypesAndReactions)
+{
+    const SampleChatDb s = buildSampleChatDb(dir.filePath(QStringLiteral("today")), ChatDbLayout::Today);
+    const Result chats = run({QStringLiteral("chats"), s.folder.root});
+    ASSERT_EQ(chats.code, 0) << chats.err.toStdString();
+    EXPECT_EQ(lines(chats.out).size(), s.expectedChats);
+    EXPECT_TRUE(chats.out.contains(QStringLiteral("4915550016\t100000000000006@lid\t1"))) << chats.out.toStdString();
+
+    const Result r = run({QStringLiteral("messages"), s.folder.root, QStringLiteral("--reactions")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList rows = lines(r.out);
+    EXPECT_EQ(rows.size(), s.expectedCount);
+    for (const QString& row : rows)
+        EXPECT_EQ(row.count(QLatin1Char('\t')), 4) << row.toStdString();
+    // Contact and content columns (and reactions) of the today section.
+    const char* const expected[] = {
+        "Today - 4915550011\tfrom lid1\t",
+        "Today - ~Greta\tfrom lid2\t",
+        "Today - 100000000000003@lid\tfrom lid3\t",
+        "[QUOTED]~Greta: reply to a reply[/QUOTED]\\nre\t",
+        "[QUOTED]100000000000003@lid: [DOCUMENT][/QUOTED]\\nre\t",
+        "[QUOTED]Hanna: twin[/QUOTED]\\nre\t",
+        "[QUOTED]4915550011: which one?[/QUOTED]\\nhttps://example.org/today\t",
+        "\tparty tonight\t4915550011 \U0001F44D, ~Greta \u2764\uFE0F, You \U0001F602, Anna \U0001F389",
+        "\t[POLL] Lunch? (Pizza: 1, Sushi: 3, Salad: 0)\t",
+        "\t[MESSAGE DELETED]\t",
+        "\tonce[VIEW ONCE IMAGE]\t",
+        "\t[VIEW ONCE VIDEO]\t",
+        "\t [VIEW ONCE AUDIO]\t",
+        "\t[CALL]\t",
+        "4915550016\thello from a lid chat\t",
+    };
+    for (const char* text : expected)
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(text))) << text;
+    EXPECT_FALSE(r.out.contains(QStringLiteral("not shown")));
+
+    // Without --reactions: four columns, as before.
+    const Result plain = run({QStringLiteral("messages"), s.folder.root});
+    for (const QString& row : lines(plain.out))
+        EXPECT_EQ(row.count(QLatin1Char('\t')), 3) << row.toStdString();
+}
+
 TEST_F(CliProcess, BackupIntoNamedLocalDatabasesAndListThem)
 {
     const SampleChatDb s = sample(QStringLiteral("phone"), 200, true);

@@ -1,6 +1,7 @@
-// Fuzz target: receipt blobs and quoted-message payloads. Whatever decodes
-// must survive being written and read again: a merge writes every receipt
-// and quote it reads, so a value that changes on the way is lost data.
+// Fuzz target: receipt blobs (with reactions and polls) and quoted-message
+// payloads. Whatever decodes must survive being written and read again: a
+// merge writes every receipt and quote it reads, so a value that changes on
+// the way is lost data.
 #include "chatstore/quotedpayload.h"
 #include "chatstore/receiptcodec.h"
 
@@ -51,6 +52,18 @@ void checkReceipts(const QByteArray& bytes)
         fail("receipts");
 }
 
+// Reactions and polls ride in the same blob; hostile bytes give nothing
+// rather than a crash.
+void checkExtras(const QByteArray& bytes)
+{
+    const ReceiptExtras extras = decodeReceiptExtras(bytes);
+    for (const _Reaction& r : extras.reactions)
+        (void)r.emoji.size();
+    if (extras.poll)
+        for (const _PollVote& v : extras.poll->votes)
+            (void)v.options.size();
+}
+
 void checkQuoted(const QByteArray& bytes)
 {
     const WAQuotedMsg quoted = parseQuotedPayload(bytes);
@@ -80,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     checkReceipts(bytes);
+    checkExtras(bytes);
     checkQuoted(bytes);
     return 0;
 }

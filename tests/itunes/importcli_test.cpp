@@ -7,6 +7,7 @@
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "base/recordingmonitor.h"
+#include "cli/exitcodes.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
 
 #include <unistd.h>
@@ -238,4 +239,78 @@ TEST_F(ImportEndToEnd, IntoAnExistingLocalDatabaseByName)
         EXPECT_EQ(r.exitCode, 2) << bad;
     }
     EXPECT_EQ(localDbNames(), QStringList{"Family"});
+}
+
+TEST_F(ImportEndToEnd, WhatsAppBusinessByAppOptionOrAsTheOnlyApp)
+{
+    const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 10, false);
+    auto backupWith = [&](const QString& name, bool messenger, bool smb, const QString& password) {
+        BackupIdentity id;
+        id.deviceName = name;
+        const QString folder = dir.filePath("backups/" + name);
+        ItunesBackupBuilder b(folder, BackupLayout::ManifestDb, password, 10, id);
+        if (messenger)
+            b.addWhatsApp(chat.folder);
+        else
+            b.addEmptyGroupContainer(WhatsAppApp::messenger());
+        if (smb)
+            b.addWhatsApp(business.folder, {true, true, &WhatsAppApp::business()});
+        else
+            b.addEmptyGroupContainer(WhatsAppApp::business());
+        b.commit();
+        return folder;
+    };
+    struct Case {
+        const char* name;
+        bool messenger;
+        bool business;
+        const char* password;
+        QStringList extra;
+        int exitCode;
+        const char* database;  // the local database filled, nullptr: none
+        bool note;
+        const char* apps;
+    };
+    const Case cases[] = {
+        {"business", false, true, "", {}, exitcode::kSuccess, "business_Business_Backup", false, "WhatsApp Business"},
+        {"business enc", false, true, "pw", {"--password", "pw"}, exitcode::kSuccess, "business enc_Business_Backup",
+         false, "WhatsApp Business"},
+        {"both", true, true, "", {}, exitcode::kSuccess, "both_Backup", true, "WhatsApp, WhatsApp Business"},
+        {"both2", true, true, "", {"--app", "business"}, exitcode::kSuccess, "both2_Business_Backup", false,
+         "WhatsApp, WhatsApp Business"},
+        {"messenger", true, false, "", {"--app", "business"}, exitcode::kFailure, nullptr, false, "WhatsApp"},
+        {"messenger2", true, false, "", {"--app", "whatsapp"}, exitcode::kSuccess, "messenger2_Backup", false,
+         "WhatsApp"},
+        {"neither", false, false, "", {}, exitcode::kFailure, nullptr, false, "none"},
+        {"bad option", true, false, "", {"--app", "signal"}, exitcode::kUsage, nullptr, false, "WhatsApp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = backupWith(c.name, c.messenger, c.business, c.password);
+        QStringList info{"itunes-info", folder};
+        if (*c.password)
+            info << "--password" << c.password;
+        const CliResult shown = runCli(info, env);
+        EXPECT_TRUE(shown.out.contains(QString("\nApps: %1\n").arg(c.apps))) << shown.out.toStdString();
+
+        const CliResult r = runCli(QStringList{"import", folder} + c.extra, env);
+        ASSERT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(r.err.contains("also holds WhatsApp Business; import it with --app business"), c.note)
+            << r.err.toStdString();
+        if (!c.database) {
+            if (c.exitCode == exitcode::kFailure) {
+                const char* text = c.messenger ? "Found no WhatsApp Business data" : "Found no WhatsApp data";
+                EXPECT_TRUE(r.err.contains(text)) << r.err.toStdString();
+            }
+            continue;
+        }
+        EXPECT_TRUE(r.out.contains(QString("into the local database \"%1\"").arg(c.database))) << r.out.toStdString();
+        const bool fromBusiness = QString(c.database).endsWith("_Business_Backup");
+        const Snapshot imported = snapshotOfLocalDb(localDbs + "/" + c.database);
+        EXPECT_EQ(imported.messages.size(), fromBusiness ? business.expectedCount : chat.expectedCount);
+    }
+    // The copy of a Business-only backup is a chat source of its own.
+    const CliResult chats = runCli({"chats", cacheOf(dir.filePath("backups/business"))}, env);
+    EXPECT_EQ(chats.exitCode, exitcode::kSuccess) << chats.err.toStdString();
+    EXPECT_TRUE(chats.out.contains("4915550016")) << chats.out.toStdString();
 }

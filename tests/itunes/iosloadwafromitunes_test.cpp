@@ -21,18 +21,6 @@ namespace {
 
 const QString kPassword = QStringLiteral("pass word");
 
-// Every file below folder, by relative path.
-QMap<QString, QByteArray> filesBelow(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.insert(QDir(folder).relativeFilePath(it.filePath()), readFile(it.filePath()));
-    }
-    return files;
-}
-
 // Each case gets its own private temporary folder (the default cache).
 class LoadFromItunes : public ::testing::Test {
 protected:
@@ -409,4 +397,106 @@ TEST_F(LoadFromItunes, NodeNamesNeverLeadOutOfTheCache)
     load.run(second);
     EXPECT_TRUE(second.succeeded());
     EXPECT_TRUE(filesBelow(outside).isEmpty());
+}
+
+namespace {
+
+// A backup holding the sample in the apps named: one sample per app, each
+// laid out under that app's domains.
+struct AppsCase {
+    bool messenger;
+    bool business;
+    bool emptyBusinessGroup;  // a phone without WhatsApp Business: its group domain, empty
+    bool encrypted;
+    const char* name;
+};
+
+}  // namespace
+
+TEST_F(LoadFromItunes, WhatsAppBusinessIsFoundAndLoadedIntoItsOwnFolder)
+{
+    const SampleChatDb chat = buildSampleChatDb(dir.filePath("wa"), ChatDbLayout::Modern, 0, false);
+    const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 0, false);
+    const AppsCase cases[] = {
+        {false, true, false, false, "Business only"},
+        {false, true, false, true, "Business only, encrypted"},
+        {true, true, false, false, "both"},
+        {true, false, true, false, "WhatsApp only, empty Business group domain"},
+        {true, false, false, true, "WhatsApp only, encrypted"},
+    };
+    for (const AppsCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.filePath(QString("apps-%1").arg(int(&c - cases)));
+        const QString password = c.encrypted ? kPassword : QString();
+        {
+            ItunesBackupBuilder b(folder, BackupLayout::ManifestDb, password, 10);
+            b.addFile("HomeDomain", "Library/Preferences/com.apple.purplebuddy.plist", "<plist/>");
+            if (c.messenger)
+                b.addWhatsApp(chat.folder);
+            if (c.business)
+                b.addWhatsApp(business.folder, {true, true, &WhatsAppApp::business()});
+            if (c.emptyBusinessGroup)
+                b.addEmptyGroupContainer(WhatsAppApp::business());
+            b.commit();
+        }
+        auto backup = openBackup(folder, password);
+        QList<const WhatsAppApp*> expected;
+        if (c.messenger)
+            expected << &WhatsAppApp::messenger();
+        if (c.business)
+            expected << &WhatsAppApp::business();
+        EXPECT_EQ(IOSLoadWAFromiTunesThread::appsInBackup(*backup), expected);
+
+        IOSLoadWAFromiTunesThread job(*backup, QString(), WhatsAppApp::business());
+        RecordingMonitor monitor;
+        job.run(monitor);
+        if (!c.business) {
+            EXPECT_FALSE(monitor.succeeded());
+            EXPECT_EQ(monitor.errors(), QStringList{IOSLoadWAFromiTunesThread::noWhatsAppDataText(WhatsAppApp::business())});
+            EXPECT_TRUE(monitor.errors().first().startsWith("Found no WhatsApp Business data"));
+            continue;
+        }
+        ASSERT_TRUE(monitor.succeeded()) << monitor.errors().join("; ").toStdString();
+        EXPECT_EQ(job.appFolder(), job.cacheFolder() + "/net.whatsapp.WhatsAppSMB");
+        EXPECT_FALSE(QFileInfo::exists(job.cacheFolder() + "/net.whatsapp.WhatsApp"));
+        EXPECT_EQ(readFile(job.appFolder() + "/Documents/ChatStorage.sqlite"), readFile(business.folder.databasePath));
+        // LID.sqlite and ContactsV2 come along, and the reader finds them.
+        EXPECT_TRUE(QFileInfo(job.appFolder() + "/Documents/LID.sqlite").isFile());
+        EXPECT_TRUE(QFileInfo(job.appFolder() + "/Documents/ContactsV2.sqlite").isFile());
+        auto db = IOSLoadWAFromiTunesThread::openLoadedDb(job.appFolder());
+        ChatIndex index;
+        db->listSessions(index);
+        EXPECT_EQ(int(index.sessions.size()), business.expectedChats);
+        EXPECT_EQ(db->countMessages(nullptr), business.expectedCount);
+        EXPECT_EQ(db->jidDirectory().phoneOf("100000000000001@lid"), "4915550011");
+        EXPECT_EQ(IOSLoadWAFromiTunesThread::proposedDatabaseName(*backup, QString(), WhatsAppApp::business()),
+                  backup->deviceName + "_Business_Backup");
+    }
+}
+
+TEST_F(LoadFromItunes, CancellingBusinessRemovesOnlyTheBusinessFolder)
+{
+    const SampleChatDb chat = buildSampleChatDb(dir.filePath("wa"), ChatDbLayout::Modern, 0, false);
+    const SampleChatDb business = buildSampleChatDb(dir.filePath("smb"), ChatDbLayout::Today, 0, false);
+    const QString folder = dir.filePath("both");
+    {
+        ItunesBackupBuilder b(folder, BackupLayout::ManifestDb, QString(), 10);
+        b.addWhatsApp(chat.folder);
+        b.addWhatsApp(business.folder, {true, true, &WhatsAppApp::business()});
+        b.commit();
+    }
+    auto backup = openBackup(folder, QString());
+    IOSLoadWAFromiTunesThread messenger(*backup, QString());
+    RecordingMonitor first;
+    messenger.run(first);
+    ASSERT_TRUE(first.succeeded());
+    const QMap<QString, QByteArray> before = filesBelow(messenger.appFolder());
+
+    IOSLoadWAFromiTunesThread job(*backup, QString(), WhatsAppApp::business());
+    CancelAtNode monitor("ChatStorage.sqlite");
+    job.run(monitor);
+    EXPECT_FALSE(monitor.succeeded());
+    EXPECT_FALSE(QFileInfo::exists(job.appFolder()));
+    EXPECT_EQ(job.cacheFolder(), messenger.cacheFolder());
+    EXPECT_EQ(filesBelow(messenger.appFolder()), before);
 }

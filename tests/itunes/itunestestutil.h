@@ -14,6 +14,7 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -110,6 +111,18 @@ inline QByteArray readFile(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+// Every file below folder (hidden ones included), by relative path.
+inline QMap<QString, QByteArray> filesBelow(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        files.insert(QDir(folder).relativeFilePath(it.filePath()), readFile(it.filePath()));
+    }
+    return files;
 }
 
 inline void writeManifestPlist(const QString& folder, const QString& udid, const QString& deviceName,

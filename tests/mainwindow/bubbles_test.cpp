@@ -3,10 +3,12 @@
 // and its first page of bubbles into the web view.
 #include "app/itemmodelsms.h"
 #include "app/mainwindow.h"
+#include "app/mytreeview.h"
 #include "app/wabubbleviewmgr.h"
 #include "windowtestsupport.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEnginePage>
@@ -67,7 +69,8 @@ TEST(WindowBubbles, SelectingAChatOfADeviceCopyShowsItsFirstMessageAsBubble)
     EXPECT_EQ(w.findChild<QLabel*>("lbChatName")->text(), "Anna");
     EXPECT_TRUE(w.findChild<QLabel*>("lbChatImg")->isVisible());
     ASSERT_TRUE(waitFor([&] { return w.smsModel()->rowCount() > 0; }));
-    EXPECT_EQ(w.smsModel()->index(0, 3).data().toString(), "Hello Anna [EMOJI]");
+    // The emoji as a character, as the bubbles show it and a search finds it.
+    EXPECT_EQ(w.smsModel()->index(0, 3).data().toString(), QStringLiteral("Hello Anna \U0001F600"));
     EXPECT_EQ(w.bubbleView()->page(), 1);
     EXPECT_EQ(w.bubbleView()->total(), w.smsModel()->total());
 
@@ -75,4 +78,74 @@ TEST(WindowBubbles, SelectingAChatOfADeviceCopyShowsItsFirstMessageAsBubble)
     EXPECT_TRUE(text.contains("Hello Anna")) << text.toStdString();
     // The bubbles are those of this chat only.
     EXPECT_FALSE(text.contains("Grandma says")) << text.toStdString();
+    // Replies show a quote block, never the list's bracketed preview.
+    EXPECT_TRUE(w.bubbleView()->currentHtml().contains("class=\"quote\"")) << w.bubbleView()->currentHtml().toStdString();
+    EXPECT_FALSE(text.contains("[QUOTED]")) << text.toStdString();
+
+    // An emoji is found by itself, and the word "EMOJI" no longer matches.
+    struct Case {
+        QString keyword;
+        bool found;
+    } cases[] = {{QStringLiteral("\U0001F600"), true}, {QStringLiteral("EMOJI"), false}};
+    for (const Case& c : cases) {
+        w.smsView()->clearSelection();
+        w.smsView()->setCurrentIndex(QModelIndex());
+        w.findChild<QLineEdit*>("txtSMSKeyword")->setText(c.keyword);
+        BoxAnswerer boxes;
+        w.searchMessages();
+        EXPECT_EQ(boxes.texts.isEmpty(), c.found) << c.keyword.toStdString();
+        if (c.found)
+            EXPECT_EQ(w.smsView()->currentIndex().row(), 0);
+    }
+}
+
+TEST(WindowBubbles, AllChatsNameTheirChatAndTheSelectionIsOutlinedOnAnyPage)
+{
+    resetDataFolder();
+    {
+        ChatDbBuilder b(localDbPath("Paged"), ChatDbLayout::Local);
+        const qint64 anna = b.addChat("4915550001@s.whatsapp.net", "Anna");
+        const qint64 bob = b.addChat("4915550002@s.whatsapp.net", "Bob");
+        for (int i = 0; i < 130; ++i)
+            b.addMessage({.chat = i < 70 ? anna : bob, .text = QStringLiteral("line %1").arg(i), .date = 700000000.0 + i});
+        b.commit();
+    }
+    MainWindow w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    {
+        BoxAnswerer boxes;
+        w.selectNode(w.treeModel()->localDatabasesRoot()->children.first());
+    }
+    ASSERT_EQ(w.smsModel()->total(), 130);
+    EXPECT_EQ(w.bubbleView()->pageCount(), 3);
+    const QString first = w.bubbleView()->currentHtml();
+    EXPECT_TRUE(first.contains("Page 1 of 3")) << first.toStdString();
+    EXPECT_TRUE(first.contains(">Anna</div>"));
+    // The list's selection takes the bubbles to its page, outlined there.
+    QSignalSpy loaded(w.webView(), &QWebEngineView::loadFinished);
+    w.smsView()->setCurrentIndex(w.smsModel()->index(120, 0));
+    EXPECT_EQ(w.bubbleView()->page(), 3);
+    const QString third = w.bubbleView()->currentHtml();
+    EXPECT_TRUE(third.contains("Page 3 of 3"));
+    EXPECT_TRUE(third.contains(">Bob</div>")) << third.toStdString();
+    EXPECT_FALSE(third.contains(">Anna</div>"));
+    ASSERT_TRUE(loaded.wait(20000) || loaded.count() > 0);
+    const qint64 pk = w.bubbleView()->selectedMessage();
+    ASSERT_GT(pk, 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            bool done = false;
+            bool outlined = false;
+            w.webView()->page()->runJavaScript(
+                QStringLiteral("(function(){var m=document.getElementById('msg_%1');return !!m && m.classList.contains('bb_sel');})()")
+                    .arg(pk),
+                QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
+                    outlined = v.toBool();
+                    done = true;
+                });
+            (void)QTest::qWaitFor([&] { return done; }, 2000);
+            return outlined;
+        },
+        10000));
 }

@@ -112,34 +112,41 @@ TEST(ItemModelMain, IndexOfFollowsRemovalsAndDeviceCount)
     EXPECT_FALSE(model.index(5, 0).isValid());
 }
 
-TEST(ItemModelSms, LoadsLazilyInBatchesOf500)
+TEST(ItemModelSms, ReportsEveryRowButKeepsOnlyPagesOf500NearTheView)
 {
     QList<_Message> messages;
-    for (int i = 0; i < 1234; ++i)
+    for (int i = 0; i < 20000; ++i)
         messages << textMessage(i + 1, QStringLiteral("message %1").arg(i));
     ItemModelSms model;
-    model.setSource(std::make_shared<WAMsgsListSource>(messages));
-    EXPECT_EQ(model.rowCount(), 0);
+    model.setSource(std::make_shared<WAMsgsListSource>(messages.mid(0, 1234)));
+    // The whole list at once, so the scroll bar spans it; nothing read yet.
+    EXPECT_EQ(model.rowCount(), 1234);
     EXPECT_EQ(model.total(), 1234);
-    const int expected[] = {500, 1000, 1234};
-    for (int step : expected) {
-        ASSERT_TRUE(model.canFetchMore(QModelIndex()));
-        model.fetchMore(QModelIndex());
-        EXPECT_EQ(model.rowCount(), step);
-    }
+    EXPECT_EQ(model.cachedRows(), 0);
     EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+    // Asking for the last row reads only its page (rows 1000 to 1233).
     EXPECT_EQ(model.index(1233, 3).data().toString(), "message 1233");
+    EXPECT_EQ(model.cachedRows(), 234);
+    EXPECT_FALSE(model.isRowCached(999));
+    EXPECT_EQ(model.index(500, 3).data().toString(), "message 500");
+    EXPECT_EQ(model.cachedRows(), 734);
     EXPECT_EQ(model.index(500, 0).internalId(), quintptr(501));
     EXPECT_EQ(model.index(500, 2).internalId(), quintptr(0));
+    EXPECT_FALSE(model.index(1234, 0).isValid());
 
-    // A new source starts again at row 0.
-    model.setSource(std::make_shared<WAMsgsListSource>(messages.mid(0, 3)));
-    EXPECT_EQ(model.rowCount(), 0);
-    model.fetchMore(QModelIndex());
-    EXPECT_EQ(model.rowCount(), 3);
+    // Walking a long history keeps a bounded number of pages; the rows far
+    // from the last ones asked for are dropped and read again when needed.
+    model.setSource(std::make_shared<WAMsgsListSource>(messages));
+    EXPECT_EQ(model.cachedRows(), 0);
+    for (int row = 0; row < 20000; row += 250)
+        ASSERT_EQ(model.index(row, 3).data().toString(), QStringLiteral("message %1").arg(row));
+    EXPECT_LE(model.cachedRows(), ItemModelSms::kMaxCachedPages * ItemModelSms::kBatchSize);
+    EXPECT_FALSE(model.isRowCached(0));
+    EXPECT_TRUE(model.isRowCached(19999));
+    EXPECT_EQ(model.index(0, 3).data().toString(), "message 0");
 }
 
-TEST(ItemModelSms, ASourceFailingWhileLoadingIsReportedAndLeavesTheRows)
+TEST(ItemModelSms, ASourceFailingWhileReadingIsReportedOnceAndLeavesTheRows)
 {
     QList<_Message> messages;
     for (int i = 0; i < 800; ++i)
@@ -147,14 +154,14 @@ TEST(ItemModelSms, ASourceFailingWhileLoadingIsReportedAndLeavesTheRows)
     ItemModelSms model;
     QSignalSpy failed(&model, &ItemModelSms::fetchFailed);
     model.setSource(std::make_shared<FailingSource>(messages, 650));
-    model.fetchMore(QModelIndex());
-    EXPECT_EQ(model.rowCount(), 500);
-    model.fetchMore(QModelIndex());
-    EXPECT_EQ(model.rowCount(), 500);
+    EXPECT_EQ(model.index(10, 3).data().toString(), "m10");
+    EXPECT_FALSE(model.index(700, 3).data().isValid());
+    EXPECT_FALSE(model.index(720, 3).data().isValid());
     ASSERT_EQ(failed.count(), 1);
     EXPECT_EQ(failed.at(0).at(0).toString(), "Sqlite3DB: disk I/O error");
-    // No endless retries from the view.
-    EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+    // The page read before the failure stays.
+    EXPECT_EQ(model.index(499, 3).data().toString(), "m499");
+    EXPECT_EQ(model.cachedRows(), 500);
 }
 
 TEST(ItemModelSms, ColumnsRolesAndReceipts)

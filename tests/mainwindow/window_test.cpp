@@ -285,7 +285,10 @@ TEST_F(WindowTest, DeletingAChatRemovesItsMediaFolderAndNothingOutside)
         w.selectNode(family->children.at(1));  // Evil
         w.miDeleteChat();
         ASSERT_EQ(boxes.texts.size(), 2);
-        EXPECT_EQ(boxes.texts.at(0), "Confirm to delete Messages with this contact?");
+        // The question names the chat and the database.
+        EXPECT_TRUE(boxes.texts.at(0).startsWith("Confirm to delete Messages with this contact?\n\nThis deletes the chat "))
+            << boxes.texts.at(0).toStdString();
+        EXPECT_TRUE(boxes.texts.at(0).endsWith("from the local database \"Family\".")) << boxes.texts.at(0).toStdString();
         EXPECT_EQ(boxes.texts.at(1), "Successfully deleted Messages with this contact.");
     }
     EXPECT_TRUE(QFile::exists(outside + "/keep.txt"));
@@ -335,7 +338,9 @@ TEST_F(WindowTest, DeletingALocalDatabaseRemovesItsFolderAndLetsGoOfItsSource)
         w.selectNode(family);
         w.miDeleteToolbar();  // a local database current: the whole database
         ASSERT_EQ(boxes.texts.size(), 2);
-        EXPECT_EQ(boxes.texts.at(0), "Confirm to delete this database?");
+        EXPECT_TRUE(boxes.texts.at(0).startsWith("Confirm to delete this database?\n\nThis deletes the local database "
+                                                 "\"Family\" with "))
+            << boxes.texts.at(0).toStdString();
         EXPECT_EQ(boxes.texts.at(1), "Successfully deleted database.");
     }
     EXPECT_FALSE(QFileInfo::exists(localDbPath("Family")));
@@ -355,7 +360,17 @@ TEST_F(WindowTest, DisconnectDeviceRemovesTheNodeOnly)
     auto* phone = w.treeModel()->devicesRoot()->children.first();
     select(w, phone);
     ASSERT_EQ(w.smsModel()->total(), 2);
-    w.miUnmoutDevice();
+    {
+        // A saved copy asks first; No keeps it.
+        BoxAnswerer no(false);
+        w.miUnmoutDevice();
+        ASSERT_EQ(no.texts.size(), 1);
+        EXPECT_EQ(w.treeModel()->devicesRoot()->children.size(), 1);
+    }
+    {
+        BoxAnswerer yes;
+        w.miUnmoutDevice();
+    }
     EXPECT_TRUE(w.treeModel()->devicesRoot()->children.isEmpty());
     EXPECT_EQ(w.smsModel()->total(), 0);
     EXPECT_TRUE(QFileInfo::exists(deviceCopyPath("Phone/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")));
@@ -377,7 +392,8 @@ TEST_F(WindowTest, DeletingSelectedMessagesShowsWhatIsLeft)
         BoxAnswerer boxes;
         w.miDeleteToolbar();  // rows selected: deletes those messages
         ASSERT_GE(boxes.texts.size(), 2);
-        EXPECT_EQ(boxes.texts.first(), "Confirm to delete selected Messages?");
+        EXPECT_EQ(boxes.texts.first(), "Confirm to delete selected Messages?\n\n"
+                                       "This deletes 2 selected messages from the local database \"Family\".");
         EXPECT_EQ(boxes.texts.last(), "Successfully deleted 2 Messages.");
     }
     // The chat is shown again, without the stale page of the database view.
@@ -432,7 +448,8 @@ TEST_F(WindowTest, AListThatCannotReadItsMessagesShowsTheErrorBox)
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(boxes.texts.size(), 1);
-    EXPECT_EQ(w.smsModel()->rowCount(), 0);
+    // The rows stay without invented content.
+    EXPECT_FALSE(w.smsModel()->index(0, 3).data().isValid());
 
     // The bubble view reading the same source says so the same way.
     w.bubbleView()->showBubble(std::make_shared<UnreadableSource>());

@@ -1,5 +1,7 @@
 #include "windowtestsupport.h"
 
+#include "app/mainwindow.h"
+
 #include "base/datafolder.h"
 #include "base/fileutil.h"
 #include "chatstore/displayrules.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTextDocument>
 
 BoxAnswerer::BoxAnswerer(bool yes) : yes(yes)
 {
@@ -19,6 +22,12 @@ BoxAnswerer::BoxAnswerer(bool yes) : yes(yes)
             if (!box || !box->isVisible())
                 continue;
             texts << box->text();
+            QTextDocument doc;
+            if (box->textFormat() == Qt::PlainText)
+                doc.setPlainText(box->text());
+            else
+                doc.setHtml(box->text());
+            shown << doc.toPlainText();
             QAbstractButton* button = nullptr;
             if (this->yes)
                 button = box->button(QMessageBox::Yes);
@@ -81,4 +90,18 @@ bool waitFor(const std::function<bool()>& pred, int ms)
         QTest::qWait(10);
     }
     return true;
+}
+
+AbsTreeItemModel::_ItemNode* treeChild(AbsTreeItemModel::_ItemNode* node, const QString& text)
+{
+    for (auto* c : node->children)
+        if (c->text == text || c->text.startsWith(text + QLatin1Char('(')))
+            return c;
+    return nullptr;
+}
+
+void selectAnswering(MainWindow& w, AbsTreeItemModel::_ItemNode* node)
+{
+    BoxAnswerer boxes;
+    w.selectNode(node);
 }

@@ -3,6 +3,7 @@
 // copies.
 #pragma once
 
+#include "app/abstreeitemmodel.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QMessageBox>
@@ -14,12 +15,14 @@
 #include <memory>
 
 // While alive, answers every message box that opens: with Yes when the box
-// offers it and `yes` is set, else No, else OK; records each box's text.
+// offers it and `yes` is set, else No, else OK; records each box's text, and
+// in `shown` the text as the user reads it (markup rendered).
 class BoxAnswerer {
 public:
     explicit BoxAnswerer(bool yes = true);
     ~BoxAnswerer();
     QStringList texts;
+    QStringList shown;
     bool yes;
 
 private:
@@ -35,6 +38,14 @@ QString deviceCopyPath(const QString& name);
 // chat gets `messagesEach` text messages "<name> says <i>".
 void buildNamedChats(const QString& root, ChatDbLayout layout, bool deviceStyle, const QStringList& names,
                      int messagesEach);
+
+class MainWindow;
+
+// The child of a tree node named `text`; a chat node's text adds its number,
+// "Anna(4915...)", which need not be given.
+AbsTreeItemModel::_ItemNode* treeChild(AbsTreeItemModel::_ItemNode* node, const QString& text);
+// Selects a node the way a click does, answering any box that opens.
+void selectAnswering(MainWindow& w, AbsTreeItemModel::_ItemNode* node);
 
 // Waits for the condition while the event loop runs; the limit only ends a
 // broken test, a loaded machine never reaches it.

@@ -83,7 +83,7 @@ TEST(BubblePageBuilder, OneTextMessageIsWrittenExactly)
                        "<title>Bubble</title><link href=\"wabb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
                        "</head><body><a name=\"start\"></a><a name=\"sms_7\"></a>") +
         kDayBubble + cells + QStringLiteral("05 Mar 2024</div><div class=\"clear\"></div></div>") +
-        QStringLiteral("<div class=\"bb2\">") + cells +
+        QStringLiteral("<div class=\"bb2\" id=\"msg_7\">") + cells +
         QStringLiteral("hi<div class=\"bb_time\">03:07 pm</div></div><div class=\"clear\"></div>"
                        "<a name=\"end\"></a></body></html>");
     EXPECT_EQ(page({m}, 1).toStdString(), expected.toStdString());
@@ -91,8 +91,8 @@ TEST(BubblePageBuilder, OneTextMessageIsWrittenExactly)
 
 TEST(BubblePageBuilder, PagesHoldFiftyMessagesWithPagingLinks)
 {
-    const QString previous = QStringLiteral("<p><a href=\"/pre_page\">&lt;&lt;Previous Page</a></p>");
-    const QString next = QStringLiteral("<p><a href=\"/next_page\">&gt;&gt;Next Page</a></p>");
+    const QString previous = QStringLiteral("<a href=\"/pre_page\">&lt;&lt;Previous Page</a>");
+    const QString next = QStringLiteral("<a href=\"/next_page\">&gt;&gt;Next Page</a>");
     struct Case { int total; qint64 page; int messages; bool hasPrevious; bool hasNext; };
     const Case cases[] = {
         {50, 1, 50, false, false},
@@ -108,6 +108,12 @@ TEST(BubblePageBuilder, PagesHoldFiftyMessagesWithPagingLinks)
         EXPECT_EQ(names.value(0), QStringLiteral("sms_%1").arg((c.page - 1) * 50 + 1)) << c.total << "/" << c.page;
         EXPECT_EQ(html.contains(previous), c.hasPrevious) << c.total << "/" << c.page;
         EXPECT_EQ(html.contains(next), c.hasNext) << c.total << "/" << c.page;
+        // First and last page links beside them, and where the reader is.
+        EXPECT_EQ(html.contains(QStringLiteral("<a href=\"/first_page\">")), c.hasPrevious) << c.total << "/" << c.page;
+        EXPECT_EQ(html.contains(QStringLiteral("<a href=\"/last_page\">")), c.hasNext) << c.total << "/" << c.page;
+        const qint64 pages = BubblePageBuilder::pageCount(c.total);
+        EXPECT_EQ(html.contains(QStringLiteral("Page %1 of %2").arg(c.page).arg(pages)), pages > 1)
+            << c.total << "/" << c.page;
     }
     // Pages that do not exist give nothing.
     EXPECT_TRUE(page(sameDay(51), 0).isEmpty());
@@ -148,11 +154,11 @@ TEST(BubblePageBuilder, SkippedTypesGetNoBubbleButKeepTheirPlace)
 {
     QList<_Message> list = sameDay(51);
     for (int i : {0, 3, 10, 20, 30, 49})
-        list[i].ZMESSAGETYPE = QList<int>{17, 9, 10, 12, 14, 16}[i % 6];
+        list[i].ZMESSAGETYPE = QList<int>{17, 9, 10, 12, 66, 16}[i % 6];  // links (7) are shown
     list[3].ZMESSAGETYPE = 13;
     const QString one = page(list, 1);
     EXPECT_EQ(anchors(one).size(), 50);
-    EXPECT_EQ(occurrences(one, QStringLiteral("<div class=\"bb1\">")), 44);
+    EXPECT_EQ(occurrences(one, QStringLiteral("<div class=\"bb1\"")), 44);
     for (int i : {0, 3, 10, 20, 30, 49})
         EXPECT_FALSE(one.contains(QStringLiteral(">m%1<").arg(i + 1))) << i;
     const QString two = page(list, 2);
@@ -205,7 +211,8 @@ TEST(BubblePageBuilder, HostileDocumentNameStaysText)
     EXPECT_FALSE(html.contains(QStringLiteral("<img src=x"))) << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral(">Document: &lt;img src=x onerror=alert(1)&gt;&amp;lt;b&amp;gt;.pdf</a>")))
         << html.toStdString();
-    EXPECT_TRUE(html.contains(QStringLiteral(">Document: Q&amp;A %3cb%3e.pdf</a>"))) << html.toStdString();
+    // Shown as the sender wrote it, not in its file-name-safe form.
+    EXPECT_TRUE(html.contains(QStringLiteral(">Document: Q&amp;A &lt;b&gt;.pdf</a>"))) << html.toStdString();
     // The link names the file by the hex of its UTF-8 path and no suffix.
     EXPECT_TRUE(html.contains(QStringLiteral("<a href=\"atta:///?ph=%1&sf=\">Document: ")
                                   .arg(QString::fromLatin1(file.toUtf8().toHex()))));
@@ -300,7 +307,7 @@ TEST(BubblePageBuilder, MediaBodiesByType)
         _Message bare = text(9, QStringLiteral("hidden text"), at(2024, 3, 5, 9, 0), type);
         EXPECT_FALSE(b.messageBubble(bare).contains(QStringLiteral("hidden text"))) << type;
     }
-    // A quoted message shows its preview first.
+    // A reply shows the quote block first, then its own text.
     _MediaItem quoted;
     quoted.quote.stanzaId = QStringLiteral("Q1");
     quoted.quote.senderName = QStringLiteral("Dora");
@@ -308,9 +315,75 @@ TEST(BubblePageBuilder, MediaBodiesByType)
     quoted.quote.payload.set_text("see <i>this</i>");
     _Message reply = withMedia(10, msgtype::kText, quoted);
     reply.ZTEXT = QStringLiteral("Nice");
-    EXPECT_TRUE(b.messageBubble(reply).contains(
-        QStringLiteral("<div>[QUOTED]Dora: see &lt;i&gt;this&lt;/i&gt;[/QUOTED]<br/></div>Nice")))
-        << b.messageBubble(reply).toStdString();
+    EXPECT_TRUE(b.messageBubble(reply).contains(b.quoteBlock(quoted.quote) + QStringLiteral("Nice")));
+    // The preview is escaped text inside the block, whatever the block's markup.
+    EXPECT_TRUE(b.quoteBlock(quoted.quote).contains(QStringLiteral(">see &lt;i&gt;this&lt;/i&gt;<")))
+        << b.quoteBlock(quoted.quote).toStdString();
+    EXPECT_FALSE(b.messageBubble(reply).contains(QStringLiteral("[QUOTED]")));
+}
+
+TEST(BubblePageBuilder, QuoteBlockNamesTheSenderInItsColourOverAOneLinePreview)
+{
+    const BubblePageBuilder b;
+    struct Case {
+        QString jid;
+        QString name;
+        QString expectedName;
+        QString pushName;
+    } cases[] = {
+        {QStringLiteral("4915550004@s.whatsapp.net"), QStringLiteral("Dora <b>"), QStringLiteral("Dora &lt;b&gt;")},
+        {QStringLiteral("4915550005@s.whatsapp.net"), QString(), QStringLiteral("4915550005")},
+        // Someone behind a LID without a known phone: their push name, never the LID digits.
+        {QStringLiteral("77001@lid"), QString(), QStringLiteral("~Eve &lt;i&gt;"), QStringLiteral("Eve <i>")},
+        {QString(), QString(), QStringLiteral("You")},
+    };
+    for (const Case& c : cases) {
+        _QuotedRef quote;
+        quote.stanzaId = QStringLiteral("Q");
+        quote.senderJid = c.jid;
+        quote.senderName = c.name;
+        quote.senderPushName = c.pushName;
+        const QString block = b.quoteBlock(quote);
+        const QString colour = BubblePageBuilder::quoteColour(c.jid);
+        EXPECT_TRUE(block.contains(QStringLiteral("color:%1;font-weight:bold;\">%2</div>").arg(colour, c.expectedName)))
+            << block.toStdString();
+        EXPECT_TRUE(block.contains(QStringLiteral("class=\"quote_text\""))) << block.toStdString();
+        EXPECT_FALSE(block.contains(QStringLiteral("<b>")));
+        EXPECT_EQ(BubblePageBuilder::quoteColour(c.jid), colour);  // the same every time
+    }
+    EXPECT_NE(BubblePageBuilder::quoteColour(QStringLiteral("4915550004@s.whatsapp.net")),
+              BubblePageBuilder::quoteColour(QStringLiteral("4915550005@s.whatsapp.net")));
+}
+
+TEST(BubblePageBuilder, LinksLocationsStarsAndChatNames)
+{
+    const BubblePageBuilder b;
+    // Web addresses in text become links (http and https only), escaped.
+    const QString linked = b.linkedText(QStringLiteral("see https://example.org/a?b=1&c=<2> or ftp://x.y, (http://h.example/p)."));
+    EXPECT_TRUE(linked.contains(QStringLiteral("<a href=\"https://example.org/a?b=1&amp;c=\">https://example.org/a?b=1&amp;c=</a>&lt;2&gt;")))
+        << linked.toStdString();
+    EXPECT_TRUE(linked.contains(QStringLiteral("<a href=\"http://h.example/p\">http://h.example/p</a>).")))
+        << linked.toStdString();
+    EXPECT_FALSE(linked.contains(QStringLiteral("href=\"ftp")));
+
+    // A link message (type 7) is a bubble with its own text.
+    _Message link = text(1, QStringLiteral("Look: https://example.org"), at(2024, 3, 5, 9, 0), msgtype::kLink);
+    const QString page1 = page({link}, 1);
+    EXPECT_TRUE(page1.contains(QStringLiteral("Look: <a href=\"https://example.org\">https://example.org</a>")))
+        << page1.toStdString();
+
+    // A place without a name shows its coordinates and a map link.
+    _Message place = withMedia(2, msgtype::kLocation, {.ZLATITUDE = 52.52, .ZLONGITUDE = 13.405});
+    const QString placed = b.messageBubble(place);
+    EXPECT_TRUE(placed.contains(QStringLiteral("<div>52.520000, 13.405000</div>"))) << placed.toStdString();
+    EXPECT_TRUE(placed.contains(QStringLiteral("href=\"https://www.openstreetmap.org/?mlat=52.520000&amp;mlon=13.405000")))
+        << placed.toStdString();
+
+    // A starred message carries its star.
+    _Message starred = text(3, QStringLiteral("keep"), at(2024, 3, 5, 9, 0));
+    starred.ZSTARRED = 1;
+    EXPECT_TRUE(b.messageBubble(starred).contains(QStringLiteral("\u2605")));
+    EXPECT_FALSE(b.messageBubble(text(4, QStringLiteral("plain"), at(2024, 3, 5, 9, 0))).contains(QStringLiteral("\u2605")));
 }
 
 TEST(BubblePageBuilder, SenderColourFollowsTheMemberRowId)
@@ -322,13 +395,12 @@ TEST(BubblePageBuilder, SenderColourFollowsTheMemberRowId)
         EXPECT_EQ(BubblePageBuilder::senderColour(c.pk), QLatin1String(c.colour)) << c.pk;
 }
 
-TEST(BubblePageBuilder, EmojiStayCharactersWithoutAVendorHost)
+TEST(BubblePageBuilder, EmojiStayCharactersEvenWithAVendorHost)
 {
+    // No request per emoji: a server would learn what people write.
     const QString withEmoji = QStringLiteral("hi \U0001F600 ") + QChar(0xE415);
     EXPECT_EQ(BubblePageBuilder().escape(withEmoji), withEmoji);
-    EXPECT_EQ(BubblePageBuilder({.vendorHost = QStringLiteral("vendor.example:8080")}).escape(withEmoji),
-              QStringLiteral("hi <img src=\"http://vendor.example:8080/app_res/emoji/1F600.png\" /> "
-                             "<img src=\"http://vendor.example:8080/app_res/emoji/E415.png\" />"));
+    EXPECT_EQ(BubblePageBuilder({.vendorHost = QStringLiteral("vendor.example:8080")}).escape(withEmoji), withEmoji);
 }
 
 TEST(BubblePageBuilder, ContactCardWritesItsFilesAndLinksTheCard)
@@ -349,13 +421,59 @@ TEST(BubblePageBuilder, ContactCardWritesItsFilesAndLinksTheCard)
     EXPECT_TRUE(html.contains(QStringLiteral("src=\"wabb/contact.png\"")));
 }
 
-TEST(BubblePageBuilder, ALinkIsDrawnWithItsUrlInPlaceOfItsText)
+TEST(BubblePageBuilder, NewerTypesAndReactionsAreDrawnAsText)
+{
+    const QString hostile = QStringLiteral("<b>x</b>");
+    const QString escaped = QStringLiteral("&lt;b&gt;x&lt;/b&gt;");
+    _QuotedRef quote;
+    quote.stanzaId = QStringLiteral("S");
+    quote.senderJid = QStringLiteral("123@lid");
+    quote.senderPushName = hostile;
+    quote.payload.set_text("quoted");
+
+    _Message deleted = withMedia(1, msgtype::kDeleted, {});
+    deleted.media->quote = quote;
+    _Message viewOnce = text(2, hostile, at(2024, 3, 5, 9, 1), msgtype::kViewOnceImage);
+    _Message call = text(3, QString(), at(2024, 3, 5, 9, 2), msgtype::kCall);
+    _Message poll = text(4, QString(), at(2024, 3, 5, 9, 3), msgtype::kPoll);
+    _PollVote vote;
+    vote.voter.jid = QStringLiteral("1@lid");
+    vote.options = {1};
+    poll.poll = std::make_shared<_Poll>(_Poll{hostile, {QStringLiteral("A"), hostile}, {vote}});
+    _Message reacted = text(5, QStringLiteral("hi"), at(2024, 3, 5, 9, 4));
+    reacted.media = std::make_shared<_MediaItem>();
+    reacted.media->quote = quote;
+    _Reaction r;
+    r.reactor = {QStringLiteral("9@lid"), hostile, QString(), QString()};
+    r.emoji = QStringLiteral("\U0001F44D");
+    _Reaction withdrawn;
+    withdrawn.fromOwner = true;
+    reacted.reactions = {r, withdrawn};
+
+    const QString html = page({deleted, viewOnce, call, poll, reacted}, 1);
+    EXPECT_FALSE(html.contains(hostile)) << html.toStdString();
+    EXPECT_EQ(occurrences(html, QStringLiteral("<div class=\"bb1\" id=\"msg_")), 5);
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>[MESSAGE DELETED]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>") + escaped + QStringLiteral("[VIEW ONCE IMAGE]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<i>[CALL]</i>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<div><b>") + escaped + QStringLiteral("</b></div><div>A: 0</div><div>") +
+                              escaped + QStringLiteral(": 1</div>")));
+    // The deleted message shows no quote; the reply does, its sender by push name.
+    EXPECT_EQ(occurrences(html, QStringLiteral("<div class=\"quote\"")), 1);
+    EXPECT_TRUE(html.contains(QStringLiteral("font-weight:bold;\">~") + escaped + QStringLiteral("</div>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral(";\">quoted</div></div>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("<div class=\"bb_reactions\">") + escaped + QStringLiteral(" \U0001F44D</div>")));
+}
+
+TEST(BubblePageBuilder, ALinkIsDrawnWithItsTextAndItsClickableUrl)
 {
     _Message link = withMedia(1, msgtype::kLink, {.ZMEDIAURL = QStringLiteral("https://example.org/a?b&c")});
     link.ZTEXT = QStringLiteral("see");
     _Message bare = text(2, QStringLiteral("only text"), at(2024, 3, 5, 15, 8), msgtype::kLink);
     const QString html = page({link, bare}, 1);
-    EXPECT_TRUE(html.contains(QStringLiteral("https://example.org/a?b&amp;c<div class=\"bb_time\">"))) << html.toStdString();
-    EXPECT_FALSE(html.contains(QStringLiteral("see<div"))) << html.toStdString();
+    // Its own words, then its address as a link.
+    EXPECT_TRUE(html.contains(QStringLiteral("see<br/><a href=\"https://example.org/a?b&amp;c\">"
+                                             "https://example.org/a?b&amp;c</a><div class=\"bb_time\">")))
+        << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("only text<div class=\"bb_time\">"))) << html.toStdString();
 }

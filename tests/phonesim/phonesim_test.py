@@ -467,6 +467,32 @@ def case_project_reader_encrypted(c):
     case_project_reader(c, "s3cret pw")
 
 
+def case_business_apps(c):
+    """A phone with WhatsApp and WhatsApp Business: the backup lists both, and each imports on its own."""
+    cli = os.environ.get("QUILLOMETRY_CLI")
+    check(cli and os.path.exists(cli), "QUILLOMETRY_CLI is not set to the command line program")
+    c.backup(UDID_A)
+    folder = os.path.join(c.backups, UDID_A)
+    smb_group = c.container(UDID_A, group="group.net.whatsapp.WhatsAppSMB.shared")
+    for name in ("ChatStorage.sqlite", "LID.sqlite", "ContactsV2.sqlite"):
+        check(os.path.isfile(os.path.join(smb_group, name)), "the phone's Business container lacks " + name)
+    rc, text = c.run([cli, "itunes-info", folder])
+    check(rc == 0 and "Apps: WhatsApp, WhatsApp Business" in text, "itunes-info:\n%s" % text)
+    with open(os.path.join(c.work, "expected-messages")) as f:
+        expected = f.read().strip()
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(c.work, "data"), TMPDIR=os.path.join(c.work, "tmp"))
+    os.makedirs(env["TMPDIR"], exist_ok=True)
+    for args, database in ((["--app", "business"], "Alice's iPhone_Business_Backup"),
+                           ([], "Alice's iPhone_Backup")):
+        p = subprocess.run([cli, "import", folder] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           env=env, timeout=TOOL_TIMEOUT, restore_signals=False)
+        text = p.stdout.decode("utf-8", "replace")
+        check(p.returncode == 0, "import %s failed:\n%s" % (args, text))
+        check(("Imported %s messages" % expected) in text and database in text, "import %s:\n%s" % (args, text))
+        if not args:
+            check("--app business" in text, "no note about the other app:\n%s" % text)
+
+
 def case_two_phones(c):
     rc, out = c.run(["idevice_id", "-l"])
     check(sorted(out.split()) == sorted([UDID_A, UDID_B]), "two phones listed as %r" % out)
@@ -501,25 +527,53 @@ CASES = {
     "encrypted_real_rounds": (case_encrypted_real_rounds, [(UDID_A, ["--password", "s3cret pw"])], []),
     "two_phones": (case_two_phones, [(UDID_A, []), (UDID_B, ["--name", "Bob's iPhone"])], []),
     "project_reader": (case_project_reader, [(UDID_A, [])], []),
+    "business_apps": (case_business_apps, [(UDID_A, ["--app", "both"])], []),
     "project_reader_encrypted": (case_project_reader_encrypted,
                                  [(UDID_A, ["--password", "s3cret pw", "--rounds", "1000"])], []),
 }
 
 # Cases whose phone holds a chat database written by the project's fixture
 # builder (make-chatdb, named by MAKE_CHATDB) instead of the tiny one above.
-FIXTURE_CHAT_CASES = {"project_reader", "project_reader_encrypted"}
+FIXTURE_CHAT_CASES = {"project_reader", "project_reader_encrypted", "business_apps"}
+# Cases whose fixture is a recent app's database.
+TODAY_CHAT_CASES = {"business_apps"}
 
 
-def make_fixture_chat_folder(folder):
+def make_fixture_chat_folder(folder, layout="modern"):
     tool = os.environ.get("MAKE_CHATDB")
     if not tool or not os.path.exists(tool):
         raise Failure("MAKE_CHATDB is not set to the fixture builder")
-    out = subprocess.run([tool, folder, "--layout", "modern", "--messages", "300"], check=True,
+    out = subprocess.run([tool, folder, "--layout", layout, "--messages", "300"], check=True,
                          stdout=subprocess.PIPE, restore_signals=False).stdout.decode()
     # What the reader must count, for the import at the end of the case.
     counted = [l.split(":")[1].strip() for l in out.splitlines() if l.startswith("messages counted:")]
     with open(os.path.join(os.path.dirname(folder), "expected-messages"), "w") as f:
         f.write(counted[0] if counted else "")
+
+
+def serve_seeded(phonesim, work, chat, phones, serve, inner):
+    """Seeds the phones (udid, seed options) from the chat folder and runs the inner command under `phonesim run`."""
+    args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
+    for udid, opts in phones:
+        folder = os.path.join(work, "phone-" + udid)
+        seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
+                "--name", "Alice's iPhone"] + opts
+        subprocess.run(seed, check=True, restore_signals=False)
+        args += ["--phone", folder]
+    args += [a.format(work=work) for a in serve]
+    args += ["--"] + inner
+    return subprocess.run(args, restore_signals=False).returncode
+
+
+def run_case(name, body, ctx):
+    """Runs one case inside `phonesim run`; prints PASS or FAIL and returns the exit code."""
+    try:
+        body(ctx)
+    except Failure as e:
+        print("FAIL %s: %s" % (name, e))
+        return 1
+    print("PASS %s" % name)
+    return 0
 
 
 def outer(phonesim, name):
@@ -529,23 +583,14 @@ def outer(phonesim, name):
         chat = os.path.join(work, "chat")
         if name in FIXTURE_CHAT_CASES:
             try:
-                make_fixture_chat_folder(chat)
+                make_fixture_chat_folder(chat, "today" if name in TODAY_CHAT_CASES else "modern")
             except Failure as e:
                 print("FAIL %s: %s" % (name, e))
                 return 1
         else:
             make_chat_folder(chat)
-        args = [phonesim, "run", "--pair-records", os.path.join(work, "records")]
-        for udid, opts in phones:
-            folder = os.path.join(work, "phone-" + udid)
-            seed = [phonesim, "seed", "--phone", folder, "--chat-folder", chat, "--udid", udid,
-                    "--name", "Alice's iPhone"] + opts
-            subprocess.run(seed, check=True, restore_signals=False)
-            args += ["--phone", folder]
-        args += [a.format(work=work) for a in serve]
-        args += ["--", sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work]
-        rc = subprocess.run(args, restore_signals=False).returncode
-        return rc
+        return serve_seeded(phonesim, work, chat, phones, serve,
+                            [sys.executable, os.path.abspath(__file__), "--inner", phonesim, name, work])
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -554,13 +599,7 @@ def main():
     signal.signal(signal.SIGPIPE, signal.SIG_IGN)
     if len(sys.argv) == 5 and sys.argv[1] == "--inner":
         phonesim, name, work = sys.argv[2:5]
-        try:
-            CASES[name][0](Ctx(phonesim, work))
-        except Failure as e:
-            print("FAIL %s: %s" % (name, e))
-            return 1
-        print("PASS %s" % name)
-        return 0
+        return run_case(name, CASES[name][0], Ctx(phonesim, work))
     if len(sys.argv) != 3 or sys.argv[2] not in CASES:
         print("usage: phonesim_test.py PHONESIM CASE (one of %s)" % ", ".join(sorted(CASES)))
         return 2

@@ -173,14 +173,25 @@ void ItunesBackupBuilder::storeFile(MBDBRecord& record, const QString& sourcePat
     m_storedBytes += QFileInfo(stored).size();
 }
 
-void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data)
+MBDBRecord& ItunesBackupBuilder::fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass)
 {
-    storeFile(recordFor(domain, relativePath, false), QString(), &data);
+    const bool isNew = !m_records.contains(MBDBParser::fileIdOf(domain, relativePath));
+    MBDBRecord& r = recordFor(domain, relativePath, false);
+    if (isNew)
+        r.protectionClass = quint8(protectionClass);
+    return r;
 }
 
-void ItunesBackupBuilder::addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath)
+void ItunesBackupBuilder::addFile(const QString& domain, const QString& relativePath, const QByteArray& data,
+                                  int protectionClass)
 {
-    storeFile(recordFor(domain, relativePath, false), sourcePath, nullptr);
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), QString(), &data);
+}
+
+void ItunesBackupBuilder::addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath,
+                                      int protectionClass)
+{
+    storeFile(fileRecordFor(domain, relativePath, protectionClass), sourcePath, nullptr);
 }
 
 void ItunesBackupBuilder::addTree(const QString& domain, const QString& relativeBase, const QString& localFolder)
@@ -219,32 +230,34 @@ void ItunesBackupBuilder::addWhatsApp(const ChatDbFolder& chat, const WhatsAppLa
     const QDir app(chat.appFolder);
     const QDir db = QFileInfo(chat.databasePath).dir();
     const QString library = chat.mediaFolder;
+    const QString appDom = layout.app->appDomain();
+    const QString groupDom = layout.app->groupDomain();
     if (layout.appDomain) {
-        addFolder(kAppDomain, QStringLiteral("Documents"));
-        addFile(kAppDomain, QStringLiteral("Library/Preferences/net.whatsapp.WhatsApp.plist"),
+        addFolder(appDom, QStringLiteral("Documents"));
+        addFile(appDom, QStringLiteral("Library/Preferences/%1.plist").arg(layout.app->bundleId),
                 PlistCFType::newDictionary().serialize(PlistCFType::XmlFormat));
     }
     if (layout.groupContainer) {
         // A recent phone: the databases and media live in the shared group
         // container, media under Message/Media, pictures under Media/Profile.
         for (const char* name : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm",
-                                 "ContactsV2.sqlite", "Contacts.sqlite"}) {
+                                 "ContactsV2.sqlite", "Contacts.sqlite", "LID.sqlite"}) {
             const QString path = db.filePath(QString::fromLatin1(name));
             if (QFileInfo(path).isFile())
-                addFileFrom(kGroupDomain, QString::fromLatin1(name), path);
+                addFileFrom(groupDom, QString::fromLatin1(name), path, layout.databaseClass);
         }
         const QDir media(QDir(library).filePath(QStringLiteral("Media")));
-        addFolder(kGroupDomain, QStringLiteral("Message/Media"));
+        addFolder(groupDom, QStringLiteral("Message/Media"));
         for (const QFileInfo& entry : media.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
             if (entry.fileName() == QLatin1String("Profile") && entry.isDir())
-                addTree(kGroupDomain, QStringLiteral("Media/Profile"), entry.absoluteFilePath());
+                addTree(groupDom, QStringLiteral("Media/Profile"), entry.absoluteFilePath());
             else if (entry.isDir())
-                addTree(kGroupDomain, QStringLiteral("Message/Media/") + entry.fileName(), entry.absoluteFilePath());
+                addTree(groupDom, QStringLiteral("Message/Media/") + entry.fileName(), entry.absoluteFilePath());
             else
-                addFileFrom(kGroupDomain, QStringLiteral("Message/Media/") + entry.fileName(),
+                addFileFrom(groupDom, QStringLiteral("Message/Media/") + entry.fileName(),
                             entry.absoluteFilePath());
         }
-        addFile(kGroupDomain, QStringLiteral("Library/Preferences/group.net.whatsapp.WhatsApp.shared.plist"),
+        addFile(groupDom, QStringLiteral("Library/Preferences/%1.plist").arg(layout.app->groupContainer),
                 PlistCFType::newDictionary().serialize(PlistCFType::XmlFormat));
     } else if (layout.appDomain) {
         // An older phone: everything inside the app container.
@@ -252,11 +265,17 @@ void ItunesBackupBuilder::addWhatsApp(const ChatDbFolder& chat, const WhatsAppLa
                                  "Contacts.sqlite"}) {
             const QString path = db.filePath(QString::fromLatin1(name));
             if (QFileInfo(path).isFile())
-                addFileFrom(kAppDomain, QStringLiteral("Documents/") + QString::fromLatin1(name), path);
+                addFileFrom(appDom, QStringLiteral("Documents/") + QString::fromLatin1(name), path,
+                            layout.databaseClass);
         }
-        addTree(kAppDomain, QStringLiteral("Library/Media"), QDir(library).filePath(QStringLiteral("Media")));
+        addTree(appDom, QStringLiteral("Library/Media"), QDir(library).filePath(QStringLiteral("Media")));
     }
     Q_UNUSED(app);
+}
+
+void ItunesBackupBuilder::addEmptyGroupContainer(const WhatsAppApp& app)
+{
+    addFolder(app.groupDomain(), QStringLiteral("Library"));
 }
 
 void ItunesBackupBuilder::commit()

@@ -13,6 +13,7 @@
 // container, the app container beside it.
 #pragma once
 
+#include "chatstore/whatsappapp.h"
 #include "itunes/mbdbrecord.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
@@ -37,8 +38,12 @@ struct BackupIdentity {
 
 // Where the WhatsApp files go in the backup.
 struct WhatsAppLayout {
-    bool appDomain = true;        // AppDomain-net.whatsapp.WhatsApp (Documents, Library/Preferences)
+    bool appDomain = true;        // AppDomain-<bundle id> (Documents, Library/Preferences)
     bool groupContainer = true;   // the shared group container holds the database and the media
+    const WhatsAppApp* app = &WhatsAppApp::messenger();  // or WhatsApp Business
+    // Phones keep WhatsApp's databases (and their -wal/-shm) in protection
+    // class 4; everything else of the app in class 3.
+    int databaseClass = 4;
 };
 
 class ItunesBackupBuilder {
@@ -58,10 +63,12 @@ public:
     // The folder record of relativePath and of every missing parent ("" is
     // the domain's own folder).
     void addFolder(const QString& domain, const QString& relativePath);
-    // A file with these bytes; parents are added as folders.
-    void addFile(const QString& domain, const QString& relativePath, const QByteArray& data);
+    // A file with these bytes; parents are added as folders. A new file's
+    // record gets the protection class (its key is wrapped with that class).
+    void addFile(const QString& domain, const QString& relativePath, const QByteArray& data, int protectionClass = 3);
     // A file copied (or encrypted) from a file on disk, streamed.
-    void addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath);
+    void addFileFrom(const QString& domain, const QString& relativePath, const QString& sourcePath,
+                     int protectionClass = 3);
     // Every file below localFolder, under relativeBase.
     void addTree(const QString& domain, const QString& relativeBase, const QString& localFolder);
     // A manifest record as given, with nothing stored (hostile or odd rows).
@@ -69,6 +76,9 @@ public:
 
     // The chat folder's database, contacts, media and profile pictures.
     void addWhatsApp(const ChatDbFolder& chat, const WhatsAppLayout& layout = {});
+    // What a phone without the app still backs up: its group container
+    // holding nothing but an empty folder.
+    void addEmptyGroupContainer(const WhatsAppApp& app);
 
     // Writes the manifest, Manifest.plist and Status.plist (dated as the
     // identity says). Nothing is readable as a backup before this.
@@ -81,6 +91,8 @@ public:
 
 private:
     MBDBRecord& recordFor(const QString& domain, const QString& relativePath, bool folder);
+    // A file's record; a new one gets the protection class.
+    MBDBRecord& fileRecordFor(const QString& domain, const QString& relativePath, int protectionClass);
     void storeFile(MBDBRecord& record, const QString& sourcePath, const QByteArray* data);
     void writeKeybag();
     QByteArray randomBytes(int n);

@@ -18,7 +18,7 @@
 namespace {
 
 const QString kVCardSeparator = QStringLiteral("_$!<VCard-Separator>!$_");
-const QSet<int> kLoadedTypes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 15};
+const QSet<int> kLoadedTypes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 14, 15, 38, 39, 46, 53, 54, 59};
 
 // A minimal protocol-buffers writer (proto2 wire format).
 struct Pb {
@@ -44,6 +44,12 @@ struct Pb {
         b += data;
     }
     void string(int field, const QString& s) { bytes(field, s.toUtf8()); }
+    void uint64(int field, quint64 v)
+    {
+        tag(field, 0);
+        varint(v);
+    }
+    void message(int field, const Pb& inner) { bytes(field, inner.b); }
     void real(int field, double v)
     {
         tag(field, 1);
@@ -113,6 +119,24 @@ QByteArray ChatDbBuilder::quotedPayload(const QuoteSpec& q)
         msg.bytes(13, inner.b);
         break;
     }
+    case QuoteSpec::ExtendedText: {
+        // The text lives inside the extended text, not in field 1.
+        msg = Pb();
+        inner.string(1, q.text);
+        inner.string(2, QStringLiteral("https://example.org/"));
+        msg.bytes(6, inner.b);
+        break;
+    }
+    case QuoteSpec::Document:
+        inner.string(1, QStringLiteral("https://mmg.whatsapp.net/d/f/doc.enc"));
+        inner.string(2, QStringLiteral("application/pdf"));
+        msg.bytes(7, inner.b);
+        break;
+    case QuoteSpec::Sticker:
+        inner.string(1, QStringLiteral("https://mmg.whatsapp.net/d/f/sticker.enc"));
+        inner.string(5, QStringLiteral("image/webp"));
+        msg.bytes(26, inner.b);
+        break;
     case QuoteSpec::Nothing:
         // No known field; a field the schema does not name keeps it non-empty.
         msg.int32(20, 1);
@@ -167,6 +191,80 @@ QByteArray ChatDbBuilder::receiptBlob(const QList<ReceiptSpec>& receipts)
         info.int32(3, qint32(base));
     info.int32(4, 2);
     return info.b;
+}
+
+QByteArray ChatDbBuilder::replyMetadata(const QuoteSpec& q, bool withMediaPath)
+{
+    Pb meta;
+    if (withMediaPath)
+        meta.string(4, QStringLiteral("Media/reply/thumb.jpg"));
+    meta.string(5, q.stanzaId);
+    if (!q.senderJid.isEmpty())
+        meta.string(6, q.senderJid);
+    if (!q.remoteJid.isEmpty())
+        meta.string(7, q.remoteJid);
+    meta.bytes(19, quotedPayload(q));
+    // A field this program does not read, as real metadata has (forwarding score).
+    meta.uint64(21, 0);
+    return meta.b;
+}
+
+QByteArray ChatDbBuilder::receiptBlob(const QList<ReceiptSpec>& receipts, const QList<ReactionSpec>& reactions,
+                                      const PollSpec* poll)
+{
+    QByteArray blob = receipts.isEmpty() ? QByteArray() : receiptBlob(receipts);
+    Pb extra;
+    if (!reactions.isEmpty()) {
+        Pb all;
+        int n = 0;
+        for (const ReactionSpec& r : reactions) {
+            Pb one;
+            const QString key = r.keyId.isEmpty() ? QStringLiteral("3EB0REACT%1").arg(++n) : r.keyId;
+            one.string(1, key);
+            if (r.reactor.isEmpty()) {
+                if (!r.emoji.isEmpty())
+                    one.string(2, r.emoji);
+                one.uint64(3, quint64(r.timeMs));
+                all.message(2, one);
+            } else {
+                one.string(2, r.reactor);
+                if (!r.emoji.isEmpty())
+                    one.string(3, r.emoji);
+                one.uint64(4, quint64(r.timeMs));
+                all.message(1, one);
+            }
+        }
+        extra.message(7, all);
+    }
+    if (poll) {
+        Pb p;
+        p.string(2, poll->question);
+        for (const QString& option : poll->options) {
+            Pb o;
+            o.string(1, option);
+            p.message(3, o);
+        }
+        for (const PollVoteSpec& v : poll->votes) {
+            Pb vote;
+            if (v.packed) {
+                Pb packed;
+                for (int i : v.options)
+                    packed.varint(quint64(i));
+                vote.bytes(1, packed.b);
+            } else {
+                for (int i : v.options)
+                    vote.uint64(1, quint64(i));
+            }
+            if (!v.voter.isEmpty()) {
+                vote.string(4, v.voter);
+                p.message(5, vote);
+            } else {
+                p.message(6, vote);
+            }
+        }
+        extra.message(8, p);
+    }
+    return blob + extra.b;
 }
 
 QByteArray ChatDbBuilder::quoteMetadata(const QByteArray& payload, const QString& senderJid, const QString& stanzaId)
@@ -277,6 +375,7 @@ ChatDbBuilder::ChatDbBuilder(const QString& root, ChatDbLayout layout, bool devi
         }
         break;
     case ChatDbLayout::Modern:
+    case ChatDbLayout::Today:
         m_db.openThrow(m_folder.databasePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         check(m_db, kModernChatSchema);
         break;
@@ -355,7 +454,8 @@ qint64 ChatDbBuilder::addChat(const QString& jid, const QString& partnerName, co
     const qint64 pk = m_db.lastInsertId();
     ChatInfo info;
     info.jid = jid;
-    info.listed = jid.endsWith(QLatin1String("@s.whatsapp.net")) || jid.endsWith(QLatin1String("@g.us"));
+    info.listed = jid.endsWith(QLatin1String("@s.whatsapp.net")) || jid.endsWith(QLatin1String("@g.us")) ||
+                  jid.endsWith(QLatin1String("@lid"));
     info.removed = options.removed && hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZREMOVED"));
     m_chats.insert(pk, info);
     return pk;
@@ -535,6 +635,103 @@ bool ChatDbBuilder::addReceipts(qint64 message, const QList<ReceiptSpec>& receip
     return true;
 }
 
+bool ChatDbBuilder::addReceiptInfo(qint64 message, const QByteArray& blob)
+{
+    if (!hasColumn(QStringLiteral("ZWAMESSAGEINFO"), QStringLiteral("ZRECEIPTINFO")))
+        return false;
+    ensureTransaction();
+    Sqlite3Sql sql("insert into ZWAMESSAGEINFO(Z_ENT, Z_OPT, ZMESSAGE, ZRECEIPTINFO) values(?,?,?,?)");
+    sql.addIntParam(ent("WAMessageInfo")).addIntParam(1).addInt64Param(message).addBlobParam(blob);
+    m_db.executeThrow(sql);
+    return true;
+}
+
+void ChatDbBuilder::setReplyMetadata(qint64 mediaItem, const QuoteSpec& quote)
+{
+    setMetadata(mediaItem, replyMetadata(quote));
+}
+
+namespace {
+
+void writeLidPairs(Sqlite3DB& db, const QList<QPair<QString, QString>>& lidToPhone, bool accountShape)
+{
+    if (accountShape) {
+        check(db, "CREATE TABLE IF NOT EXISTS ZWAZACCOUNT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+                  "ZIDENTIFIER VARCHAR, ZPHONENUMBER VARCHAR, ZUSERNAME VARCHAR)");
+    } else {
+        check(db, "CREATE TABLE IF NOT EXISTS ZWAPHONENUMBERLIDPAIR (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, "
+                  "Z_OPT INTEGER, ZLID VARCHAR, ZPHONENUMBER VARCHAR)");
+    }
+    bool blob = false;
+    for (const auto& [lid, phone] : lidToPhone) {
+        Sqlite3Sql sql(accountShape ? "insert into ZWAZACCOUNT(ZIDENTIFIER, ZPHONENUMBER) values(?,?)"
+                                    : "insert into ZWAPHONENUMBERLIDPAIR(ZLID, ZPHONENUMBER) values(?,?)");
+        sql.addTextParam(lid);
+        // Real stores hold some values as UTF-8 blobs: every other row is one.
+        if (blob)
+            sql.addBlobParam(phone.toUtf8());
+        else
+            sql.addTextParam(phone);
+        blob = !blob;
+        db.executeThrow(sql);
+    }
+}
+
+}  // namespace
+
+void ChatDbBuilder::writeLidDatabase(const QList<QPair<QString, QString>>& lidToPhone, bool accountShape)
+{
+    const QString path = QFileInfo(m_folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
+    Sqlite3DB db;
+    db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.beginTran();
+    writeLidPairs(db, lidToPhone, accountShape);
+    db.commitTran();
+}
+
+void ChatDbBuilder::addLidPairsToChatDb(const QList<QPair<QString, QString>>& lidToPhone)
+{
+    // Schema statements end a pending transaction of the builder first.
+    if (m_db.inTransaction())
+        m_db.commitTran();
+    writeLidPairs(m_db, lidToPhone, false);
+    m_columns.clear();
+}
+
+void ChatDbBuilder::addPushName(const QString& jid, const QString& pushName)
+{
+    ensureTransaction();
+    Sqlite3Sql sql("insert into ZWAPROFILEPUSHNAME(Z_ENT, Z_OPT, ZJID, ZPUSHNAME) values(?,?,?,?)");
+    sql.addIntParam(ent("WAProfilePushName")).addIntParam(1).addTextParam(jid).addTextParam(pushName);
+    m_db.executeThrow(sql);
+}
+
+void ChatDbBuilder::setContactIdentifier(qint64 chat, const QString& identifier)
+{
+    ensureTransaction();
+    Sqlite3Sql sql("update ZWACHATSESSION set ZCONTACTIDENTIFIER=? where Z_PK=?");
+    sql.addTextParam(identifier).addInt64Param(chat);
+    m_db.executeThrow(sql);
+}
+
+void ChatDbBuilder::writeContactsV2(const QList<ContactV2Spec>& contacts)
+{
+    Sqlite3DB db;
+    db.openThrow(QFileInfo(m_folder.databasePath).absolutePath() + QStringLiteral("/ContactsV2.sqlite"),
+                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    check(db, "CREATE TABLE IF NOT EXISTS ZWAADDRESSBOOKCONTACT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, "
+              "Z_OPT INTEGER, ZWHATSAPPID VARCHAR, ZIDENTIFIER VARCHAR, ZFULLNAME VARCHAR, ZLID VARCHAR)");
+    for (const ContactV2Spec& c : contacts) {
+        Sqlite3Sql sql("insert into ZWAADDRESSBOOKCONTACT(ZWHATSAPPID, ZIDENTIFIER, ZLID) values(?,?,?)");
+        sql.addTextParam(c.whatsAppId).addTextParam(c.identifier);
+        if (c.lid.isEmpty())
+            sql.addNullParam();
+        else
+            sql.addTextParam(c.lid);
+        db.executeThrow(sql);
+    }
+}
+
 void ChatDbBuilder::setParent(qint64 message, qint64 parent)
 {
     ensureTransaction();
@@ -703,4 +900,33 @@ qint64 ChatDbBuilder::expectedCount(qint64 chat) const
         if (!info.removed)
             total += info.counted;
     return total;
+}
+
+void leaveLiveWal(const QString& databasePath, const QStringList& writes)
+{
+    const QString wal = databasePath + QStringLiteral("-wal");
+    const QString savedMain = databasePath + QStringLiteral(".live");
+    const QString savedWal = wal + QStringLiteral(".live");
+    QFile::remove(savedMain);
+    QFile::remove(savedWal);
+    {
+        Sqlite3DB db;
+        db.openThrow(databasePath, 2);
+        check(db, "pragma journal_mode=WAL");
+        check(db, "pragma wal_autocheckpoint=0");
+        check(db, "begin");
+        for (const QString& sql : writes)
+            check(db, sql.toUtf8().constData());
+        check(db, "commit");
+        // The frames are committed in the log; copy both files before the
+        // closing connection checkpoints the log into the main file.
+        if (!QFile::copy(databasePath, savedMain) || !QFile::copy(wal, savedWal))
+            throw std::runtime_error("leaveLiveWal: copy failed");
+        db.close();
+    }
+    QFile::remove(databasePath);
+    QFile::remove(wal);
+    QFile::remove(databasePath + QStringLiteral("-shm"));
+    if (!QFile::rename(savedMain, databasePath) || !QFile::rename(savedWal, wal))
+        throw std::runtime_error("leaveLiveWal: rename failed");
 }

@@ -30,6 +30,7 @@ enum class ChatDbLayout {
     Script,  // the program's creation script, as created (no upgrades)
     Local,   // the creation script plus the upgrades of a local database (QM_QUOTED_*, ZWAMESSAGEINFO)
     Modern,  // a recent phone's layout: ZMETADATA quotes, ZWAMESSAGEINFO, other entity numbers, no ZWAMESSAGEWORD
+    Today,   // Modern's tables; the sample adds today's data (reply metadata, @lid, reactions, polls, new types)
 };
 
 // Where the parts of one chat database folder lie.
@@ -82,11 +83,40 @@ struct MediaSpec {
 
 // The quoted message: which kind it was and its text.
 struct QuoteSpec {
-    enum Kind { TextOnly, Image, Video, Audio, Location, Card, Cards, Nothing };
+    enum Kind { TextOnly, Image, Video, Audio, Location, Card, Cards, Nothing, ExtendedText, Document, Sticker };
     Kind kind = TextOnly;
-    QString text;
+    QString text;               // ExtendedText: the extended text's own text
     QString senderJid;          // empty: the owner's own message
     QString stanzaId;
+    QString remoteJid;          // reply metadata only: the chat the quoted message came from
+};
+
+// A reaction as a receipt blob stores it.
+struct ReactionSpec {
+    QString reactor;            // empty: the owner's own reaction
+    QString emoji;              // empty: withdrawn
+    qint64 timeMs = 0;
+    QString keyId;              // generated when empty
+};
+
+// One vote of a poll; an empty voter is the owner's vote.
+struct PollVoteSpec {
+    QString voter;
+    QList<int> options;
+    bool packed = false;        // indices in one packed field instead of one field each
+};
+
+struct PollSpec {
+    QString question;
+    QStringList options;
+    QList<PollVoteSpec> votes;
+};
+
+// One ContactsV2 address-book contact.
+struct ContactV2Spec {
+    QString whatsAppId;         // ZWHATSAPPID: digits (old stores) or the whole JID
+    QString identifier;         // ZIDENTIFIER
+    QString lid;                // ZLID, may be empty
 };
 
 // One receipt in one of the two stored forms.
@@ -126,6 +156,19 @@ public:
     void setMetadata(qint64 mediaItem, const QByteArray& metadata);
     // One ZWAMESSAGEINFO row holding the receipts; false without that table.
     bool addReceipts(qint64 message, const QList<ReceiptSpec>& receipts);
+    // One ZWAMESSAGEINFO row holding these bytes as they are.
+    bool addReceiptInfo(qint64 message, const QByteArray& blob);
+    // The quote as a recent app stores it: reply metadata in ZMETADATA.
+    void setReplyMetadata(qint64 mediaItem, const QuoteSpec& quote);
+    // LID.sqlite beside the chat database: ZWAZACCOUNT (ZIDENTIFIER "…@lid",
+    // ZPHONENUMBER) or, accountShape false, ZWAPHONENUMBERLIDPAIR (ZLID, ZPHONENUMBER).
+    void writeLidDatabase(const QList<QPair<QString, QString>>& lidToPhone, bool accountShape);
+    // The older pair table inside ChatStorage.sqlite itself.
+    void addLidPairsToChatDb(const QList<QPair<QString, QString>>& lidToPhone);
+    void addPushName(const QString& jid, const QString& pushName);
+    void setContactIdentifier(qint64 chat, const QString& identifier);
+    // ContactsV2.sqlite beside the chat database (with ZLID).
+    void writeContactsV2(const QList<ContactV2Spec>& contacts);
     void setParent(qint64 message, qint64 parent);
     void setRemoved(qint64 chat, bool removed = true);
 
@@ -157,6 +200,13 @@ public:
     static QByteArray quotedPayload(const QuoteSpec& quote);
     static QByteArray receiptBlob(const QList<ReceiptSpec>& receipts);
     static QByteArray quoteMetadata(const QByteArray& payload, const QString& senderJid, const QString& stanzaId);
+    // Reply metadata (protocol buffers): 5 stanza id, 6 sender, 7 remote
+    // chat, 19 the quoted message; withMediaPath adds a field 4 as media
+    // items with a file carry.
+    static QByteArray replyMetadata(const QuoteSpec& quote, bool withMediaPath = false);
+    // A receipt blob with receipts, reactions (field 7) and a poll (field 8).
+    static QByteArray receiptBlob(const QList<ReceiptSpec>& receipts, const QList<ReactionSpec>& reactions,
+                                  const PollSpec* poll = nullptr);
     // A vCard with FN, TEL and a folded Base64 JPEG photo (when withPhoto).
     static QString vcard(const QString& name, const QString& phone, bool withPhoto);
     static QByteArray imageBytes(int width, int height, const char* format, const QColor& color);
@@ -183,6 +233,9 @@ private:
 };
 
 // A complete sample folder: one-to-one, group, broadcast and status chats,
+// (layout Today: also @lid members and chats with LID.sqlite, ContactsV2 and
+// push names, replies in reply metadata of every kind, reactions, a poll,
+// and the message types of recent apps),
 // members, every message type (0-8, 11, 15 and unknown ones), captions,
 // quotes, receipts in both forms, parents (and a parent loop), a starred
 // message, a removed chat (layouts with ZREMOVED), media files on disk
@@ -196,3 +249,9 @@ struct SampleChatDb {
 };
 SampleChatDb buildSampleChatDb(const QString& root, ChatDbLayout layout, qint64 bulkMessages = 0,
                                bool deviceStyle = false);
+
+// Leaves a database the way a running phone app does: in WAL mode with
+// automatic checkpoints off, the changes that `writes` makes committed into
+// "<database>-wal" only (the main file stays as it was). Opening the
+// database replays them; a copy of the main file alone lacks them.
+void leaveLiveWal(const QString& databasePath, const QStringList& writes);

@@ -6,6 +6,143 @@
 #include <QDir>
 #include <QFile>
 
+namespace {
+
+// What a recent app stores: people known only by @lid JIDs (their phones in
+// LID.sqlite in the account shape, in the older pair table inside the chat
+// database, in ContactsV2, or in an @lid chat's contact identifier; push
+// names), replies in reply metadata of every quoted kind, reactions, a
+// poll, and the message types of recent apps. Returns the chats it adds
+// that the reader lists.
+int addTodaySection(ChatDbBuilder& b, QHash<QString, qint64>& ids)
+{
+    const QString annaJid = QStringLiteral("4915550001@s.whatsapp.net");
+    const QString lidPhoneInLidDb = QStringLiteral("100000000000001@lid");    // -> 4915550011 (LID.sqlite)
+    const QString lidPushOnly = QStringLiteral("100000000000002@lid");        // push name "Greta" only
+    const QString lidUnknown = QStringLiteral("100000000000003@lid");         // nothing known
+    const QString lidPairInChatDb = QStringLiteral("100000000000004@lid");    // -> 4915550014 (pair table)
+    const QString lidContactsV2 = QStringLiteral("100000000000005@lid");      // -> 4915550015 (ContactsV2)
+    const QString lidChatJid = QStringLiteral("100000000000006@lid");         // -> 4915550016 (chat identifier)
+    const QString lidNamed = QStringLiteral("100000000000007@lid");           // member "Hanna", -> 4915550017
+
+    b.writeLidDatabase({{lidPhoneInLidDb, QStringLiteral("4915550011")},
+                        {lidNamed, QStringLiteral("+49 1555 0017")}},
+                       true);
+    b.addLidPairsToChatDb({{QStringLiteral("100000000000004"), QStringLiteral("4915550014@s.whatsapp.net")}});
+    b.writeContactsV2({{QStringLiteral("4915550015@s.whatsapp.net"), QStringLiteral("CN-15"), lidContactsV2},
+                       {QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("CN-ANNA"), QString()},
+                       {QStringLiteral("4915550002"), QStringLiteral("CN-BEN"), QString()}});
+    b.addPushName(lidPushOnly, QStringLiteral("Greta"));
+    b.addPushName(lidPhoneInLidDb, QStringLiteral("Ida"));
+
+    const qint64 today = ids["chat.today"] =
+        b.addGroup(QStringLiteral("4915550001-1700000000@g.us"), QStringLiteral("Today"), annaJid);
+    ids["member.today.anna"] = b.addMember(today, annaJid, QStringLiteral("Anna"));
+    const qint64 m1 = ids["member.today.lid1"] = b.addMember(today, lidPhoneInLidDb, QString());
+    const qint64 m2 = ids["member.today.lid2"] = b.addMember(today, lidPushOnly, QString());
+    const qint64 m3 = ids["member.today.lid3"] = b.addMember(today, lidUnknown, QString());
+    const qint64 m4 = ids["member.today.lid4"] = b.addMember(today, lidPairInChatDb, QString());
+    const qint64 m5 = ids["member.today.lid5"] = b.addMember(today, lidContactsV2, QString());
+    ids["member.today.hanna"] = b.addMember(today, lidNamed, QStringLiteral("Hanna"));
+
+    const qint64 lidChat = ids["chat.lid"] = b.addChat(lidChatJid, QString());
+    b.setContactIdentifier(lidChat, QStringLiteral("4915550016@s.whatsapp.net"));
+    ids["msg.lidChat"] = b.addMessage({.chat = lidChat, .type = 0, .text = QStringLiteral("hello from a lid chat")});
+
+    // Members' plain messages: the sender shown by each source.
+    ids["msg.today.lid1"] = b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("from lid1"), .member = m1});
+    ids["msg.today.lid2"] = b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("from lid2"), .member = m2});
+    ids["msg.today.lid3"] = b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("from lid3"), .member = m3});
+    ids["msg.today.lid4"] = b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("from lid4"), .member = m4});
+    ids["msg.today.lid5"] = b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("from lid5"), .member = m5});
+
+    // Replies: a text message whose media item holds only reply metadata.
+    struct Reply {
+        const char* name;
+        QuoteSpec quote;
+        int type = 0;
+    };
+    const QList<Reply> replies = {
+        {"reply.text", {QuoteSpec::TextOnly, QStringLiteral("quoted text"), lidPhoneInLidDb, QStringLiteral("3EB0A1")}},
+        {"reply.extended",
+         {QuoteSpec::ExtendedText, QStringLiteral("reply to a reply"), lidPushOnly, QStringLiteral("ABCDEF0123456789ABCDEF0123")}},
+        {"reply.image", {QuoteSpec::Image, QString(), QString(), QStringLiteral("3EB0A3")}},
+        {"reply.document", {QuoteSpec::Document, QString(), lidUnknown, QStringLiteral("3EB0A4")}},
+        {"reply.sticker", {QuoteSpec::Sticker, QString(), lidPairInChatDb, QStringLiteral("3EB0A5")}},
+        {"reply.card", {QuoteSpec::Card, QString(), annaJid, QStringLiteral("3EB0A6")}},
+        {"reply.cards", {QuoteSpec::Cards, QString(), lidContactsV2, QStringLiteral("3EB0A7")}},
+        {"reply.location", {QuoteSpec::Location, QString(), annaJid, QStringLiteral("3EB0A8")}},
+        {"reply.audio", {QuoteSpec::Audio, QString(), annaJid, QStringLiteral("3EB0A9")}},
+        {"reply.video", {QuoteSpec::Video, QString(), annaJid, QStringLiteral("3EB0AA")}},
+        {"reply.twin",
+         {QuoteSpec::TextOnly, QStringLiteral("twin"), QStringLiteral("4915550017@s.whatsapp.net"), QStringLiteral("3EB0AB")}},
+        {"reply.status",
+         {QuoteSpec::Image, QString(), annaJid, QStringLiteral("3EB0AC"), QStringLiteral("status@broadcast")}},
+    };
+    for (const Reply& r : replies) {
+        const qint64 msg = ids[QStringLiteral("msg.") + QLatin1String(r.name)] =
+            b.addMessage({.chat = today, .type = r.type, .text = QStringLiteral("re"), .member = m1});
+        const qint64 media = ids[QStringLiteral("media.") + QLatin1String(r.name)] = b.addMediaItem(msg, {});
+        b.setReplyMetadata(media, r.quote);
+    }
+    // A link that replies: it shows its URL and keeps its quote.
+    const qint64 link = ids["msg.reply.link"] =
+        b.addMessage({.chat = today, .type = 7, .text = QStringLiteral("look"), .fromMe = true});
+    const qint64 linkMedia = ids["media.reply.link"] =
+        b.addMediaItem(link, {.mediaUrl = QStringLiteral("https://example.org/today")});
+    b.setReplyMetadata(linkMedia, {QuoteSpec::TextOnly, QStringLiteral("which one?"), lidPhoneInLidDb,
+                                   QStringLiteral("3EB0AD")});
+    // Metadata that is cut short: no quote, the message itself shows.
+    const qint64 broken = ids["msg.reply.truncated"] =
+        b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("broken quote"), .member = m1});
+    const qint64 brokenMedia = b.addMediaItem(broken, {});
+    b.setMetadata(brokenMedia, ChatDbBuilder::replyMetadata({QuoteSpec::TextOnly, QStringLiteral("lost"),
+                                                              lidPhoneInLidDb, QStringLiteral("3EB0AE")})
+                                   .chopped(6));
+
+    // Reactions: receipts and reactions in one row, a row holding only
+    // reactions, a withdrawn one, the owner's.
+    const qint64 t0 = 978307200 + 700000000;
+    const qint64 reacted = ids["msg.reacted"] =
+        b.addMessage({.chat = today, .type = 0, .text = QStringLiteral("party tonight"), .fromMe = true});
+    b.addReceiptInfo(reacted, ChatDbBuilder::receiptBlob(
+                                  {{annaJid, t0 + 5, t0 + 9, false}},
+                                  {{lidPhoneInLidDb, QStringLiteral("👍"), t0 * 1000 + 1},
+                                   {lidPushOnly, QStringLiteral("❤️"), t0 * 1000 + 2},
+                                   {lidUnknown, QString(), t0 * 1000 + 3}}));
+    b.addReceiptInfo(reacted, ChatDbBuilder::receiptBlob({}, {{QString(), QStringLiteral("😂"), t0 * 1000 + 4},
+                                                              {annaJid, QStringLiteral("🎉"), t0 * 1000 + 5}}));
+
+    // A poll: a voter who changed their mind counts once, the owner too.
+    const qint64 poll = ids["msg.poll"] =
+        b.addMessage({.chat = today, .type = 46, .text = QString(), .member = m2});
+    PollSpec spec{QStringLiteral("Lunch?"),
+                  {QStringLiteral("Pizza"), QStringLiteral("Sushi"), QStringLiteral("Salad")},
+                  {{lidPhoneInLidDb, {0}, false},
+                   {lidPushOnly, {0, 1}, true},
+                   {lidPhoneInLidDb, {1}, false},
+                   {QString(), {1}, false}}};
+    b.addReceiptInfo(poll, ChatDbBuilder::receiptBlob({}, {}, &spec));
+    // The internal message that ties a vote to its poll is never shown.
+    ids["msg.pollVoteLink"] = b.addMessage({.chat = today, .type = 66, .member = m1});
+
+    // The types of recent apps.
+    const qint64 deleted = ids["msg.deleted"] = b.addMessage({.chat = today, .type = 14, .member = m3});
+    b.setReplyMetadata(b.addMediaItem(deleted, {}),
+                       {QuoteSpec::TextOnly, QStringLiteral("gone quote"), annaJid, QStringLiteral("3EB0AF")});
+    ids["msg.viewOnceImage"] =
+        b.addMessage({.chat = today, .type = 38, .text = QStringLiteral("once"), .member = m4});
+    ids["msg.viewOnceVideo"] = b.addMessage({.chat = today, .type = 39, .member = m4});
+    ids["msg.viewOnceAudio"] = b.addMessage({.chat = today, .type = 53, .text = QStringLiteral("hidden"), .member = m4});
+    const qint64 round = ids["msg.roundVideo"] = b.addMessage({.chat = today, .type = 54, .member = m5});
+    b.addMediaItem(round, {.localPath = QStringLiteral("Media/today/round.mp4"), .title = QStringLiteral("hi")});
+    ids["msg.call"] = b.addMessage({.chat = today, .type = 59, .member = m5});
+    ids["msg.type10"] = b.addMessage({.chat = today, .type = 10, .text = QStringLiteral("not shown"), .member = m5});
+    return 2;
+}
+
+}  // namespace
+
 SampleChatDb buildSampleChatDb(const QString& root, ChatDbLayout layout, qint64 bulkMessages, bool deviceStyle)
 {
     ChatDbBuilder b(root, layout, deviceStyle);
@@ -145,6 +282,9 @@ SampleChatDb buildSampleChatDb(const QString& root, ChatDbLayout layout, qint64 
             b.setParent(orphan, gone);
         }
     }
+
+    if (layout == ChatDbLayout::Today)
+        chats += addTodaySection(b, ids);
 
     if (deviceStyle)
         b.writeContacts({{QStringLiteral("Anna"), 101}, {QStringLiteral("Dora"), 104}},

@@ -1,6 +1,6 @@
 // make-chatdb: writes a sample chat database folder for manual tests and
 // benchmarks.
-//   make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]
+//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
@@ -27,6 +27,8 @@ int main(int argc, char* argv[])
                 layout = ChatDbLayout::Local;
             else if (v == QLatin1String("modern"))
                 layout = ChatDbLayout::Modern;
+            else if (v == QLatin1String("today"))
+                layout = ChatDbLayout::Today;
             else {
                 err << "make-chatdb: unknown layout " << v << "\n";
                 return 2;
@@ -43,12 +45,12 @@ int main(int argc, char* argv[])
         } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
             folder = a;
         } else {
-            err << "usage: make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]\n";
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: make-chatdb FOLDER [--layout script|local|modern] [--messages N] [--device]\n";
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
         return 2;
     }
     try {

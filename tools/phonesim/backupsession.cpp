@@ -215,12 +215,17 @@ bool BackupSession::run(const Plist& request)
     std::vector<DeviceLink::Upload> batch;
     size_t batchBytes = 0;
     bool sabotageUpload = faults.disconnectUpload;
+    bool stallUpload = faults.stallUpload;
     std::optional<std::string> remoteError = faults.remoteError;
     auto flush = [&](double progress) {
         if (batch.empty())
             return true;
         DeviceLink::Sabotage sab;
         sab.dropInsideFile = sabotageUpload;
+        sab.stallInsideFile = stallUpload;
+        if (stallUpload)
+            m_phone.noteStall();
+        stallUpload = false;
         sab.remoteError = remoteError;
         sabotageUpload = false;
         remoteError.reset();

@@ -34,6 +34,7 @@ public:
 
     // From another thread: wakes a blocked reader and makes later I/O fail.
     void abort();
+    bool aborted() const { return m_aborted; }
 
 private:
     long readSome(char* buf, size_t len);

@@ -70,7 +70,7 @@ std::string ControlChannel::execute(const std::string& rawLine)
         return ss.str();
     }
     if (cmd == "help")
-        return "ok list attach detach reboot trust pending deny untrust set get stats fail";
+        return "ok list attach detach reboot trust pending deny untrust set get stats stalls fail";
     if (head.size() < 2)
         return "error " + cmd + " needs a UDID";
     Phone* phone = m_sim.findByUdid(head[1]);
@@ -111,6 +111,8 @@ std::string ControlChannel::execute(const std::string& rawLine)
         if (auto n = Plist::uintOf(v))
             return "ok " + std::to_string(*n);
         return "error setting " + rest + " has no simple value";
+    } else if (cmd == "stalls") {
+        return "ok " + std::to_string(phone->stalls());
     } else if (cmd == "stats") {
         Plist st = Plist::readFile(phone->folder() + "/LastBackup.plist");
         if (!st)
@@ -135,6 +137,10 @@ std::string ControlChannel::execute(const std::string& rawLine)
             phone->armFault([](Phone::Faults& x) { x.purgeDiskSpace = true; });
         } else if (kind == "disconnect-upload") {
             phone->armFault([](Phone::Faults& x) { x.disconnectUpload = true; });
+        } else if (kind == "stall-upload") {
+            phone->armFault([](Phone::Faults& x) { x.stallUpload = true; });
+        } else if (kind == "stall-download") {
+            phone->armFault([](Phone::Faults& x) { x.stallDownload = true; });
         } else if (kind == "disconnect-download") {
             phone->armFault([](Phone::Faults& x) { x.disconnectDownload = true; });
         } else if (kind == "remote-error") {

@@ -3,6 +3,9 @@
 #include "connection.h"
 #include "log.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 constexpr uint32_t kMaxBlock = 64u << 20;
 constexpr char kCodeEnd = 0x00, kCodeLocalError = 0x06, kCodeRemoteError = 0x0B, kCodeData = 0x0C;
@@ -95,6 +98,10 @@ bool DeviceLink::upload(const std::vector<Upload>& files, double progress, Statu
             out.push_back(kCodeData);
             out.append(f.data, at, n);
             m_bytesSent += n;
+            if (sabotage.stallInsideFile) {
+                flush();
+                return stallUntilDropped();
+            }
             if (sabotage.dropInsideFile) {
                 flush();
                 Log::line("dropping the connection inside an upload, as armed");
@@ -112,7 +119,8 @@ bool DeviceLink::upload(const std::vector<Upload>& files, double progress, Statu
 }
 
 bool DeviceLink::download(const std::vector<std::string>& paths, double progress,
-                          std::map<std::string, std::optional<std::string>>& files, Status& status, bool dropInsideFile)
+                          std::map<std::string, std::optional<std::string>>& files, Status& status, bool dropInsideFile,
+                          bool stallInsideFile)
 {
     Plist list = Plist::array();
     for (const std::string& p : paths)
@@ -150,6 +158,8 @@ bool DeviceLink::download(const std::vector<std::string>& paths, double progress
                     m_conn.abort();
                     return false;
                 }
+                if (stallInsideFile)
+                    return stallUntilDropped();
                 continue;
             }
             failed = block[0] != kCodeEnd;
@@ -163,6 +173,14 @@ bool DeviceLink::download(const std::vector<std::string>& paths, double progress
             files[path] = std::move(data);
     }
     return readStatus(status);
+}
+
+bool DeviceLink::stallUntilDropped()
+{
+    Log::line("stalling inside a file until the connection goes, as armed");
+    for (int waited = 0; waited < 60000 && !m_conn.aborted(); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return false;
 }
 
 bool DeviceLink::processMessage(int64_t errorCode, const std::string& description)

@@ -32,10 +32,15 @@ public:
     // remote error block in place of a file's first block.
     struct Sabotage {
         bool dropInsideFile = false;
+        bool stallInsideFile = false;
         std::optional<std::string> remoteError;
     };
 
     explicit DeviceLink(Connection& conn) : m_conn(conn) {}
+
+    // Waits (at most a minute) until the connection is dropped, as a phone
+    // that stopped in the middle of a file; always false.
+    bool stallUntilDropped();
 
     bool versionExchange();
     bool send(const Plist& message);
@@ -46,7 +51,8 @@ public:
     bool upload(const std::vector<Upload>& files, double progress, Status& status, Sabotage sabotage);
     // Downloads paths; a file the host could not send maps to nullopt.
     bool download(const std::vector<std::string>& paths, double progress,
-                  std::map<std::string, std::optional<std::string>>& files, Status& status, bool dropInsideFile = false);
+                  std::map<std::string, std::optional<std::string>>& files, Status& status, bool dropInsideFile = false,
+                  bool stallInsideFile = false);
     bool processMessage(int64_t errorCode, const std::string& description);
 
     uint64_t bytesSent() const { return m_bytesSent; }

@@ -2,7 +2,7 @@
 //
 //   phonesim serve [--port N | --unix PATH] [--control-port N] [--pair-records DIR] --phone DIR...
 //   phonesim run   [same options] -- COMMAND [ARGS...]
-//   phonesim seed  --phone DIR [--chat-folder DIR] [--name N] [--udid U] [--product-version V]
+//   phonesim seed  --phone DIR [--chat-folder DIR] [--name N] [--udid U] [--product-version V] [--app A]
 //                  [--product-type T] [--country CC] [--password PW] [--rounds N]
 //                  [--sp-client-version V] [--old-layout] [--icloud] [--find-my] [--pairing MODE]
 //   phonesim ctl   [--control ADDR] COMMAND...
@@ -36,6 +36,7 @@ int usage()
         "  phonesim seed  --phone DIR [--chat-folder DIR] [--name N] [--udid U] [--product-version V]\n"
         "                 [--product-type T] [--country CC] [--password PW] [--rounds N]\n"
         "                 [--sp-client-version V] [--old-layout] [--icloud] [--find-my] [--pairing trust|pending|deny]\n"
+        "                 [--app whatsapp|business|both]\n"
         "  phonesim ctl   [--control ADDR] COMMAND...\n");
     return 2;
 }
@@ -230,6 +231,7 @@ int seed(int argc, char** argv)
         else if (a == "--rounds") o.rounds = std::strtoull(v.c_str(), nullptr, 10);
         else if (a == "--sp-client-version") o.spClientVersion = v;
         else if (a == "--pairing") o.pairingMode = v;
+        else if (a == "--app" && (v == "whatsapp" || v == "business" || v == "both")) o.app = v;
         else return usage();
     }
     if (o.phoneFolder.empty())

@@ -8,6 +8,7 @@
 
 #include "plist.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +34,8 @@ public:
         bool disconnectUpload = false;    // connection dropped inside an uploaded file
         bool disconnectDownload = false;  // connection dropped inside a downloaded file
         std::optional<std::string> remoteError; // code-11 block as the first block of an uploaded file
+        bool stallUpload = false;         // stops inside an uploaded file until the connection goes (detach)
+        bool stallDownload = false;       // stops reading inside a downloaded file until the connection goes
     };
 
     static std::unique_ptr<Phone> open(const std::string& folder, std::string& error);
@@ -82,6 +85,10 @@ public:
 
     Faults takeFaults();                   // returns the armed faults and clears them
     void armFault(const std::function<void(Faults&)>& change);
+    // How often a session reached an armed stall (tests wait for it before
+    // they pull the phone out).
+    void noteStall() { ++m_stalls; }
+    int stalls() const { return m_stalls; }
 
     bool restorePendingReboot() const;
     void setRestorePendingReboot(bool pending);
@@ -109,4 +116,5 @@ private:
     bool m_restorePending = false;
     std::set<Connection*> m_connections;
     Faults m_faults;
+    std::atomic<int> m_stalls{0};
 };

@@ -144,10 +144,13 @@ bool PhoneSeeder::seed(const SeedOptions& o, std::string& error)
     auto group = [&](const std::string& uuid) { return root / (std::string(PhoneFileSystem::kGroupContainers).substr(1) + uuid); };
 
     std::vector<PhoneApp> apps;
-    if (!o.chatFolder.empty()) {
-        PhoneApp wa{"net.whatsapp.WhatsApp", "WhatsApp", "2.21.100", uuidFrom(rng), {}};
+    // WhatsApp and WhatsApp Business keep the same layout under their own
+    // bundle and group container names.
+    auto seedWhatsApp = [&](const std::string& bundle, const std::string& groupName) {
+        PhoneApp wa{bundle, bundle == "net.whatsapp.WhatsAppSMB" ? "WhatsApp Business" : "WhatsApp", "2.21.100",
+                    uuidFrom(rng), {}};
         const std::string groupUuid = uuidFrom(rng);
-        wa.groups.emplace_back("group.net.whatsapp.WhatsApp.shared", groupUuid);
+        wa.groups.emplace_back(groupName, groupUuid);
         apps.push_back(wa);
         const fs::path app = data(wa.containerUuid), shared = group(groupUuid);
         fs::create_directories(app / "Documents", ec);
@@ -155,7 +158,7 @@ bool PhoneSeeder::seed(const SeedOptions& o, std::string& error)
         const bool oldLayout = o.oldLayout || compareVersions(o.productVersion, "8.3") < 0;
         const bool mediaInApp = oldLayout || compareVersions(o.spClientVersion, "2.18.40") < 0;
         const fs::path dbFolder = oldLayout ? app / "Documents" : shared;
-        for (const char* n : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm"})
+        for (const char* n : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm", "LID.sqlite"})
             if (fs::exists(chat / n, ec) && !copyOne(chat / n, dbFolder / n, error))
                 return false;
         const char* contactsName = oldLayout ? "Contacts.sqlite" : "ContactsV2.sqlite";
@@ -184,10 +187,16 @@ bool PhoneSeeder::seed(const SeedOptions& o, std::string& error)
                     return false;
             }
         }
-        if (!writeFile(shared / "Library/Preferences/group.net.whatsapp.WhatsApp.shared.plist",
-                       preferences({{"SPClientVersion", o.spClientVersion}}).toXml(), error)
-            || !writeFile(app / "Library/Preferences/net.whatsapp.WhatsApp.plist",
-                          preferences({{"LastLaunchVersion", o.spClientVersion}}).toXml(), error))
+        return writeFile(shared / ("Library/Preferences/" + groupName + ".plist"),
+                         preferences({{"SPClientVersion", o.spClientVersion}}).toXml(), error)
+            && writeFile(app / ("Library/Preferences/" + bundle + ".plist"),
+                         preferences({{"LastLaunchVersion", o.spClientVersion}}).toXml(), error);
+    };
+    if (!o.chatFolder.empty()) {
+        if (o.app != "business" && !seedWhatsApp("net.whatsapp.WhatsApp", "group.net.whatsapp.WhatsApp.shared"))
+            return false;
+        if ((o.app == "business" || o.app == "both")
+            && !seedWhatsApp("net.whatsapp.WhatsAppSMB", "group.net.whatsapp.WhatsAppSMB.shared"))
             return false;
     }
 

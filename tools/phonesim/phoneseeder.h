@@ -7,7 +7,9 @@
 // with its preferences (and the media under Library/ for WhatsApp below
 // 2.18.40, or everything in Documents/ and Library/ for the old layout of
 // iOS below 8.3). Other apps and system files are added so that a
-// WhatsApp-only backup has something to leave out.
+// WhatsApp-only backup has something to leave out. WhatsApp Business
+// (net.whatsapp.WhatsAppSMB, group.net.whatsapp.WhatsAppSMB.shared) is laid
+// out the same way, instead of WhatsApp or beside it.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 
 struct SeedOptions {
     std::string chatFolder;        // empty: a phone without WhatsApp
+    std::string app = "whatsapp";  // which apps get the chats: "whatsapp", "business" (WhatsApp Business) or "both"
     std::string phoneFolder;
     std::string name = "Simulated iPhone";
     std::string udid;              // empty: a new one

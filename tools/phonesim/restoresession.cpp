@@ -63,7 +63,10 @@ bool RestoreSession::run(const Plist& request)
     bool first = true;
     for (const char* name : {"Status.plist", "Manifest.plist", "Manifest.db", "Info.plist"}) {
         DeviceLink::Status st;
-        if (!m_link.download({s + "/" + name}, 1.0, meta, st, first && faults.disconnectDownload))
+        if (first && faults.stallDownload)
+            m_phone.noteStall();
+        if (!m_link.download({s + "/" + name}, 1.0, meta, st, first && faults.disconnectDownload,
+                             first && faults.stallDownload))
             return false;
         first = false;
         if ((st.code != 0 || !meta[s + "/" + name]) && std::string(name) != "Info.plist")

@@ -6,6 +6,9 @@
 // With "--vendor-host HOST[:PORT]" the window talks to that server instead of
 // the build's (the status-bar advert, the obsolete-version box); links are
 // not opened and "Download" does not end the tour.
+// With --phonesim PHONESIM it then plugs in a simulated iPhone of its own
+// (served on the loopback; the system's daemon is never asked) and shows
+// it arriving and leaving.
 #include "app/aboutusform.h"
 #include "app/itemmodelmain.h"
 #include "app/localdbselform.h"
@@ -20,7 +23,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QDir>
 #include <QMenu>
@@ -43,6 +48,65 @@ void shot(const QString& name, int waitMs = 1500)
     QTextStream(stdout) << path << "\n";
 }
 
+// A window watching a simulated phone of the tour's own: the boxes of its
+// arrival, its node, and the tree after it was pulled out.
+void phoneTour(const QString& phonesim)
+{
+    QTemporaryDir dir;
+    const QString udid = QStringLiteral("00008030-001A2B3C4D5E6F70");
+    const QString phone = dir.filePath(QStringLiteral("phone"));
+    QProcess seed;
+    seed.start(phonesim, {"seed", "--phone", phone, "--udid", udid, "--name", "Tour iPhone"});
+    if (!seed.waitForFinished(30000) || seed.exitCode() != 0)
+        return;
+    QProcess sim;
+    sim.start(phonesim, {"serve", "--port", "0", "--pair-records", dir.filePath("records"), "--phone", phone});
+    QString mux, control;
+    while ((mux.isEmpty() || control.isEmpty()) && sim.waitForReadyRead(10000)) {
+        while (sim.canReadLine()) {
+            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+            if (line.startsWith(QLatin1String("USBMUXD_SOCKET_ADDRESS=")))
+                mux = line.section(QLatin1Char('='), 1);
+            else if (line.startsWith(QLatin1String("PHONESIM_CONTROL=")))
+                control = line.section(QLatin1Char('='), 1);
+        }
+    }
+    if (mux.isEmpty())
+        return;
+    qputenv("USBMUXD_SOCKET_ADDRESS", mux.toUtf8());
+    QTimer answerer;
+    answerer.setInterval(300);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                answerer.stop();
+                shot(QStringLiteral("phone-box"), 300);
+                if (QAbstractButton* b = box->button(QMessageBox::Ok))
+                    b->click();
+                answerer.start();
+            }
+        }
+    });
+    answerer.start();
+    DeviceWatchSettings settings;
+    settings.watch = true;
+    settings.daemonCommand.clear();
+    settings.tipsDelayMs = 600000;
+    MainWindow w(QString(), settings);  // no vendor server: the tour sends nothing out
+    w.move(0, 0);
+    w.show();
+    for (int i = 0; i < 100 && !w.deviceCommands()->nodeOf(udid); ++i)
+        QTest::qWait(100);
+    shot(QStringLiteral("phone-connected"));
+    QProcess::execute(phonesim, {"ctl", "--control", control, "detach", udid});
+    for (int i = 0; i < 100 && w.deviceCommands()->nodeOf(udid); ++i)
+        QTest::qWait(100);
+    shot(QStringLiteral("phone-detached"));
+    answerer.stop();
+    sim.terminate();
+    sim.waitForFinished(5000);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -56,8 +120,14 @@ int main(int argc, char* argv[])
         vendorHost = args.at(hostAt + 1);
         args.remove(hostAt, 2);
     }
+    QString phonesim;
+    const qsizetype simAt = args.indexOf(QStringLiteral("--phonesim"));
+    if (simAt >= 0 && simAt + 1 < args.size()) {
+        phonesim = args.at(simAt + 1);
+        args.remove(simAt, 2);
+    }
     if (args.size() != 1) {
-        QTextStream(stderr) << "usage: windowtour [--vendor-host HOST[:PORT]] OUTPUT_FOLDER\n";
+        QTextStream(stderr) << "usage: windowtour [--vendor-host HOST[:PORT]] [--phonesim PHONESIM] OUTPUT_FOLDER\n";
         return 2;
     }
     g_out = args.at(0);
@@ -101,6 +171,13 @@ int main(int argc, char* argv[])
             w.selectNode(db->children.first());
             shot(QStringLiteral("local-chat"));
         }
+        // The whole database again, its last message reached with Ctrl+End:
+        // the list's scroll bar at the bottom, the bubbles on the last page.
+        w.selectNode(db);
+        QTest::qWait(500);
+        w.smsView()->setFocus();
+        QTest::keyClick(w.smsView(), Qt::Key_End, Qt::ControlModifier);
+        shot(QStringLiteral("local-database-last-message"));
     }
     if (!devicesRoot->children.isEmpty()) {
         auto* phone = devicesRoot->children.first();
@@ -127,6 +204,8 @@ int main(int argc, char* argv[])
         for (auto* db : localRoot->children)
             names << db->text;
         LocalDbSelForm chooser(names, phone->text + QStringLiteral("_Backup"), &w);
+        chooser.setScopes({QStringLiteral("1 selected message"), QStringLiteral("the chat Anna (620 messages)"),
+                           QStringLiteral("all 3 chats of %1 (1,240 messages)").arg(phone->text)});
         chooser.show();
         shot(QStringLiteral("backup-chooser"), 800);
         chooser.close();
@@ -183,5 +262,9 @@ int main(int argc, char* argv[])
     about.show();
     shot(QStringLiteral("about"), 800);
     about.close();
+    if (!phonesim.isEmpty()) {
+        w.hide();
+        phoneTour(phonesim);
+    }
     return 0;
 }

@@ -1,0 +1,89 @@
+#include "cli/deviceclisupport.h"
+
+#include "chatstore/plistcftype.h"
+#include "cli/exitcodes.h"
+#include "cli/clioutput.h"
+#include "device/iosdeviceinfo.h"
+#include "device/mobiledevicesubscribe.h"
+
+#include <QRegularExpression>
+
+bool secondsOption(const CliArgs& args, const QString& option, int minimum, int fallback, int* seconds)
+{
+    *seconds = fallback;
+    if (!args.isSet(option))
+        return true;
+    bool ok = false;
+    *seconds = args.value(option).toInt(&ok);
+    if (ok && *seconds >= minimum)
+        return true;
+    cliError(QStringLiteral("--%1 needs a whole number of seconds (at least %2)").arg(option).arg(minimum));
+    return false;
+}
+
+bool requireUsbDaemon()
+{
+    if (MobiledeviceSubscribe::daemonAnswers())
+        return true;
+    cliError(QStringLiteral("no USB daemon (usbmuxd) answers; plug the iPhone in (udev starts the daemon) or "
+                            "start usbmuxd, then try again"));
+    return false;
+}
+
+bool requirePlainUdid(const QString& udid)
+{
+    if (isPlainUdid(udid))
+        return true;
+    cliError(QStringLiteral("'%1' is no UDID (letters, digits and '-' only)").arg(udid));
+    return false;
+}
+
+QString plainText(const QString& richText)
+{
+    QString text = richText;
+    text.replace(QRegularExpression(QStringLiteral("<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption),
+                 QStringLiteral("\n"));
+    text.replace(QRegularExpression(QStringLiteral("</p>"), QRegularExpression::CaseInsensitiveOption),
+                 QStringLiteral("\n"));
+    text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    text.replace(QLatin1String("&#39;"), QLatin1String("'"));
+    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text;
+}
+
+QString lockdownValueText(const PlistCFType& value)
+{
+    switch (value.type()) {
+    case PlistCFType::StringType:
+        return value.toText();
+    case PlistCFType::BooleanType:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case PlistCFType::NumberType:
+        return value.isUInt() ? QString::number(value.toUInt()) : QString::number(value.toReal());
+    case PlistCFType::DataType:
+        return QString::fromLatin1(value.toBytes().toBase64());
+    case PlistCFType::DateType:
+        return value.toDate().toString(Qt::ISODate);
+    default:
+        return value.toString();
+    }
+}
+
+void PlainConsoleMonitor::postProgress(const QString& status, int value, const QString& text)
+{
+    ConsoleMonitor::postProgress(plainText(status), value, plainText(text));
+}
+
+void PlainConsoleMonitor::postError(const QString& message)
+{
+    ConsoleMonitor::postError(plainText(message));
+}
+
+void PlainConsoleMonitor::postSuccess(const QString& message)
+{
+    ConsoleMonitor::postSuccess(plainText(message));
+}

@@ -1,0 +1,40 @@
+// What the device commands share: a seconds option, the checks that a
+// daemon answers and that a UDID can name a folder, the monitor that
+// prints the jobs' rich-text messages as plain text, and value formatting.
+#pragma once
+
+#include "cli/clicommand.h"
+#include "cli/consolemonitor.h"
+
+#include <QString>
+#include <QStringList>
+
+class PlistCFType;
+
+// The whole number of seconds given with --`option` (`fallback` when it is
+// absent); false after saying so (exit code 2 is the caller's) when it is no
+// number or below `minimum`.
+bool secondsOption(const CliArgs& args, const QString& option, int minimum, int fallback, int* seconds);
+
+// True when a USB daemon answers; otherwise says so on stderr. The command
+// line never starts a daemon itself.
+bool requireUsbDaemon();
+
+// True for a UDID that can name a folder; otherwise says so on stderr.
+bool requirePlainUdid(const QString& udid);
+
+// A rich-text message (line breaks, links, bold) as plain text.
+QString plainText(const QString& richText);
+
+// One lockdown value as text: strings as they are, numbers in decimal,
+// booleans as true/false, data in base64, dates in ISO form.
+QString lockdownValueText(const PlistCFType& value);
+
+// The console monitor, printing every message as plain text.
+class PlainConsoleMonitor : public ConsoleMonitor {
+public:
+    using ConsoleMonitor::ConsoleMonitor;
+    void postProgress(const QString& status, int value, const QString& text) override;
+    void postError(const QString& message) override;
+    void postSuccess(const QString& message) override;
+};

@@ -1,0 +1,330 @@
+// Connected iPhones in the window, against simulated phones of the test's
+// own (phonesim on the loopback): a node per phone with its name, removal on
+// detach, the Trust box with Retry and Abort, the detection tips, and the
+// USB daemon the window starts only when none answers.
+#include "app/devicecommands.h"
+#include "app/mainwindow.h"
+#include "app/itemmodelmain.h"
+#include "app/itemmodelsms.h"
+#include "base/datafolder.h"
+#include "windowtestsupport.h"
+
+#include <QAction>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+const QString kUdidA = QStringLiteral("00008030-001A2B3C4D5E6F70");
+const QString kUdidB = QStringLiteral("00008101-000A11B22C33D440");
+
+QString phonesim() { return QStringLiteral(Q_PHONESIM_PATH); }
+
+// Answers every message box: `decide` picks the button from the box's text
+// (no button: OK, else the first one); records the texts.
+class DeviceBoxAnswerer {
+public:
+    explicit DeviceBoxAnswerer(std::function<QMessageBox::StandardButton(const QString&)> decide = {})
+        : m_decide(std::move(decide))
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (!box || !box->isVisible() || box->property("answered").toBool())
+                    continue;
+                box->setProperty("answered", true);
+                texts << box->text();
+                QMessageBox::StandardButton wanted = m_decide ? m_decide(box->text()) : QMessageBox::NoButton;
+                QAbstractButton* button = wanted != QMessageBox::NoButton ? box->button(wanted) : nullptr;
+                if (!button)
+                    button = box->button(QMessageBox::Ok);
+                if (!button && !box->buttons().isEmpty())
+                    button = box->buttons().first();
+                if (button)
+                    button->click();
+            }
+        });
+        m_timer.start();
+    }
+    bool saw(const QString& part) const
+    {
+        for (const QString& t : texts)
+            if (t.contains(part))
+                return true;
+        return false;
+    }
+    QStringList texts;
+
+private:
+    std::function<QMessageBox::StandardButton(const QString&)> m_decide;
+    QTimer m_timer;
+};
+
+int freePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+class DevicesWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        resetDataFolder();
+        records = dir.filePath(QStringLiteral("records"));
+        QDir().mkpath(records);
+    }
+    void TearDown() override
+    {
+        stopSimulator();
+        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+        qunsetenv("PHONESIM_CONTROL");
+    }
+
+    QString seed(const QString& udid, const QString& name, const QStringList& extra = {})
+    {
+        const QString folder = dir.filePath(QStringLiteral("phone-") + udid);
+        QProcess p;
+        p.start(phonesim(), QStringList{"seed", "--phone", folder, "--udid", udid, "--name", name} + extra);
+        EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+        return folder;
+    }
+
+    QStringList serveArgs(int port, const QStringList& phones) const
+    {
+        QStringList args{"serve", "--port", QString::number(port), "--pair-records", records};
+        for (const QString& p : phones)
+            args << "--phone" << p;
+        return args;
+    }
+
+    // Starts the simulator on the loopback and points libusbmuxd at it.
+    void startSimulator(const QStringList& phones)
+    {
+        sim = std::make_unique<QProcess>();
+        sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim->start(phonesim(), serveArgs(0, phones));
+        ASSERT_TRUE(sim->waitForStarted(10000));
+        QString mux, control;
+        while ((mux.isEmpty() || control.isEmpty()) && sim->waitForReadyRead(10000)) {
+            while (sim->canReadLine()) {
+                const QString line = QString::fromUtf8(sim->readLine()).trimmed();
+                if (line.startsWith("USBMUXD_SOCKET_ADDRESS="))
+                    mux = line.section('=', 1);
+                else if (line.startsWith("PHONESIM_CONTROL="))
+                    control = line.section('=', 1);
+            }
+        }
+        ASSERT_FALSE(mux.isEmpty());
+        qputenv("USBMUXD_SOCKET_ADDRESS", mux.toUtf8());
+        controlAddress = control;
+    }
+    void stopSimulator()
+    {
+        if (sim && sim->state() != QProcess::NotRunning) {
+            sim->terminate();
+            if (!sim->waitForFinished(5000))
+                sim->kill();
+            sim->waitForFinished(2000);
+        }
+        sim.reset();
+    }
+
+    void ctl(const QStringList& words)
+    {
+        QProcess p;
+        p.start(phonesim(), QStringList{"ctl", "--control", controlAddress} + words);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString();
+    }
+
+    static DeviceWatchSettings watching(QStringList daemon = {}, int tipsMs = 600000)
+    {
+        DeviceWatchSettings s;
+        s.watch = true;
+        s.daemonCommand = std::move(daemon);
+        s.tipsDelayMs = tipsMs;
+        return s;
+    }
+
+    static QStringList phoneNodeNames(MainWindow& w)
+    {
+        QStringList names;
+        for (auto* child : w.treeModel()->devicesRoot()->children)
+            if (child->kind == kNodeIPhone && !static_cast<_IOSDeviceItemNode*>(child)->offlineCopy)
+                names << child->text;
+        return names;
+    }
+
+    QTemporaryDir dir;
+    QString records;
+    QString controlAddress;
+    std::unique_ptr<QProcess> sim;
+};
+
+TEST_F(DevicesWindowTest, WatcherIsOffUnlessTurnedOn)
+{
+    MainWindow window;
+    EXPECT_EQ(window.deviceCommands()->subscriber(), nullptr);
+}
+
+TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
+{
+    startSimulator({seed(kUdidA, "Alice's <b>iPhone</b>"), seed(kUdidB, "Bob's iPhone")});
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching());
+    window.show();
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 20000)) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(phoneNodeNames(window).contains("Alice's <b>iPhone</b>"));
+    EXPECT_TRUE(phoneNodeNames(window).contains("Bob's iPhone"));
+    // The name from the phone is shown as text in the detected box.
+    EXPECT_TRUE(boxes.saw("Alice's &lt;b&gt;iPhone&lt;/b&gt; detected."));
+    EXPECT_EQ(window.deviceCommands()->subscriber()->count(), 2);
+    // Before a load the node has no chats: an empty list, no error box.
+    _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->device->productVersion, "14.8");
+    const int boxesBefore = boxes.texts.size();
+    window.selectNode(a);
+    QTest::qWait(200);
+    EXPECT_EQ(window.smsModel()->rowCount(), 0);
+    EXPECT_EQ(boxes.texts.size(), boxesBefore);
+    EXPECT_TRUE(a->children.isEmpty());
+    // Nothing to back up yet; a phone whose cache holds a database could be.
+    QAction* backup = window.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR");
+    ASSERT_NE(backup, nullptr);
+    EXPECT_FALSE(backup->isEnabled());
+    EXPECT_FALSE(MainWindow::holdsChats(a));
+    const QString cached = QDir(dataFolder()).filePath("ios_cache/" + kUdidA + "/net.whatsapp.WhatsApp/Documents");
+    QDir().mkpath(cached);
+    QFile(cached + "/ChatStorage.sqlite").open(QIODevice::WriteOnly);
+    EXPECT_TRUE(MainWindow::holdsChats(a));
+    QDir(dataFolder() + "/ios_cache").removeRecursively();
+    // Detaching A removes its node (and the list that showed it); B stays.
+    ctl({"detach", kUdidA});
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window) == QStringList{"Bob's iPhone"}; }, 10000));
+    EXPECT_EQ(window.deviceCommands()->nodeOf(kUdidA), nullptr);
+    // Attached again: one node again, never two.
+    ctl({"attach", kUdidA});
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 20000));
+    QTest::qWait(300);
+    EXPECT_EQ(phoneNodeNames(window).size(), 2);
+}
+
+TEST_F(DevicesWindowTest, TrustBoxRetryAfterTrustingAndAbortLeavesNothing)
+{
+    startSimulator({seed(kUdidA, "Alice's iPhone", {"--pairing", "pending"})});
+    {
+        // Abort: the error box, no node, no pairing record.
+        DeviceBoxAnswerer boxes([](const QString& text) {
+            return text.contains("\"Trust\"") ? QMessageBox::Abort : QMessageBox::Ok;
+        });
+        MainWindow window(watching());
+        ASSERT_TRUE(waitFor([&] { return boxes.saw("Error detail:"); }, 20000)) << boxes.texts.join("\n").toStdString();
+        QTest::qWait(300);
+        EXPECT_TRUE(phoneNodeNames(window).isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(records + "/" + kUdidA + ".plist"));
+    }
+    // Retry after tapping Trust on the phone: the node comes.
+    bool trusted = false;
+    DeviceBoxAnswerer boxes([&](const QString& text) {
+        if (!text.contains("\"Trust\""))
+            return QMessageBox::Ok;
+        if (!trusted) {
+            ctl({"trust", kUdidA});
+            trusted = true;
+        }
+        return QMessageBox::Retry;
+    });
+    MainWindow window(watching());
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window) == QStringList{"Alice's iPhone"}; }, 20000))
+        << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(trusted);
+    EXPECT_TRUE(QFileInfo::exists(records + "/" + kUdidA + ".plist"));
+}
+
+TEST_F(DevicesWindowTest, PhonePulledOutWhileItsBoxIsOpenGetsNoNode)
+{
+    startSimulator({seed(kUdidA, "Alice's iPhone")});
+    bool detached = false;
+    DeviceBoxAnswerer boxes([&](const QString& text) {
+        if (text.contains(" detected.") && !detached) {
+            ctl({"detach", kUdidA});
+            // The removal is delivered while the box is still open.
+            waitFor([] { return false; }, 800);
+            detached = true;
+        }
+        return QMessageBox::Ok;
+    });
+    MainWindow window(watching());
+    ASSERT_TRUE(waitFor([&] { return detached; }, 20000)) << boxes.texts.join("\n").toStdString();
+    QTest::qWait(1000);
+    EXPECT_TRUE(phoneNodeNames(window).isEmpty());
+}
+
+TEST_F(DevicesWindowTest, TipsBoxOnlyWhenNoPhoneCame)
+{
+    const QString a = seed(kUdidA, "Alice's iPhone");
+    startSimulator({a});
+    {
+        DeviceBoxAnswerer boxes;
+        MainWindow window(watching({}, 1500));
+        ASSERT_TRUE(waitFor([&] { return !phoneNodeNames(window).isEmpty(); }, 20000));
+        QTest::qWait(2500);
+        EXPECT_FALSE(boxes.saw("Failed to Detect Your Phone."));
+    }
+    ctl({"detach", kUdidA});
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching({}, 300));
+    ASSERT_TRUE(waitFor([&] { return boxes.saw("Failed to Detect Your Phone."); }, 10000));
+    EXPECT_TRUE(boxes.saw("href=\"#restart_applemobileservice\""));
+}
+
+TEST_F(DevicesWindowTest, DaemonStartedAsOwnChildOnlyWhenNoneAnswers)
+{
+    const QString a = seed(kUdidA, "Alice's iPhone");
+    const int port = freePort();
+    qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray("127.0.0.1:") + QByteArray::number(port));
+    ASSERT_FALSE(MobiledeviceSubscribe::daemonAnswers());
+    qint64 pid = 0;
+    {
+        DeviceBoxAnswerer boxes;
+        MainWindow window(watching(QStringList{phonesim()} + serveArgs(port, {a})));
+        pid = window.deviceCommands()->subscriber()->ownDaemonPid();
+        ASSERT_NE(pid, 0);
+        ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window) == QStringList{"Alice's iPhone"}; }, 20000))
+            << boxes.texts.join("\n").toStdString();
+    }
+    // Stopped with the window.
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    EXPECT_FALSE(MobiledeviceSubscribe::daemonAnswers());
+
+    // A daemon that answers already is used and left alone.
+    startSimulator({a});
+    {
+        DeviceBoxAnswerer boxes;
+        MainWindow window(watching(QStringList{phonesim()} + serveArgs(port, {a})));
+        EXPECT_EQ(window.deviceCommands()->subscriber()->ownDaemonPid(), 0);
+        ASSERT_TRUE(waitFor([&] { return !phoneNodeNames(window).isEmpty(); }, 20000));
+    }
+    EXPECT_EQ(sim->state(), QProcess::Running);
+    EXPECT_TRUE(MobiledeviceSubscribe::daemonAnswers());
+}
+
+}  // namespace
