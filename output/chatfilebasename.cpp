@@ -13,9 +13,9 @@ namespace {
 
 constexpr int kMaxBytes = 150;
 
-// The longest prefix of `text` that fits in `maxBytes` UTF-8 bytes and ends
-// between two user-perceived characters.
-QString cutUtf8(const QString& text, int maxBytes)
+}  // namespace
+
+QString utf8Prefix(const QString& text, int maxBytes)
 {
     if (text.toUtf8().size() <= maxBytes)
         return text;
@@ -36,8 +36,6 @@ QString cutUtf8(const QString& text, int maxBytes)
     return text.left(good);
 }
 
-}  // namespace
-
 QString chatFileBaseName(const PChatSession& session, int n)
 {
     static const QRegularExpression removed(QStringLiteral("[\\t\\n\\r\\x{202A}\\x{00A0}\\x{202C}]"));
@@ -52,25 +50,75 @@ QString chatFileBaseName(const PChatSession& session, int n)
     if (name.trimmed().isEmpty())
         name = QStringLiteral("unknown-chat");
     const QString suffix = n > 1 ? QStringLiteral("_%1").arg(n) : QString();
-    return cutUtf8(name, kMaxBytes - int(suffix.toUtf8().size())) + suffix;
+    return utf8Prefix(name, kMaxBytes - int(suffix.toUtf8().size())) + suffix;
 }
 
 std::map<qint64, QString> distinctChatFileBaseNames(std::vector<PChatSession> sessions)
 {
-    std::sort(sessions.begin(), sessions.end(), [](const PChatSession& a, const PChatSession& b) {
-        return (a ? a->Z_PK : 0) < (b ? b->Z_PK : 0);
-    });
+    std::vector<std::pair<PChatSession, int>> chats;
+    chats.reserve(sessions.size());
+    for (PChatSession& s : sessions)
+        chats.emplace_back(std::move(s), 1);
     std::map<qint64, QString> names;
+    for (const auto& [pk, pages] : distinctChatPageBaseNames(std::move(chats)))
+        names[pk] = pages.value(0);
+    return names;
+}
+
+std::map<qint64, QStringList> distinctChatPageBaseNames(std::vector<std::pair<PChatSession, int>> chats)
+{
+    std::sort(chats.begin(), chats.end(), [](const auto& a, const auto& b) {
+        return (a.first ? a.first->Z_PK : 0) < (b.first ? b.first->Z_PK : 0);
+    });
+    std::map<qint64, QStringList> names;
     QSet<QString> taken;
-    for (const PChatSession& s : sessions) {
-        const QString base = chatFileBaseName(s, 1);
-        QString name = base;
-        for (int i = 1; taken.contains(name.toCaseFolded()); ++i) {
-            const QString suffix = QStringLiteral("(%1)").arg(i);
-            name = cutUtf8(base, kMaxBytes - int(suffix.size())) + suffix;
+    for (const auto& [session, pages] : chats) {
+        if (pages < 1)
+            continue;
+        const QString base = chatFileBaseName(session, 1);
+        QStringList candidate;
+        for (int variant = 0;; ++variant) {
+            candidate.clear();
+            bool free = true;
+            for (int page = 1; page <= pages && free; ++page) {
+                QString name;
+                if (variant == 0) {
+                    name = chatFileBaseName(session, page);
+                } else {
+                    const QString suffix =
+                        QStringLiteral("(%1)").arg(variant) + (page > 1 ? QStringLiteral("_%1").arg(page) : QString());
+                    name = utf8Prefix(base, kMaxBytes - int(suffix.size())) + suffix;
+                }
+                free = !taken.contains(name.toCaseFolded());
+                candidate << name;
+            }
+            if (free)
+                break;
         }
-        taken.insert(name.toCaseFolded());
-        names[s ? s->Z_PK : 0] = name;
+        for (const QString& name : candidate)
+            taken.insert(name.toCaseFolded());
+        names[session ? session->Z_PK : 0] = candidate;
     }
     return names;
+}
+
+QString safeFileName(const QString& name)
+{
+    QString safe = escapedFileName(name);
+    qsizetype dots = 0;
+    while (dots < safe.size() && safe.at(dots) == QLatin1Char('.'))
+        ++dots;
+    if (dots > 0)
+        safe = QString(dots, QLatin1Char('_')) + safe.mid(dots);
+    if (safe.trimmed().isEmpty())
+        safe = QStringLiteral("file");
+    if (safe.toUtf8().size() > kMaxBytes) {
+        // Keep a short suffix so the copy still opens with the right program.
+        const qsizetype dot = safe.lastIndexOf(QLatin1Char('.'));
+        QString suffix = dot > 0 ? safe.mid(dot) : QString();
+        if (suffix.toUtf8().size() > 16)
+            suffix.clear();
+        safe = utf8Prefix(suffix.isEmpty() ? safe : safe.left(dot), kMaxBytes - int(suffix.toUtf8().size())) + suffix;
+    }
+    return safe;
 }

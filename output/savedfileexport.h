@@ -5,15 +5,14 @@
 
 #include "chatstore/chatrecords.h"
 #include "output/absformatexport.h"
+#include "output/savedoutputfile.h"
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QString>
 
 class SavedFileExport : public AbsFormatExport<_Message> {
 public:
     explicit SavedFileExport(const QString& path);
-    ~SavedFileExport() override;
 
     void begin() override;
     void finish() override;
@@ -23,13 +22,9 @@ protected:
     // Written right after opening and right before closing.
     virtual QByteArray header() const { return {}; }
     virtual QByteArray footer() const { return {}; }
-    void put(const QString& text);
-    void putBytes(const QByteArray& bytes);
+    void put(const QString& text) { m_file.put(text); }
+    void putBytes(const QByteArray& bytes) { m_file.putBytes(bytes); }
 
 private:
-    void flush();
-
-    QSaveFile m_file;
-    QByteArray m_buffer;
-    bool m_open = false;
+    SavedOutputFile m_file;
 };
