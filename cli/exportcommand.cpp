@@ -53,12 +53,9 @@ int run(const CliArgs& args)
         return exitcode::kFailure;
     }
 
-    ChatSource source;
-    if (!openChatSource(args.arg(0), &source))
-        return exitcode::kFailure;
     int code = exitcode::kSuccess;
     PChatSession chat;
-    const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);
+    const PChatDbView view = loadChatSource(args.arg(0), args.value(QStringLiteral("chat")), &chat, &code);
     if (!view)
         return code;
 

@@ -13,6 +13,19 @@ namespace {
 
 constexpr int kMaxBytes = 150;
 
+// escapedFileName() with leading dots made "_": such names would be hidden
+// (and "." or ".." no name at all).
+QString escapedWithoutLeadingDots(const QString& name)
+{
+    QString out = escapedFileName(name);
+    qsizetype dots = 0;
+    while (dots < out.size() && out.at(dots) == QLatin1Char('.'))
+        ++dots;
+    if (dots > 0)
+        out = QString(dots, QLatin1Char('_')) + out.mid(dots);
+    return out;
+}
+
 }  // namespace
 
 QString utf8Prefix(const QString& text, int maxBytes)
@@ -41,12 +54,7 @@ QString chatFileBaseName(const PChatSession& session, int n)
     static const QRegularExpression removed(QStringLiteral("[\\t\\n\\r\\x{202A}\\x{00A0}\\x{202C}]"));
     QString name = session ? sessionDisplayName(*session, true, false) : QStringLiteral("unknown-chat");
     name.remove(removed);
-    name = escapedFileName(name);
-    int dots = 0;
-    while (dots < name.size() && name.at(dots) == QLatin1Char('.'))
-        ++dots;
-    if (dots > 0)
-        name = QString(dots, QLatin1Char('_')) + name.mid(dots);
+    name = escapedWithoutLeadingDots(name);
     if (name.trimmed().isEmpty())
         name = QStringLiteral("unknown-chat");
     const QString suffix = n > 1 ? QStringLiteral("_%1").arg(n) : QString();
@@ -104,12 +112,7 @@ std::map<qint64, QStringList> distinctChatPageBaseNames(std::vector<std::pair<PC
 
 QString safeFileName(const QString& name)
 {
-    QString safe = escapedFileName(name);
-    qsizetype dots = 0;
-    while (dots < safe.size() && safe.at(dots) == QLatin1Char('.'))
-        ++dots;
-    if (dots > 0)
-        safe = QString(dots, QLatin1Char('_')) + safe.mid(dots);
+    QString safe = escapedWithoutLeadingDots(name);
     if (safe.trimmed().isEmpty())
         safe = QStringLiteral("file");
     if (safe.toUtf8().size() > kMaxBytes) {
