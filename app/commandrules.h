@@ -14,8 +14,8 @@ class QObject;
 // without it stays in the menus, disabled, with a note.
 namespace commands {
 constexpr bool kHaveTransfer = false;      // iPhone-to-iPhone, database-to-iPhone
-constexpr bool kHaveExtract = false;       // attachment extraction
-constexpr bool kHaveExportFile = false;    // export to a file
+constexpr bool kHaveExtract = true;        // attachment extraction
+constexpr bool kHaveExportFile = true;     // export to a file
 constexpr bool kHavePrint = false;         // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = true;    // writing into an iTunes backup

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/chatfoldercommands.h"
+#include "app/exportcommands.h"
 #include "app/exporttoitunescommands.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
@@ -136,6 +137,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
     m_exportToItunes = new ExportToItunesCommands(this);
+    m_export = new ExportCommands(this);
     m_links = new LinkCommands(this);
     m_chatFolders = new ChatFolderCommands(this);
 
@@ -977,6 +979,46 @@ QMenu* MainWindow::createSMSContextMenu()
 // ---------------------------------------------------------------------------
 // Command slots: each hands over to its family
 
+void MainWindow::miExtractMedia()
+{
+    m_export->extractAttachments(CommandScope::Selected);
+}
+
+void MainWindow::miExtractMediaChat()
+{
+    m_export->extractAttachments(CommandScope::Chat);
+}
+
+void MainWindow::miExtractMediaAll()
+{
+    m_export->extractAttachments(CommandScope::All);
+}
+
+void MainWindow::miExtractMediaToolbar()
+{
+    m_export->extractAttachments(automaticScope());
+}
+
+void MainWindow::miExport()
+{
+    m_export->exportMessages(CommandScope::Selected);
+}
+
+void MainWindow::miExportChat()
+{
+    m_export->exportMessages(CommandScope::Chat);
+}
+
+void MainWindow::miExportAll()
+{
+    m_export->exportMessages(CommandScope::All);
+}
+
+void MainWindow::miExportToolbar()
+{
+    m_export->exportMessages(automaticScope());
+}
+
 void MainWindow::miExport2ITunesBKSel()
 {
     m_exportToItunes->exportToItunes(CommandScope::Selected);
@@ -1120,14 +1162,6 @@ Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
 Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)
 Q_UNAVAILABLE_COMMAND(miClearCache)
-Q_UNAVAILABLE_COMMAND(miExtractMedia)
-Q_UNAVAILABLE_COMMAND(miExtractMediaChat)
-Q_UNAVAILABLE_COMMAND(miExtractMediaAll)
-Q_UNAVAILABLE_COMMAND(miExtractMediaToolbar)
-Q_UNAVAILABLE_COMMAND(miExport)
-Q_UNAVAILABLE_COMMAND(miExportChat)
-Q_UNAVAILABLE_COMMAND(miExportAll)
-Q_UNAVAILABLE_COMMAND(miExportToolbar)
 Q_UNAVAILABLE_COMMAND(miPrint)
 Q_UNAVAILABLE_COMMAND(miPrintChat)
 Q_UNAVAILABLE_COMMAND(miPrintAll)

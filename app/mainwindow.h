@@ -13,6 +13,7 @@
 
 class ItemModelSms;
 class ChatFolderCommands;
+class ExportCommands;
 class ExportToItunesCommands;
 class ItunesImportCommands;
 class LinkCommands;
@@ -67,6 +68,7 @@ public:
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
     ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
+    ExportCommands* exportCommands() const { return m_export; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
     ChatFolderCommands* chatFolderCommands() const { return m_chatFolders; }
@@ -235,6 +237,7 @@ private:
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
     ExportToItunesCommands* m_exportToItunes = nullptr;
+    ExportCommands* m_export = nullptr;
     LinkCommands* m_links = nullptr;
     ChatFolderCommands* m_chatFolders = nullptr;
 

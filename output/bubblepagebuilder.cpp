@@ -1,6 +1,7 @@
 #include "output/bubblepagebuilder.h"
 
 #include "chatstore/displayrules.h"
+#include "output/exportfilesfolder.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -14,8 +15,6 @@ const QString kFrameCells = QStringLiteral(
     "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div><div class=\"bb_bg top_right\"></div>"
     "<div class=\"bb_bg middle_left\"></div><div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
     "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div><div class=\"bb_bg bottom_right\"></div>");
-
-const QString kEmptyPhoto = QStringLiteral("wabb/empty_photo.jpg");
 
 // A URL taken from data, made safe inside a double-quoted attribute.
 QString attributeText(const QString& text)
@@ -40,10 +39,10 @@ bool isNonEmptyFile(const QString& path)
     return !path.isEmpty() && info.isFile() && info.size() > 0;
 }
 
-QString thumbnailElement(const QString& link, int limit, const QString& source)
+// A link around `html`, or `html` alone where there is nothing to open.
+QString linkOrText(const QString& link, const QString& html)
 {
-    return QStringLiteral("<a href=\"%1\"><img style=\"max-width:%2px;max-height:%3px;\" src=\"%4\" %5/></a>")
-        .arg(link, QString::number(limit), QString::number(limit), source, QString());
+    return link.isEmpty() ? html : QStringLiteral("<a href=\"%1\">%2</a>").arg(link, html);
 }
 
 QString suffixOr(const QString& path, const QString& fallback)
@@ -206,14 +205,61 @@ QString BubblePageBuilder::durationText(int seconds)
     return QStringLiteral("%1' %2''").arg(seconds / 60).arg(seconds % 60);
 }
 
+QString BubblePageBuilder::asset(const char* name) const
+{
+    return m_options.exportFiles ? ExportFilesFolder::asset(name) : QStringLiteral("wabb/") + QLatin1String(name);
+}
+
 QString BubblePageBuilder::thumbnailSource(const _MediaItem& media) const
 {
     const QString& thumb = media.thumbnailFile;
+    if (m_options.exportFiles) {
+        // Only a copy inside the export: never a web address or a local file.
+        const QString copy = thumb.startsWith(QLatin1String("http://")) ? QString()
+                                                                         : m_options.exportFiles->copied(thumb);
+        return copy.isEmpty() ? asset("empty_photo.jpg") : copy;
+    }
     if (thumb.startsWith(QLatin1String("http://")))
         return attributeText(thumb);
     if (!thumb.isEmpty() && QFileInfo(thumb).isFile())
         return fileUrl(thumb);
-    return kEmptyPhoto;
+    return asset("empty_photo.jpg");
+}
+
+QString BubblePageBuilder::mediaLink(const _MediaItem& media, const char* fallbackSuffix) const
+{
+    if (m_options.exportFiles)
+        return m_options.exportFiles->copied(media.mediaFile);
+    // Documents and stickers open by their own name: no suffix.
+    return attachmentLink(media.mediaFile,
+                          fallbackSuffix ? suffixOr(media.mediaFile, QLatin1String(fallbackSuffix)) : QString());
+}
+
+QString BubblePageBuilder::thumbnailElement(const QString& link, int limit, const QString& source) const
+{
+    const QString image = QStringLiteral("<img style=\"max-width:%1px;max-height:%1px;\" src=\"%2\" />")
+                              .arg(QString::number(limit), source);
+    if (link.isEmpty())
+        return image;
+    const QString target = m_options.exportFiles ? QStringLiteral(" target=\"_blank\"") : QString();
+    return QStringLiteral("<a href=\"%1\"%2>%3</a>").arg(link, target, image);
+}
+
+QString BubblePageBuilder::senderLine(const _Message& m) const
+{
+    QString colour;
+    QString name;
+    if (m.member) {
+        colour = senderColour(m.member->Z_PK);
+        name = memberDisplayName(*m.member, m_options.exportFiles != nullptr);
+    } else if (m_options.exportFiles && m.session) {
+        colour = m.ZISFROMME == 1 ? QStringLiteral("#50AA62") : QStringLiteral("#FFD22D");
+        name = sessionDisplayName(*m.session, true, false);
+    } else {
+        return {};
+    }
+    return QStringLiteral("<div class=\"handle\" style=\"color:%1\">%2</div><div class=\"clear\"></div>")
+        .arg(colour, escape(name));
 }
 
 QString BubblePageBuilder::cardBody(const _Message& message) const
@@ -221,19 +267,27 @@ QString BubblePageBuilder::cardBody(const _Message& message) const
     const _MediaItem& media = *message.media;
     QString photo;
     QString card;
-    if (!m_options.cardFolder.isEmpty()) {
+    if (ExportFilesFolder* files = m_options.exportFiles) {
+        const QString base = cardTempBaseName(media, message.Z_PK);
+        photo = files->freshPath(base + QStringLiteral(".jpg"));
+        card = files->freshPath(base + QStringLiteral(".vcf"));
+        writeCardFiles(media, photo, card);
+    } else if (!m_options.cardFolder.isEmpty()) {
         const QString base = m_options.cardFolder + QLatin1Char('/') + cardTempBaseName(media, message.Z_PK);
         photo = base + QStringLiteral(".jpg");
         card = base + QStringLiteral(".vcf");
         writeCardFiles(media, photo, card);
     }
     QString html = QStringLiteral("<div style=\"text-align:left; min-width:150px;\">");
+    const auto where = [this](const QString& path) {
+        return m_options.exportFiles ? ExportFilesFolder::reference(QFileInfo(path).fileName()) : fileUrl(path);
+    };
     html += QStringLiteral("<img width=\"64\" src=\"%1\" style=\"display:block; float:left;margin:5px;\"/>")
-                .arg(isNonEmptyFile(photo) ? fileUrl(photo) : QStringLiteral("wabb/contact.png"));
-    if (card.isEmpty())
+                .arg(isNonEmptyFile(photo) ? where(photo) : asset("contact.png"));
+    if (card.isEmpty() || (m_options.exportFiles && !QFileInfo(card).isFile()))
         html += QStringLiteral("<div>%1</div>").arg(escape(cardDisplayName(media)));
     else
-        html += QStringLiteral("<div><a href=\"%1\">%2</a></div>").arg(fileUrl(card), escape(cardDisplayName(media)));
+        html += QStringLiteral("<div><a href=\"%1\">%2</a></div>").arg(where(card), escape(cardDisplayName(media)));
     html += QStringLiteral("<div class=\"clear\"></div></div>");
     return html;
 }
@@ -244,10 +298,7 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
                        .arg(m.ZISFROMME == 1 ? QStringLiteral("bb2") : QStringLiteral("bb1"))
                        .arg(m.Z_PK);
     html += kFrameCells;
-    if (m.member) {
-        html += QStringLiteral("<div class=\"handle\" style=\"color:%1\">%2</div><div class=\"clear\"></div>")
-                    .arg(senderColour(m.member->Z_PK), escape(memberDisplayName(*m.member, false)));
-    }
+    html += senderLine(m);
     const _MediaItem* media = m.media.get();
     // A deleted message shows no quote.
     if (media && media->hasQuote() && m.ZMESSAGETYPE != msgtype::kDeleted)
@@ -260,7 +311,7 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
     case msgtype::kGif:
         if (media) {
             const bool image = m.ZMESSAGETYPE == msgtype::kImage;
-            const QString link = attachmentLink(media->mediaFile, suffixOr(media->mediaFile, image ? "jpg" : "mp4"));
+            const QString link = mediaLink(*media, image ? "jpg" : "mp4");
             html += QStringLiteral("<div>") + thumbnailElement(link, image ? 200 : 128, thumbnailSource(*media)) +
                     QStringLiteral("</div>");
             if (!media->ZTITLE.isEmpty())
@@ -269,10 +320,8 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         break;
     case msgtype::kAudio:
         if (media) {
-            html += QStringLiteral("<img width=\"32px\" src=\"wabb/voice.png\" align=\"middle\" />");
-            html += QStringLiteral("<a href=\"%1\">%2</a>")
-                        .arg(attachmentLink(media->mediaFile, suffixOr(media->mediaFile, "aac")),
-                             durationText(media->ZMOVIEDURATION));
+            html += QStringLiteral("<img width=\"32px\" src=\"%1\" align=\"middle\" />").arg(asset("voice.png"));
+            html += linkOrText(mediaLink(*media, "aac"), durationText(media->ZMOVIEDURATION));
         }
         break;
     case msgtype::kContact:
@@ -287,13 +336,12 @@ QString BubblePageBuilder::messageBubble(const _Message& m) const
         if (media) {
             // The name comes from the chat (a title or a file name): text,
             // never markup; shown as the sender wrote it, not file-name safe.
-            html += QStringLiteral("<a href=\"%1\">Document: %2</a>")
-                        .arg(attachmentLink(media->mediaFile, QString()), escape(documentDisplayName(*media)));
+            html += linkOrText(mediaLink(*media, nullptr), QStringLiteral("Document: ") + escape(documentDisplayName(*media)));
         }
         break;
     case msgtype::kSticker:
         if (media)
-            html += QStringLiteral("<a href=\"%1\">[STICKER]</a>").arg(attachmentLink(media->mediaFile, QString()));
+            html += linkOrText(mediaLink(*media, nullptr), QStringLiteral("[STICKER]"));
         break;
     case msgtype::kDeleted:
     case msgtype::kViewOnceImage:
@@ -348,6 +396,34 @@ QString BubblePageBuilder::pollBody(const _Message& m) const
     return html + QStringLiteral("</div>");
 }
 
+QString BubblePageBuilder::messageBlock(const _Message& m) const
+{
+    switch (m.ZMESSAGETYPE) {
+    case msgtype::kText:
+    case msgtype::kLink:
+    case msgtype::kImage:
+    case msgtype::kVideo:
+    case msgtype::kAudio:
+    case msgtype::kContact:
+    case msgtype::kLocation:
+    case msgtype::kDocument:
+    case msgtype::kGif:
+    case msgtype::kSticker:
+    case msgtype::kDeleted:
+    case msgtype::kViewOnceImage:
+    case msgtype::kViewOnceVideo:
+    case msgtype::kViewOnceAudio:
+    case msgtype::kRoundVideo:
+    case msgtype::kPoll:
+    case msgtype::kCall:
+        return messageBubble(m);
+    case msgtype::kGroupEvent:
+        return centreBubble(groupEventText(m));
+    default:
+        return {};
+    }
+}
+
 QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page, bool nameChats) const
 {
     const qint64 pages = pageCount(total);
@@ -381,32 +457,8 @@ QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint
         if (i == first || time.date() != previousDay)
             html += centreBubble(QLocale::c().toString(time, QStringLiteral("dd MMM yyyy")));
         previousDay = time.date();
-        switch (m.ZMESSAGETYPE) {
-        case msgtype::kText:
-        case msgtype::kLink:
-        case msgtype::kImage:
-        case msgtype::kVideo:
-        case msgtype::kAudio:
-        case msgtype::kContact:
-        case msgtype::kLocation:
-        case msgtype::kDocument:
-        case msgtype::kGif:
-        case msgtype::kSticker:
-        case msgtype::kDeleted:
-        case msgtype::kViewOnceImage:
-        case msgtype::kViewOnceVideo:
-        case msgtype::kViewOnceAudio:
-        case msgtype::kRoundVideo:
-        case msgtype::kPoll:
-        case msgtype::kCall:
-            html += messageBubble(m);
-            break;
-        case msgtype::kGroupEvent:
-            html += centreBubble(groupEventText(m));
-            break;
-        default:
-            break;  // not shown, but it keeps its place among the 50
-        }
+        // A type that is not shown keeps its place among the 50.
+        html += messageBlock(m);
     }
 
     html += pager(page, pages);

@@ -12,6 +12,8 @@
 
 #include "chatstore/abswamsgssource.h"
 
+class ExportFilesFolder;
+
 #include <QString>
 
 struct BubblePageOptions {
@@ -22,6 +24,13 @@ struct BubblePageOptions {
     // Folder for the contact cards' photo (".jpg") and vCard (".vcf") files;
     // empty: cards are shown without files.
     QString cardFolder;
+    // Export mode: attachments are copied into this folder and shown as
+    // "files/..." links and thumbnails that open in a new window, the style
+    // set is read from "files/", every bubble names its sender, and nothing
+    // refers to a place outside the export (a missing picture shows
+    // files/empty_photo.jpg). Cards are written there too; cardFolder is
+    // not used.
+    ExportFilesFolder* exportFiles = nullptr;
 };
 
 class BubblePageBuilder {
@@ -47,6 +56,12 @@ public:
     // escape() with every http or https address a link to itself.
     QString linkedText(const QString& text) const;
     QString messageBubble(const _Message& message) const;
+    // What a message adds to a page after its day: a bubble, a centred
+    // group event, or nothing for types that are not shown.
+    QString messageBlock(const _Message& message) const;
+    // The line above a bubble naming its sender; in export mode on every
+    // bubble of a chat, else on group members' bubbles.
+    QString senderLine(const _Message& message) const;
     // The block a reply shows above its own text, as WhatsApp draws it:
     // the quoted sender's name in the sender's colour over a one-line
     // preview of the quoted message. Exports and printing draw quotes
@@ -68,7 +83,14 @@ public:
     static QString durationText(int seconds);
 
 private:
+    // "wabb/<name>", or "files/<name>" in export mode.
+    QString asset(const char* name) const;
     QString thumbnailSource(const _MediaItem& media) const;
+    // Where a bubble's link to the media file goes; empty in export mode
+    // when the file is missing (the bubble then shows no link). Without a
+    // fallback suffix the link carries none.
+    QString mediaLink(const _MediaItem& media, const char* fallbackSuffix) const;
+    QString thumbnailElement(const QString& link, int limit, const QString& source) const;
     QString cardBody(const _Message& message) const;
     // A poll's question and its options with their vote counts.
     QString pollBody(const _Message& message) const;
