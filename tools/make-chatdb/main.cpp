@@ -1,6 +1,9 @@
 // make-chatdb: writes a sample chat database folder for manual tests and
 // benchmarks.
-//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]
+//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--live-wal]
+// --live-wal leaves the database as a running phone app does: in WAL mode,
+// automatic checkpoints off, with committed changes in ChatStorage.sqlite-wal
+// only (every text rewritten, the first chat's name set to "Logged name").
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
@@ -17,6 +20,7 @@ int main(int argc, char* argv[])
     ChatDbLayout layout = ChatDbLayout::Local;
     qint64 messages = 0;
     bool device = false;
+    bool liveWal = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("--layout") && i + 1 < args.size()) {
@@ -42,21 +46,28 @@ int main(int argc, char* argv[])
             }
         } else if (a == QLatin1String("--device")) {
             device = true;
+        } else if (a == QLatin1String("--live-wal")) {
+            liveWal = true;
         } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
             folder = a;
         } else {
-            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--live-wal]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device]\n";
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--live-wal]\n";
         return 2;
     }
     try {
         QElapsedTimer timer;
         timer.start();
         const SampleChatDb db = buildSampleChatDb(folder, layout, messages, device);
+        if (liveWal)
+            leaveLiveWal(db.folder.databasePath,
+                         {QStringLiteral("update ZWAMESSAGE set ZTEXT = ZTEXT"),
+                          QStringLiteral("update ZWACHATSESSION set ZPARTNERNAME = 'Logged name' where Z_PK = "
+                                         "(select min(Z_PK) from ZWACHATSESSION)")});
         out << "database: " << db.folder.databasePath << "\n"
             << "chats listed: " << db.expectedChats << "\n"
             << "messages counted: " << db.expectedCount << "\n"
