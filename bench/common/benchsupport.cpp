@@ -80,6 +80,19 @@ ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint
 
 double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
 
+double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+
+bool runTool(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
 double runShell(const QString& shell, const QString& database, const QString& script)
 {
     QProcess p;

@@ -18,6 +18,7 @@
 // Usage: ituneswrite_bench [--messages N] [--media-mb MB] [--add-messages N]
 //        [--add-media-mb MB] [--unrelated-mb MB] [--work FOLDER]
 #include "base/recordingmonitor.h"
+#include "bench/common/benchsupport.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/wamsgsdatasource.h"
@@ -41,19 +42,6 @@
 #include <random>
 
 namespace {
-
-double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
-
-bool runTool(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
-        return false;
-    }
-    return true;
-}
 
 struct Options {
     qint64 messages = 200000;
