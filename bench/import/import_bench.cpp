@@ -105,14 +105,8 @@ bool benchOne(const QString& work, const SampleChatDb& chat, const QString& pass
 
     const QString cache = work + QStringLiteral("/cache");
     IOSLoadWAFromiTunesThread copy(backup, cache);
-    RecordingMonitor copyMonitor;
-    t.start();
-    copy.run(copyMonitor);
-    f.copy = seconds(t);
-    if (!copyMonitor.succeeded()) {
-        std::fprintf(stderr, "copy failed: %s\n", qPrintable(copyMonitor.errors().join(QStringLiteral("; "))));
+    if (!runJob(copy, "copy", &f.copy))
         return false;
-    }
 
     const QString local = work + QStringLiteral("/local");
     t.start();

@@ -143,35 +143,22 @@ bool benchOne(const QString& work, const ChatDbFolder& target, const ChatDbFolde
             return false;
         backup.loadThrow();
 
-        QElapsedTimer t;
-        t.start();
         IOSLoadWAFromiTunesThread load(backup, cache);
-        RecordingMonitor loadMonitor;
-        load.run(loadMonitor);
-        f.load = seconds(t);
-        if (!loadMonitor.succeeded()) {
-            std::fprintf(stderr, "load failed: %s\n", qPrintable(loadMonitor.errors().join(QStringLiteral("; "))));
+        if (!runJob(load, "load", &f.load))
             return false;
-        }
 
-        t.start();
         LoadWhatsAppDbThread read(std::make_shared<IOSWhatsAppDb>(source.databasePath, QString(), source.mediaFolder,
                                                                   source.profileFolder, false, false));
-        RecordingMonitor readMonitor;
-        read.run(readMonitor);
+        if (!runJob(read, "read", &f.merge))
+            return false;
         auto device = std::make_shared<IOSDeviceInfo>();
         device->udid = QStringLiteral("virtual_bench");
         device->name = backup.deviceName;
         device->productVersion = backup.productVersion;
         IOSRestoreWAMessagesThread merge(device, std::make_shared<WAMsgsDataSource>(read.takeResult(false), nullptr, true),
                                          load.appFolder());
-        RecordingMonitor mergeMonitor;
-        merge.run(mergeMonitor);
-        f.merge = seconds(t);
-        if (!mergeMonitor.succeeded()) {
-            std::fprintf(stderr, "merge failed: %s\n", qPrintable(mergeMonitor.errors().join(QStringLiteral("; "))));
+        if (!runJob(merge, "merge", &f.merge))
             return false;
-        }
         f.added = merge.added();
         const QList<BackupFileEntry> entries = backupEntriesForMerge(
             backup.records, backup.productVersion,
@@ -190,6 +177,7 @@ bool benchOne(const QString& work, const ChatDbFolder& target, const ChatDbFolde
         QDir().mkpath(out);
         std::mt19937_64 rng(5);
         const QString key = QString::fromLatin1(noise(rng, 32).toHex());
+        QElapsedTimer t;
         t.start();
         int n = 0;
         for (const QString& file : files) {
@@ -207,14 +195,8 @@ bool benchOne(const QString& work, const ChatDbFolder& target, const ChatDbFolde
         QDir(out).removeRecursively();
 
         IOSMergeWAFiles2iTunesBKThread write(backup, entries);
-        RecordingMonitor writeMonitor;
-        t.start();
-        write.run(writeMonitor);
-        f.write = seconds(t);
-        if (!writeMonitor.succeeded()) {
-            std::fprintf(stderr, "write failed: %s\n", qPrintable(writeMonitor.errors().join(QStringLiteral("; "))));
+        if (!runJob(write, "write", &f.write))
             return false;
-        }
     }
     QDir(cache).removeRecursively();
     QDir(folder).removeRecursively();
