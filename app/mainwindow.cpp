@@ -644,11 +644,13 @@ void MainWindow::updateEmptyState()
     const bool nothing = m_modelMain->localDatabasesRoot()->children.isEmpty()
                          && m_modelMain->devicesRoot()->children.isEmpty();
     const QString steps = QCoreApplication::translate("MainWindow",
-                                                      "To begin:\n"
+                                                      "To begin, do one of these:\n"
+                                                      "Connect an iPhone (it appears under Devices)\n"
                                                       "Import an iTunes or Finder backup (File > Import from iTunes Backup)\n"
-                                                      "or open a chat database folder.");
+                                                      "Open a chat database folder (File > Open Chat Database Folder)");
     m_treeViewDS->setEmptyHint(nothing ? QCoreApplication::translate("MainWindow",
-                                                                     "No chats yet.\nImport an iTunes or Finder backup "
+                                                                     "No chats yet.\nConnect an iPhone.\n"
+                                                                     "Import an iTunes or Finder backup "
                                                                      "or open a chat database folder.")
                                        : QString());
     m_bubbles->setEmptyText(nothing ? steps

@@ -1,5 +1,6 @@
 #include "app/onlinecommands.h"
 
+#include "app/commandrules.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
 #include "app/winmovable.h"
@@ -61,11 +62,10 @@ void OnlineCommands::attachLabel(QLabel* label)
 void OnlineCommands::setUpCheckUpdateAction(QAction* action) const
 {
     action->setEnabled(isEnabled());
-    if (!isEnabled()) {
-        const QString note = QCoreApplication::translate("MainWindow", "no vendor server is configured in this build");
-        action->setToolTip(action->text() + QStringLiteral(" \u2013 ") + note);
-        action->setStatusTip(note);
-    }
+    // The reason goes into the tool tip only, as for every command that is
+    // off: a status tip stays in the status bar after the pointer has left.
+    if (!isEnabled())
+        commands::markUnavailable(action, commands::noVendorServerNote());
 }
 
 void OnlineCommands::start()

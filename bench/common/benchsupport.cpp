@@ -1,5 +1,8 @@
 #include "bench/common/benchsupport.h"
 
+#include "base/job.h"
+#include "base/recordingmonitor.h"
+
 #include <QProcess>
 
 #include <cstdio>
@@ -79,6 +82,33 @@ ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint
 }
 
 double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+
+double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+
+bool runJob(Job& job, const char* what, double* secondsTaken)
+{
+    RecordingMonitor monitor;
+    QElapsedTimer t;
+    t.start();
+    job.run(monitor);
+    *secondsTaken += seconds(t);
+    if (!monitor.succeeded()) {
+        std::fprintf(stderr, "%s failed: %s\n", what, qPrintable(monitor.errors().join(QStringLiteral("; "))));
+        return false;
+    }
+    return true;
+}
+
+bool runTool(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
 
 double runShell(const QString& shell, const QString& database, const QString& script)
 {

@@ -25,6 +25,17 @@ ChatDbFolder writeBenchDatabase(const QString& folder, ChatDbLayout layout, qint
 
 // Milliseconds since the timer started.
 double ms(const QElapsedTimer& t);
+// Seconds since the timer started.
+double seconds(const QElapsedTimer& t);
+
+class Job;
+// Runs a job and adds the seconds it took to *secondsTaken; false (its
+// errors on stderr, after `what`) when it did not succeed.
+bool runJob(Job& job, const char* what, double* secondsTaken);
+
+// Runs a tool to its end; false (its error output on stderr) when it
+// failed or did not exit with 0.
+bool runTool(const QString& program, const QStringList& args);
 
 // Runs the sqlite3 shell on a script against a database; returns
 // milliseconds, or -1 when it failed (the shell's error goes to stderr).

@@ -12,6 +12,7 @@
 // Everything is written below WORK_FOLDER and removed at the end.
 // Usage: import_bench [SIZE_MB (2048)] [MESSAGES (200000)] [WORK_FOLDER ($TMPDIR)]
 #include "base/recordingmonitor.h"
+#include "bench/common/benchsupport.h"
 #include "chatstore/backupmessagesthread.h"
 #include "chatstore/loadwhatsappdbthread.h"
 #include "chatstore/localdatabases.h"
@@ -32,19 +33,6 @@
 #include <random>
 
 namespace {
-
-double seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
-
-bool runTool(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
-        return false;
-    }
-    return true;
-}
 
 qint64 bytesBelow(const QString& folder)
 {
@@ -117,14 +105,8 @@ bool benchOne(const QString& work, const SampleChatDb& chat, const QString& pass
 
     const QString cache = work + QStringLiteral("/cache");
     IOSLoadWAFromiTunesThread copy(backup, cache);
-    RecordingMonitor copyMonitor;
-    t.start();
-    copy.run(copyMonitor);
-    f.copy = seconds(t);
-    if (!copyMonitor.succeeded()) {
-        std::fprintf(stderr, "copy failed: %s\n", qPrintable(copyMonitor.errors().join(QStringLiteral("; "))));
+    if (!runJob(copy, "copy", &f.copy))
         return false;
-    }
 
     const QString local = work + QStringLiteral("/local");
     t.start();

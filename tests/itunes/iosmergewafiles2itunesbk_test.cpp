@@ -302,6 +302,69 @@ TEST_F(BackupWriteFailures, RevertPutsTheOriginalsBack)
     EXPECT_EQ(snapshot(f.folder), before);
 }
 
+// A caller that may still need the old backup (a restore that can fail)
+// keeps the originals aside: the backup is the new one, the folder stays
+// locked, and finalize drops the originals; a caller that dies before
+// deciding leaves the new backup once the folder is opened again.
+TEST_F(BackupWriteFailures, KeptOriginalsStayAsideUntilFinalizeOrTheNextOpen)
+{
+    const Fixture f = makeBackup(dir.filePath("bk"), BackupLayout::ManifestDb, kPw);
+    openBackup(f);  // unlocking writes the decrypted manifest copy
+    const auto before = snapshot(f.folder);
+    auto backup = openBackup(f);
+    IOSMergeWAFiles2iTunesBKThread job(*backup, entriesFor(), true);
+    RecordingMonitor monitor;
+    job.run(monitor);
+    ASSERT_TRUE(monitor.succeeded()) << monitor.errors().join("|").toStdString();
+    EXPECT_EQ(storedPlain(*backup, kGroup, "ChatStorage.sqlite", dir.path()), QByteArray(200000, 'a'));
+    // Every replaced file waits aside, byte for byte.
+    const auto kept = snapshot(f.folder);
+    int aside = 0;
+    for (auto it = kept.constBegin(); it != kept.constEnd(); ++it) {
+        const qsizetype mark = it.key().indexOf(".qw-");
+        if (mark < 0 || !it.key().endsWith(".old"))
+            continue;
+        ++aside;
+        EXPECT_EQ(it.value(), before.value(it.key().left(mark))) << it.key().toStdString();
+    }
+    EXPECT_GE(aside, 2);  // the stored database and the manifest at least
+    // No other writer gets in while the caller has not decided.
+    {
+        auto other = openBackup(f);
+        IOSMergeWAFiles2iTunesBKThread second(*other, entriesFor());
+        RecordingMonitor refused;
+        second.run(refused);
+        ASSERT_EQ(refused.errors().size(), 1);
+        EXPECT_TRUE(refused.errors().first().startsWith("Another program")) << refused.errors().first().toStdString();
+    }
+    job.finalize();
+    const auto after = snapshot(f.folder);
+    EXPECT_FALSE(hasStagingTraces(f.folder));
+    for (auto it = kept.constBegin(); it != kept.constEnd(); ++it)
+        if (!it.key().contains(".qw-") && !it.key().contains(".quillometry-write"))
+            EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString();
+    job.revert();  // too late: the originals are gone, nothing changes
+    EXPECT_EQ(snapshot(f.folder), after);
+
+    // A caller that dies while it keeps the originals: the commit stands.
+    const Fixture g = makeBackup(dir.filePath("bk2"), BackupLayout::ManifestMbdb, QString());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        auto b = openBackup(g);
+        IOSMergeWAFiles2iTunesBKThread child(*b, entriesFor(), true);
+        RecordingMonitor m;
+        child.run(m);
+        _exit(m.succeeded() ? 0 : 1);  // neither finalize nor revert
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(hasStagingTraces(g.folder));
+    auto reopened = openBackup(g);
+    EXPECT_FALSE(hasStagingTraces(g.folder));
+    EXPECT_EQ(storedPlain(*reopened, kGroup, "ChatStorage.sqlite", dir.path()), QByteArray(200000, 'a'));
+}
+
 // A child process writes; the parent kills it at a random moment. After the
 // next open the backup is the old one or the new one, never a mix.
 TEST_F(BackupWriteFailures, KilledWritersLeaveTheOldOrTheNewBackup)

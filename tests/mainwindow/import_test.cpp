@@ -1,5 +1,6 @@
 // "Import from iTunes Backup" through the window: from the File menu into a
-// new local database, and from a local database's own entry into that one.
+// new local database, from a local database's own entry into that one, and
+// for a backup folder dropped onto the window.
 #include "app/loaditunesbackupdlg.h"
 #include "app/mainwindow.h"
 #include "app/passcodedlg.h"
@@ -131,5 +132,39 @@ TEST(WindowImport, FromTheMenuAndFromALocalDatabasesEntry)
     EXPECT_EQ(w.treeModel()->localDatabasesRoot()->children.size(), 1);
 
     qputenv("HOME", oldHome);
+    qputenv("TMPDIR", oldTmp);
+}
+
+TEST(WindowImport, ABackupFolderDroppedOnTheWindowIsImported)
+{
+    resetDataFolder();
+    QTemporaryDir dir;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    const SampleChatDb chat = buildSampleChatDb(dir.filePath("chat"), ChatDbLayout::Modern, 10, false);
+    // Anywhere on the disk, not in a folder the backup chooser lists.
+    const QString folder = dir.filePath("somewhere/Backup copy");
+    {
+        ItunesBackupBuilder b(folder, BackupLayout::ManifestMbdb, "pw", 10);
+        b.addWhatsApp(chat.folder);
+        b.commit();
+    }
+    MainWindow w;
+    w.show();
+    {
+        ImportAnswerer answers("pw");
+        BoxAnswerer boxes;
+        ASSERT_TRUE(dropPath(w, folder));
+        ASSERT_TRUE(waitFor([&] { return !boxes.texts.isEmpty(); }));
+        EXPECT_EQ(answers.listed, -1);  // no chooser: the dropped backup is the one
+        EXPECT_EQ(answers.proposed, QStringList{"Anna's iPhone_Backup"});
+        EXPECT_TRUE(boxes.texts.last().startsWith(
+            QStringLiteral("Successfully backup %1 Messages. (%1 new)").arg(chat.expectedCount)))
+            << boxes.texts.last().toStdString();
+    }
+    auto* node = childNamed(w.treeModel()->localDatabasesRoot(), "Anna's iPhone_Backup");
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(int(node->children.size()), chat.expectedChats);
     qputenv("TMPDIR", oldTmp);
 }

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
@@ -54,9 +55,9 @@ TEST_F(WindowHabits, FirstRunSaysWhatToDoUntilThereIsData)
 {
     MainWindow w;
     w.show();
-    EXPECT_TRUE(w.treeView()->emptyHint().contains("Import an iTunes or Finder backup"));
-    EXPECT_TRUE(w.bubbleView()->emptyText().contains("Import an iTunes or Finder backup"));
-    EXPECT_TRUE(w.bubbleView()->emptyText().contains("open a chat database folder"));
+    for (const QString& text : {w.treeView()->emptyHint(), w.bubbleView()->emptyText()})
+        for (const char* step : {"Connect an iPhone", "Import an iTunes or Finder backup", "open a chat database folder"})
+            EXPECT_TRUE(text.contains(step, Qt::CaseInsensitive)) << step << " missing in: " << text.toStdString();
 
     // A database made outside the window appears by itself, and the hints go.
     buildNamedChats(localDbPath("Made Elsewhere"), ChatDbLayout::Local, false, {"Anna"}, 2);
@@ -305,15 +306,7 @@ TEST_F(WindowHabits, ADroppedChatFolderIsOpenedAndAnythingElseRefused)
                 input->accept();  // the folder's own name
     });
     answer.start();
-    const auto drop = [&](const QString& path) {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&w, &enter);
-        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&w, &dropped);
-        return enter.isAccepted();
-    };
+    const auto drop = [&](const QString& path) { return dropPath(w, path); };
     EXPECT_TRUE(drop(folder));
     EXPECT_TRUE(waitFor([&] { return treeChild(w.treeModel()->devicesRoot(), "Dropped") != nullptr; }, 15000));
     EXPECT_TRUE(QFileInfo(deviceCopyPath("Dropped") + "/ChatStorage.sqlite").isFile());
@@ -330,7 +323,7 @@ TEST_F(WindowHabits, LooksTellWhatIsOffAndDatesFit)
     w.show();
     // Without a vendor host the web pages say why they are off; the status
     // bar is not left with a stale note.
-    for (const char* name : {"IDS_MI_HELP", "IDS_MI_FEEDBACK", "IDS_MI_HOME"}) {
+    for (const char* name : {"IDS_MI_HELP", "IDS_MI_FEEDBACK", "IDS_MI_HOME", "IDS_MI_CHECK_UPDATE"}) {
         QAction* a = w.findChild<QAction*>(name);
         ASSERT_NE(a, nullptr) << name;
         if (!a->isEnabled()) {
@@ -348,4 +341,32 @@ TEST_F(WindowHabits, LooksTellWhatIsOffAndDatesFit)
     // The date column takes the longest short date with its icon.
     const QString longDate = ItemModelSms::dateText(1009843199.0);
     EXPECT_GE(w.smsView()->header()->sectionSize(0), w.smsView()->fontMetrics().horizontalAdvance(longDate) + 18);
+}
+
+TEST_F(WindowHabits, MenuAndToolBarBandSpansAWideWindow)
+{
+    MainWindow w;
+    w.resize(1600, 700);
+    w.show();
+    QApplication::processEvents();
+    ASSERT_GE(w.width(), 1500);
+    const QImage shot = w.grab().toImage();
+    const QImage picture(QStringLiteral(":main_bg.jpg"));
+    ASSERT_FALSE(picture.isNull());
+    // Right of the picture, each bar shows the colour of the picture's band
+    // at its height (the band is the same colour all across).
+    for (QWidget* bar : {static_cast<QWidget*>(w.menuBar()), w.findChild<QWidget*>(QStringLiteral("mainToolBar"))}) {
+        ASSERT_NE(bar, nullptr);
+        const QRect r = bar->geometry();
+        for (const int y : {r.top() + 1, r.center().y(), r.bottom() - 1}) {
+            const QColor want = picture.pixelColor(picture.width() - 1, y);
+            for (const int x : {picture.width() + 20, w.width() - 5}) {
+                const QColor got = shot.pixelColor(x, y);
+                const int diff = qMax(qAbs(got.red() - want.red()),
+                                      qMax(qAbs(got.green() - want.green()), qAbs(got.blue() - want.blue())));
+                EXPECT_LE(diff, 3) << bar->objectName().toStdString() << " at " << x << "," << y << ": "
+                                   << got.name().toStdString() << " instead of " << want.name().toStdString();
+            }
+        }
+    }
 }

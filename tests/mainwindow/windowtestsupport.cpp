@@ -9,6 +9,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTextDocument>
@@ -104,4 +107,15 @@ void selectAnswering(MainWindow& w, AbsTreeItemModel::_ItemNode* node)
 {
     BoxAnswerer boxes;
     w.selectNode(node);
+}
+
+bool dropPath(QWidget& target, const QString& path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &enter);
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &dropped);
+    return enter.isAccepted();
 }

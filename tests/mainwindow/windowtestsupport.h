@@ -47,6 +47,10 @@ AbsTreeItemModel::_ItemNode* treeChild(AbsTreeItemModel::_ItemNode* node, const 
 // Selects a node the way a click does, answering any box that opens.
 void selectAnswering(MainWindow& w, AbsTreeItemModel::_ItemNode* node);
 
+// Drags the local path onto the widget and drops it there, as a file
+// manager does; true when the window took the drag.
+bool dropPath(QWidget& target, const QString& path);
+
 // Waits for the condition while the event loop runs; the limit only ends a
 // broken test, a loaded machine never reaches it.
 bool waitFor(const std::function<bool()>& pred, int ms = 60000);

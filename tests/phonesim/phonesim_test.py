@@ -10,6 +10,7 @@ import hashlib
 import os
 import plistlib
 import random
+import re
 import shutil
 import signal
 import sqlite3
@@ -514,6 +515,117 @@ def case_two_phones(c):
     check(out.split() == [UDID_A], "after detaching B: %r" % out)
 
 
+# Chats the program's reader lists: not removed, not broadcast lists.
+LISTED = ("ZCHATSESSION in (select Z_PK from ZWACHATSESSION where coalesce(ZREMOVED, 0) = 0 "
+          "and ZSESSIONTYPE != 2)")
+
+
+def query(work, path, sql):
+    """Rows of sql on a copy of the database at path (with its -wal), so that
+    reading never checkpoints or changes the original."""
+    copy = tempfile.mkdtemp(dir=work)
+    try:
+        for suffix in ("", "-wal"):
+            if os.path.exists(path + suffix):
+                shutil.copyfile(path + suffix, os.path.join(copy, "db.sqlite" + suffix))
+        db = sqlite3.connect(os.path.join(copy, "db.sqlite"))
+        try:
+            return db.execute(sql).fetchall()
+        finally:
+            db.close()
+    finally:
+        shutil.rmtree(copy, ignore_errors=True)
+
+
+def manifest_class(folder, domain, rel):
+    """ProtectionClass of a file's record in a plain backup's Manifest.db."""
+    rows = query(os.path.dirname(folder), os.path.join(folder, "Manifest.db"),
+                 "select file from Files where domain = '%s' and relativePath = '%s'" % (domain, rel))
+    check(len(rows) == 1, "no record of %s %s" % (domain, rel))
+    archive = plistlib.loads(rows[0][0])
+    top = archive["$objects"][archive["$top"]["root"].data]
+    return top.get("ProtectionClass")
+
+
+def case_itunes_write(c, password=None):
+    """Chats of database A written into the backup of phone B (whose database has a
+    live -wal) come back to the phone with a restore: B's chats plus A's, once each,
+    and A's media."""
+    cli = os.environ.get("QUILLOMETRY_CLI")
+    check(cli and os.path.exists(cli), "QUILLOMETRY_CLI is not set to the command line program")
+    a = os.path.join(c.work, "A")
+    b_db = os.path.join(c.work, "chat", "ChatStorage.sqlite")
+    group = c.container(UDID_A, group=WA_GROUP)
+    phone_db = os.path.join(group, "ChatStorage.sqlite")
+    check(os.path.getsize(phone_db + "-wal") > 0, "the phone's database has no live -wal")
+    c.backup(UDID_A)
+    folder = os.path.join(c.backups, UDID_A)
+    if not password:
+        for rel, cls in (("ChatStorage.sqlite", 4), ("ChatStorage.sqlite-wal", 4),
+                         ("Library/Preferences/%s.plist" % WA_GROUP, 3)):
+            got = manifest_class(folder, WA_GROUP_DOMAIN, rel)
+            check(got == cls, "%s is backed up in class %r, not %d" % (rel, got, cls))
+
+    env = dict(os.environ, HOME=os.path.join(c.work, "home"), XDG_DATA_HOME=os.path.join(c.work, "data"),
+               TMPDIR=os.path.join(c.work, "tmp"))
+    os.makedirs(env["TMPDIR"], exist_ok=True)
+    args = [cli, "itunes-write", a, folder] + (["--password", password] if password else [])
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=TOOL_TIMEOUT,
+                       restore_signals=False)
+    out, err = p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+    check(p.returncode == 0, "itunes-write failed (%d):\n%s%s" % (p.returncode, out, err))
+    m = re.match(r"^(\d+) messages transferred to iTunes Backup, (\d+) new\n$", out)
+    check(m and int(m.group(2)) > 0, "itunes-write said:\n%s" % out)
+
+    restore = ["idevicebackup2", "-u", UDID_A] + (["-i"] if password else []) + \
+        ["restore", "--skip-apps", "--no-reboot", c.backups]
+    rc, text = c.run(restore, stdin=(password + "\n").encode() if password else None)
+    check(rc == 0 and "Restore Successful." in text, "restore failed:\n%s" % text)
+
+    # The database the phone holds now: whole, with an empty log beside it.
+    check(not os.path.exists(phone_db + "-wal") or os.path.getsize(phone_db + "-wal") == 0,
+          "a stale -wal is left beside the restored database")
+    check(query(c.work, phone_db, "pragma integrity_check") == [("ok",)], "integrity_check of the restored database")
+    stanzas = lambda path, where="1": {r[0] for r in query(
+        c.work, path, "select ZSTANZAID from ZWAMESSAGE where ZSTANZAID is not null and " + where)}
+    merged = stanzas(phone_db)
+    b_stanzas = stanzas(b_db, LISTED)
+    a_texts = stanzas(os.path.join(a, "ChatStorage.sqlite"), "ZMESSAGETYPE = 0 and " + LISTED)
+    check(b_stanzas and a_texts, "the fixtures hold no messages")
+    check(not (b_stanzas - merged), "B's messages lost: %s" % sorted(b_stanzas - merged)[:5])
+    check(not (a_texts - merged), "A's messages missing: %s" % sorted(a_texts - merged)[:5])
+    check(a_texts - b_stanzas, "A adds nothing to B: the case proves nothing")
+    dups = query(c.work, phone_db, "select count(*) from (select 1 from ZWAMESSAGE where ZSTANZAID is not null "
+                                   "group by ZSTANZAID, ZCHATSESSION having count(*) > 1)")
+    check(dups == [(0,)], "duplicated messages: %r" % dups)
+    # What B's log held was applied before the merge and survived it.
+    logged = query(c.work, phone_db, "select count(*) from ZWACHATSESSION where ZPARTNERNAME = 'Logged name'")
+    check(logged == [(1,)], "the change in B's -wal is lost")
+
+    # A's media are on the phone, byte for byte.
+    app = c.container(UDID_A, bundle="net.whatsapp.WhatsApp")
+    paths = {r[0].lstrip("/") for r in query(
+        c.work, os.path.join(a, "ChatStorage.sqlite"),
+        "select ZMEDIALOCALPATH from ZWAMEDIAITEM where ZMEDIALOCALPATH is not null and Z_PK in "
+        "(select ZMEDIAITEM from ZWAMESSAGE where " + LISTED + ")")}
+    plain = re.compile(r"^Media/[A-Za-z0-9._@/-]+$")
+    checked = 0
+    for rel in sorted(paths):
+        source = os.path.join(a, "Library", rel)
+        if not plain.match(rel) or rel.startswith("Media/Profile") or not os.path.isfile(source):
+            continue
+        on_phone = [p for p in (os.path.join(group, "Message", rel), os.path.join(app, "Library", rel))
+                    if os.path.isfile(p)]
+        check(on_phone, "A's %s is not on the phone" % rel)
+        check(read_file(on_phone[0]) == read_file(source), "A's %s differs on the phone" % rel)
+        checked += 1
+    check(checked >= 4, "only %d of A's media files checked" % checked)
+
+
+def case_itunes_write_encrypted(c):
+    case_itunes_write(c, "s3cret pw")
+
+
 # (case, phones as (udid, seed options), serve options)
 CASES = {
     "list_and_info": (case_list_and_info, [(UDID_A, ["--country", "310"])], []),
@@ -530,20 +642,27 @@ CASES = {
     "business_apps": (case_business_apps, [(UDID_A, ["--app", "both"])], []),
     "project_reader_encrypted": (case_project_reader_encrypted,
                                  [(UDID_A, ["--password", "s3cret pw", "--rounds", "1000"])], []),
+    "itunes_write": (case_itunes_write, [(UDID_A, [])], []),
+    "itunes_write_encrypted": (case_itunes_write_encrypted,
+                               [(UDID_A, ["--password", "s3cret pw", "--rounds", "1000"])], []),
 }
 
 # Cases whose phone holds a chat database written by the project's fixture
 # builder (make-chatdb, named by MAKE_CHATDB) instead of the tiny one above.
 FIXTURE_CHAT_CASES = {"project_reader", "project_reader_encrypted", "business_apps"}
+# Cases whose phone is seeded from database B (live -wal, no media of its
+# own) and that write database A (beside it, in A/) into its backup; A and B
+# share chats and the stanza ids of their first messages.
+WRITE_CASES = {"itunes_write", "itunes_write_encrypted"}
 # Cases whose fixture is a recent app's database.
 TODAY_CHAT_CASES = {"business_apps"}
 
 
-def make_fixture_chat_folder(folder, layout="modern"):
+def make_fixture_chat_folder(folder, layout="modern", messages=300, extra=()):
     tool = os.environ.get("MAKE_CHATDB")
     if not tool or not os.path.exists(tool):
         raise Failure("MAKE_CHATDB is not set to the fixture builder")
-    out = subprocess.run([tool, folder, "--layout", layout, "--messages", "300"], check=True,
+    out = subprocess.run([tool, folder, "--layout", layout, "--messages", str(messages)] + list(extra), check=True,
                          stdout=subprocess.PIPE, restore_signals=False).stdout.decode()
     # What the reader must count, for the import at the end of the case.
     counted = [l.split(":")[1].strip() for l in out.splitlines() if l.startswith("messages counted:")]
@@ -581,7 +700,20 @@ def outer(phonesim, name):
     work = tempfile.mkdtemp(prefix="phonesim-test-")
     try:
         chat = os.path.join(work, "chat")
-        if name in FIXTURE_CHAT_CASES:
+        if name in WRITE_CASES:
+            try:
+                make_fixture_chat_folder(os.path.join(work, "A"), messages=40)
+                make_fixture_chat_folder(chat, messages=5, extra=["--live-wal"])
+            except Failure as e:
+                print("FAIL %s: %s" % (name, e))
+                return 1
+            # B's chat media are not on its phone: A's copies must arrive.
+            media = os.path.join(chat, "Library", "Media")
+            for entry in os.listdir(media):
+                path = os.path.join(media, entry)
+                if entry != "Profile":
+                    shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        elif name in FIXTURE_CHAT_CASES:
             try:
                 make_fixture_chat_folder(chat, "today" if name in TODAY_CHAT_CASES else "modern")
             except Failure as e:

@@ -193,6 +193,9 @@ public:
     // and receipts on outgoing ones. Returns how many of them the reader
     // lists (types it loads, in chats it lists).
     qint64 addBulkMessages(qint64 count, const QList<qint64>& chats, quint32 seed = 1);
+    // Generated stanza ids go on after n unused ones, so that a second
+    // database built alike holds the same chats with other messages.
+    void skipStanzaIds(qint64 n) { m_stanza += n; }
 
     // Messages of loaded types in listed chats that are not removed: what
     // the reader must count, for one chat or (0) for all.

@@ -1,9 +1,12 @@
 // make-chatdb: writes a sample chat database folder for manual tests and
 // benchmarks.
-//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]
+//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]
 // --empty writes the layout's tables without any chat (a merge target);
 // --lid-db adds an empty LID.sqlite (its LID table and Z_PRIMARYKEY) beside
 // the database.
+// --live-wal leaves the database as a running phone app does: in WAL mode,
+// automatic checkpoints off, with committed changes in ChatStorage.sqlite-wal
+// only (every text rewritten, the first chat's name set to "Logged name").
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QCoreApplication>
@@ -23,6 +26,7 @@ int main(int argc, char* argv[])
     bool device = false;
     bool empty = false;
     bool lidDb = false;
+    bool liveWal = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("--layout") && i + 1 < args.size()) {
@@ -52,15 +56,17 @@ int main(int argc, char* argv[])
             empty = true;
         } else if (a == QLatin1String("--lid-db")) {
             lidDb = true;
+        } else if (a == QLatin1String("--live-wal")) {
+            liveWal = true;
         } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
             folder = a;
         } else {
-            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]\n";
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db]\n";
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]\n";
         return 2;
     }
     try {
@@ -82,6 +88,11 @@ int main(int argc, char* argv[])
         const QString lidPath = QFileInfo(db.folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
         if (lidDb && !QFileInfo::exists(lidPath))
             ChatDbBuilder::writeLidDatabaseFile(lidPath, {}, true);
+        if (liveWal)
+            leaveLiveWal(db.folder.databasePath,
+                         {QStringLiteral("update ZWAMESSAGE set ZTEXT = ZTEXT"),
+                          QStringLiteral("update ZWACHATSESSION set ZPARTNERNAME = 'Logged name' where Z_PK = "
+                                         "(select min(Z_PK) from ZWACHATSESSION)")});
         out << "database: " << db.folder.databasePath << "\n"
             << "chats listed: " << db.expectedChats << "\n"
             << "messages counted: " << db.expectedCount << "\n"

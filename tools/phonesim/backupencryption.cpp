@@ -225,12 +225,12 @@ std::optional<std::string> BackupEncryption::wrapKey(int protectionClass, const 
     return out + aesWrap(it->second, key);
 }
 
-std::optional<std::string> BackupEncryption::unwrapKey(const std::string& classAndWrapped) const
+std::optional<std::string> BackupEncryption::unwrapKey(const std::string& classAndWrapped, int recordClass) const
 {
     if (classAndWrapped.size() < 4 + 24)
         return std::nullopt;
     const auto* p = reinterpret_cast<const unsigned char*>(classAndWrapped.data());
-    const int cls = int(p[0]) | (int(p[1]) << 8) | (int(p[2]) << 16) | (int(p[3]) << 24);
+    const int cls = recordClass > 0 ? recordClass : int(p[0]) | (int(p[1]) << 8) | (int(p[2]) << 16) | (int(p[3]) << 24);
     auto it = m_classKeys.find(cls);
     if (it == m_classKeys.end())
         return std::nullopt;

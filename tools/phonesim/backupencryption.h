@@ -30,7 +30,9 @@ public:
 
     // 4-byte little-endian class followed by the 40-byte wrapped key.
     std::optional<std::string> wrapKey(int protectionClass, const std::string& key) const;
-    std::optional<std::string> unwrapKey(const std::string& classAndWrapped) const;
+    // recordClass > 0: the key of that class unwraps, whatever the leading
+    // bytes say (a phone trusts a file record's ProtectionClass).
+    std::optional<std::string> unwrapKey(const std::string& classAndWrapped, int recordClass = 0) const;
 
     static std::string encrypt(const std::string& key, const std::string& plain);
     // nullopt when the length is not a whole number of blocks; a last block

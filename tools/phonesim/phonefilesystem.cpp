@@ -22,9 +22,27 @@ const std::vector<std::pair<std::string, std::string>>& systemDomains()
     return d;
 }
 
+// WhatsApp keeps its databases (and their -wal/-shm) in class 4, as a real
+// phone's backups show; the rest of an app's files are in class 3.
+bool isWhatsAppDomain(const std::string& domain)
+{
+    return domain.rfind("AppDomain-net.whatsapp.", 0) == 0 || domain.rfind("AppDomainGroup-group.net.whatsapp.", 0) == 0;
+}
+
+bool isDatabaseFile(const std::string& name)
+{
+    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm"}) {
+        const size_t n = std::char_traits<char>::length(suffix);
+        if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0)
+            return true;
+    }
+    return false;
+}
+
 void walk(const std::string& domain, const std::string& devRoot, const std::string& hostRoot,
           const std::vector<std::string>& skipTop, int protectionClass, std::vector<PhoneFile>& out)
 {
+    const bool whatsApp = isWhatsAppDomain(domain);
     std::error_code ec;
     if (!fs::is_directory(hostRoot, ec))
         return;
@@ -44,7 +62,7 @@ void walk(const std::string& domain, const std::string& devRoot, const std::stri
         f.modified = st.st_mtime;
         f.changed = st.st_ctime;
         f.inode = st.st_ino;
-        f.protectionClass = f.isDirectory ? 0 : protectionClass;
+        f.protectionClass = f.isDirectory ? 0 : (whatsApp && isDatabaseFile(rel) ? 4 : protectionClass);
         out.push_back(f);
         return f.isDirectory;
     };

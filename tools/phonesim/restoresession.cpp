@@ -165,7 +165,7 @@ bool RestoreSession::run(const Plist& request)
                 }
             }
             if (keys && !data->empty()) {
-                auto fileKey = keys->unwrapKey(item->record.encryptionKey);
+                auto fileKey = keys->unwrapKey(item->record.encryptionKey, item->record.protectionClass);
                 auto plain = fileKey ? BackupEncryption::decrypt(*fileKey, *data) : std::nullopt;
                 if (!plain) {
                     fs::remove_all(work, ec);

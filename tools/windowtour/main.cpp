@@ -3,6 +3,7 @@
 // chats, the menus, the About box) and writes a screenshot of each into a
 // folder. For looking at the window on a machine without a desktop:
 //   XDG_DATA_HOME=/tmp/demo xvfb-run -s "-screen 0 1280x800x24" windowtour /tmp/shots
+// (on a screen wider than 1,200 pixels it also shows the window at full width)
 // With "--vendor-host HOST[:PORT]" the window talks to that server instead of
 // the build's (the status-bar advert, the obsolete-version box); links are
 // not opened and "Download" does not end the tour.
@@ -159,6 +160,15 @@ int main(int argc, char* argv[])
     w.move(0, 0);
     w.show();
     shot(QStringLiteral("start"));
+    // Wider than the background picture, when the screen allows: menu and
+    // tool bar across the whole width.
+    const QSize screen = QGuiApplication::primaryScreen()->availableSize();
+    if (screen.width() > 1200) {
+        const QSize normal = w.size();
+        w.resize(screen.width(), normal.height());
+        shot(QStringLiteral("wide"));
+        w.resize(normal);
+    }
 
     ItemModelMain* m = w.treeModel();
     auto* localRoot = m->localDatabasesRoot();
