@@ -54,7 +54,8 @@ int run(const CliArgs& args)
     job.setPassword(password);
     job.setManifestSubstitute(substitute);
     PlainConsoleMonitor monitor;
-    const int code = restoreExitCode(monitor.runJob(job), monitor.lastError());
+    const int ran = monitor.runJob(job);
+    const int code = restoreExitCode(ran, monitor.lastError());
     if (code == exitcode::kSuccess)
         cliOut(QStringLiteral("Restored %1 to %2\n").arg(QDir::toNativeSeparators(folder), udid));
     return code;
