@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -163,12 +165,84 @@ Sim::~Sim()
     process.waitForFinished(2000);
 }
 
+BackupStages runBackupStages(Sim& sim, const std::function<Run()>& tool, const QString& toolFolder,
+                             const std::function<Run()>& ours, const QString& ourFolder)
+{
+    BackupStages s;
+    s.toolFull = tool();
+    s.toolFullBytes = sim.bytesSent();
+    s.toolFullDisk = bytesBelow(toolFolder + "/" + kUdid);
+    s.ourFull = ours();
+    s.ourFullBytes = sim.bytesSent();
+    s.ourFullDisk = bytesBelow(ourFolder + "/" + kUdid);
+    s.toolIncr = tool();
+    s.toolIncrBytes = sim.bytesSent();
+    s.ourIncr = ours();
+    s.ourIncrBytes = sim.bytesSent();
+    return s;
+}
+
+void BackupStages::print() const
+{
+    printRow("backup (full)", toolFull, toolFullBytes, ourFull, ourFullBytes);
+    std::printf("%-22s idevicebackup2 %9.1f MB on disk | quillometry-cli %9.1f MB on disk | ratio %.3f\n",
+                "backup (full)", double(toolFullDisk) / 1e6, double(ourFullDisk) / 1e6,
+                toolFullDisk > 0 ? double(ourFullDisk) / double(toolFullDisk) : 0.0);
+    printRow("backup (incremental)", toolIncr, toolIncrBytes, ourIncr, ourIncrBytes);
+    std::printf("%-22s idevicebackup2 %lld bytes | quillometry-cli %lld bytes\n", "incremental sent", toolIncrBytes,
+                ourIncrBytes);
+}
+
+bool enoughSpace(const char* bench, const QString& base, qint64 needed)
+{
+    const QStorageInfo storage(base);
+    if (storage.bytesAvailable() >= needed)
+        return true;
+    std::fprintf(stderr, "%s: %s has %lld MB free, %lld MB needed\n", bench, qPrintable(base),
+                 storage.bytesAvailable() >> 20, needed >> 20);
+    return false;
+}
+
+bool seedBenchPhone(const QString& phonesim, const QString& work, const QString& phone, qint64 sizeMb)
+{
+    const QString chat = work + "/chat";
+    const bool ok = writeChatFolder(chat, sizeMb)
+                    && runTool(phonesim, {"seed", "--phone", phone, "--chat-folder", chat, "--udid", kUdid, "--name",
+                                          "Bench iPhone"})
+                           .ok;
+    QDir(chat).removeRecursively();
+    return ok;
+}
+
+bool checkBackupsAgainstPhone(const QString& cli, const QString& work, const QString& phone, const QStringList& folders)
+{
+    bool ok = true;
+    const QString phoneDb = findFile(phone + "/fs", "ChatStorage.sqlite");
+    const QString phoneMedia = findFile(phone + "/fs", "media-0.jpg");
+    for (const QString& folder : folders) {
+        for (const auto& [rel, original] :
+             {std::pair{QStringLiteral("ChatStorage.sqlite"), phoneDb},
+              std::pair{QStringLiteral("Message/Media/4915100000001@s.whatsapp.net/media-0.jpg"), phoneMedia}}) {
+            const QString out = work + "/check/" + QFileInfo(original).fileName();
+            QFile::remove(out);
+            const Run got = runTool(cli, {"itunes-get", folder + "/" + kUdid, kGroupDomain, rel, "--out", out});
+            const bool same = got.ok && !original.isEmpty() && sha1Of(out) == sha1Of(original);
+            std::printf("check %-16s %-34s %s\n", qPrintable(QFileInfo(folder).fileName()),
+                        qPrintable(QFileInfo(original).fileName()), same ? "same as the phone" : "DIFFERS");
+            ok = ok && same;
+        }
+    }
+    return ok;
+}
+
 void printRow(const char* stage, const Run& tool, qint64 toolBytes, const Run& ours, qint64 ourBytes)
 {
     const double toolRate = tool.secs > 0 ? double(toolBytes) / 1e6 / tool.secs : 0;
     const double ourRate = ours.secs > 0 ? double(ourBytes) / 1e6 / ours.secs : 0;
-    std::printf("%-22s idevicebackup2 %8.2f s %9.1f MB/s | quillometry-cli %8.2f s %9.1f MB/s | ratio %.2f\n", stage,
-                tool.secs, toolRate, ours.secs, ourRate, toolRate > 0 ? ourRate / toolRate : 0.0);
+    std::printf("%-22s idevicebackup2 %8.2f s %9.1f MB/s | quillometry-cli %8.2f s %9.1f MB/s | ratio %.2f "
+                "(time %.2f)\n",
+                stage, tool.secs, toolRate, ours.secs, ourRate, toolRate > 0 ? ourRate / toolRate : 0.0,
+                tool.secs > 0 ? ours.secs / tool.secs : 0.0);
 }
 
 }  // namespace phonesimbench

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace phonesimbench {
 
 extern const QString kUdid;
@@ -46,6 +48,28 @@ struct Sim {
     void rebootAndWait();
     ~Sim();
 };
+
+// Enough space below `base` for `needed` bytes; otherwise says so for `bench`.
+bool enoughSpace(const char* bench, const QString& base, qint64 needed);
+// Writes the chat folder, seeds the phone from it and removes it again.
+bool seedBenchPhone(const QString& phonesim, const QString& work, const QString& phone, qint64 sizeMb);
+// The backups in each folder hold the phone's ChatStorage.sqlite and first
+// media file byte for byte (read through `itunes-get`); prints one line each.
+bool checkBackupsAgainstPhone(const QString& cli, const QString& work, const QString& phone, const QStringList& folders);
+
+// A full, then an incremental backup by each side (idevicebackup2 first),
+// with the bytes the simulator counted and the bytes each folder holds
+// after the full one.
+struct BackupStages {
+    Run toolFull, ourFull, toolIncr, ourIncr;
+    qint64 toolFullBytes = 0, ourFullBytes = 0, toolIncrBytes = 0, ourIncrBytes = 0;
+    qint64 toolFullDisk = 0, ourFullDisk = 0;
+    bool ok() const { return toolFull.ok && ourFull.ok && toolIncr.ok && ourIncr.ok; }
+    // The rows of figures of both backups.
+    void print() const;
+};
+BackupStages runBackupStages(Sim& sim, const std::function<Run()>& tool, const QString& toolFolder,
+                             const std::function<Run()>& ours, const QString& ourFolder);
 
 void printRow(const char* stage, const Run& tool, qint64 toolBytes, const Run& ours, qint64 ourBytes);
 

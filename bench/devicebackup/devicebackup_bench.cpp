@@ -17,7 +17,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -42,28 +41,19 @@ int main(int argc, char** argv)
     const QString base = args.value(1, QDir::tempPath());
     // The phone, two backups and the restored copies of the media.
     const qint64 needed = sizeMb * 5 * 1024 * 1024 + (256 << 20);
-    const QStorageInfo storage(base);
-    if (storage.bytesAvailable() < needed) {
-        std::fprintf(stderr, "devicebackup_bench: %s has %lld MB free, %lld MB needed\n", qPrintable(base),
-                     storage.bytesAvailable() >> 20, needed >> 20);
+    if (!enoughSpace("devicebackup_bench", base, needed))
         return 1;
-    }
     QTemporaryDir work(base + "/devicebackup-bench-XXXXXX");
     if (!work.isValid())
         return 1;
-    const QString chat = work.filePath("chat");
     const QString phone = work.filePath("phone");
     const QString toolFolder = work.filePath("idevicebackup2");
     const QString ourFolder = work.filePath("quillometry");
     QDir().mkpath(toolFolder);
     QDir().mkpath(ourFolder);
     std::printf("devicebackup_bench: %lld MB of WhatsApp media on one simulated phone\n", sizeMb);
-    if (!writeChatFolder(chat, sizeMb)
-        || !runTool(QStringLiteral(Q_PHONESIM_PATH), {"seed", "--phone", phone, "--chat-folder", chat, "--udid", kUdid,
-                                                      "--name", "Bench iPhone"})
-                .ok)
+    if (!seedBenchPhone(QStringLiteral(Q_PHONESIM_PATH), work.path(), phone, sizeMb))
         return 1;
-    QDir(chat).removeRecursively();
     Sim sim(QStringLiteral(Q_PHONESIM_PATH));
     if (!sim.start(phone, work.filePath("records")))
         return 1;
@@ -71,37 +61,13 @@ int main(int argc, char** argv)
     const QString cli = QStringLiteral(Q_CLI_PATH);
     const auto toolBackup = [&] { return runTool("idevicebackup2", {"-u", kUdid, "backup", toolFolder}); };
     const auto ourBackup = [&] { return runTool(cli, {"device-backup", kUdid, "--to", ourFolder}); };
-    const Run toolFull = toolBackup();
-    const qint64 toolFullBytes = sim.bytesSent();
-    const Run ourFull = ourBackup();
-    const qint64 ourFullBytes = sim.bytesSent();
-    const Run toolIncr = toolBackup();
-    const qint64 toolIncrBytes = sim.bytesSent();
-    const Run ourIncr = ourBackup();
-    const qint64 ourIncrBytes = sim.bytesSent();
-    if (!toolFull.ok || !ourFull.ok || !toolIncr.ok || !ourIncr.ok)
+    const BackupStages stages = runBackupStages(sim, toolBackup, toolFolder, ourBackup, ourFolder);
+    if (!stages.ok())
         return 1;
-    printRow("backup (full)", toolFull, toolFullBytes, ourFull, ourFullBytes);
-    printRow("backup (incremental)", toolIncr, toolIncrBytes, ourIncr, ourIncrBytes);
-    std::printf("%-22s idevicebackup2 %lld bytes | quillometry-cli %lld bytes\n", "incremental sent", toolIncrBytes,
-                ourIncrBytes);
+    stages.print();
 
     // Both backups hold what the phone holds.
-    const QString phoneDb = findFile(phone + "/fs", "ChatStorage.sqlite");
-    const QString phoneMedia = findFile(phone + "/fs", "media-0.jpg");
-    for (const QString& folder : {toolFolder, ourFolder}) {
-        for (const auto& [rel, original] :
-             {std::pair{QStringLiteral("ChatStorage.sqlite"), phoneDb},
-              std::pair{QStringLiteral("Message/Media/4915100000001@s.whatsapp.net/media-0.jpg"), phoneMedia}}) {
-            const QString out = work.filePath("check/" + QFileInfo(original).fileName());
-            QFile::remove(out);
-            const Run got = runTool(cli, {"itunes-get", folder + "/" + kUdid, kGroupDomain, rel, "--out", out});
-            const bool same = got.ok && !original.isEmpty() && sha1Of(out) == sha1Of(original);
-            std::printf("check %-16s %-34s %s\n", qPrintable(QFileInfo(folder).fileName()),
-                        qPrintable(QFileInfo(original).fileName()), same ? "same as the phone" : "DIFFERS");
-            ok = ok && same;
-        }
-    }
+    ok = checkBackupsAgainstPhone(cli, work.path(), phone, {toolFolder, ourFolder}) && ok;
 
     const Run toolRestore =
         runTool("idevicebackup2", {"-u", kUdid, "restore", "--skip-apps", "--no-reboot", toolFolder});

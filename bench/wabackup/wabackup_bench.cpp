@@ -7,8 +7,8 @@
 //             `quillometry-cli wa-restore` with the reduced manifest
 //             (Manifest-wa.db); the phone reboots between and after
 // Per stage: seconds, MB/s by the bytes the simulator counted as sent
-// (backups) or the bytes the backup folder holds (restores), the bytes the
-// backup folder holds on disk, and our figure over idevicebackup2's. The
+// (backups) or the bytes the backup folder holds (restores), our rate and
+// time over idevicebackup2's, and the bytes each full backup holds on disk. The
 // aim: a throughput at least idevicebackup2's, less time and less disk.
 // Both backups are checked against the phone (ChatStorage.sqlite and a
 // media file). Everything is written below WORK_FOLDER and removed at the end.
@@ -19,7 +19,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -30,21 +29,6 @@
 #endif
 
 using namespace phonesimbench;
-
-namespace {
-
-void printDisk(const char* stage, qint64 toolBytes, qint64 ourBytes)
-{
-    std::printf("%-22s idevicebackup2 %9.1f MB on disk | quillometry-cli %9.1f MB on disk | ratio %.3f\n", stage,
-                double(toolBytes) / 1e6, double(ourBytes) / 1e6, toolBytes > 0 ? double(ourBytes) / double(toolBytes) : 0.0);
-}
-
-void printTimes(const char* stage, const Run& tool, const Run& ours)
-{
-    std::printf("%-22s time ratio (ours / idevicebackup2) %.3f\n", stage, tool.secs > 0 ? ours.secs / tool.secs : 0.0);
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -60,16 +44,11 @@ int main(int argc, char** argv)
     const QString base = args.value(2, QDir::tempPath());
     // The phone, the whole backup, the WhatsApp-only backup, restore staging.
     const qint64 needed = (waMb * 4 + otherMb * 2) * 1024 * 1024 + (256 << 20);
-    const QStorageInfo storage(base);
-    if (storage.bytesAvailable() < needed) {
-        std::fprintf(stderr, "wabackup_bench: %s has %lld MB free, %lld MB needed\n", qPrintable(base),
-                     storage.bytesAvailable() >> 20, needed >> 20);
+    if (!enoughSpace("wabackup_bench", base, needed))
         return 1;
-    }
     QTemporaryDir work(base + "/wabackup-bench-XXXXXX");
     if (!work.isValid())
         return 1;
-    const QString chat = work.filePath("chat");
     const QString phone = work.filePath("phone");
     const QString toolFolder = work.filePath("idevicebackup2");
     const QString ourFolder = work.filePath("quillometry");
@@ -77,12 +56,8 @@ int main(int argc, char** argv)
     QDir().mkpath(ourFolder);
     std::printf("wabackup_bench: %lld MB of WhatsApp media and %lld MB of another app on one simulated phone\n", waMb,
                 otherMb);
-    if (!writeChatFolder(chat, waMb)
-        || !runTool(QStringLiteral(Q_PHONESIM_PATH), {"seed", "--phone", phone, "--chat-folder", chat, "--udid", kUdid,
-                                                      "--name", "Bench iPhone"})
-                .ok)
+    if (!seedBenchPhone(QStringLiteral(Q_PHONESIM_PATH), work.path(), phone, waMb))
         return 1;
-    QDir(chat).removeRecursively();
     // The other app's files go into the photos example's container.
     const QString photos = findFile(phone + "/fs", "album.bin");
     if (photos.isEmpty() || !writeRandomFiles(QFileInfo(photos).absolutePath(), "big", otherMb, 11))
@@ -94,42 +69,13 @@ int main(int argc, char** argv)
     const QString cli = QStringLiteral(Q_CLI_PATH);
     const auto toolBackup = [&] { return runTool("idevicebackup2", {"-u", kUdid, "backup", toolFolder}); };
     const auto ourBackup = [&] { return runTool(cli, {"wa-backup", kUdid, "--root", ourFolder}); };
-    const Run toolFull = toolBackup();
-    const qint64 toolFullBytes = sim.bytesSent();
-    const qint64 toolFullDisk = bytesBelow(toolFolder + "/" + kUdid);
-    const Run ourFull = ourBackup();
-    const qint64 ourFullBytes = sim.bytesSent();
-    const qint64 ourFullDisk = bytesBelow(ourFolder + "/" + kUdid);
-    const Run toolIncr = toolBackup();
-    const qint64 toolIncrBytes = sim.bytesSent();
-    const Run ourIncr = ourBackup();
-    const qint64 ourIncrBytes = sim.bytesSent();
-    if (!toolFull.ok || !ourFull.ok || !toolIncr.ok || !ourIncr.ok)
+    const BackupStages stages = runBackupStages(sim, toolBackup, toolFolder, ourBackup, ourFolder);
+    if (!stages.ok())
         return 1;
-    printRow("backup (full)", toolFull, toolFullBytes, ourFull, ourFullBytes);
-    printTimes("backup (full)", toolFull, ourFull);
-    printDisk("backup (full)", toolFullDisk, ourFullDisk);
-    printRow("backup (incremental)", toolIncr, toolIncrBytes, ourIncr, ourIncrBytes);
-    printTimes("backup (incremental)", toolIncr, ourIncr);
-    std::printf("%-22s idevicebackup2 %lld bytes | quillometry-cli %lld bytes\n", "incremental sent", toolIncrBytes,
-                ourIncrBytes);
+    stages.print();
 
     bool ok = true;
-    const QString phoneDb = findFile(phone + "/fs", "ChatStorage.sqlite");
-    const QString phoneMedia = findFile(phone + "/fs", "media-0.jpg");
-    for (const QString& folder : {toolFolder, ourFolder}) {
-        for (const auto& [rel, original] :
-             {std::pair{QStringLiteral("ChatStorage.sqlite"), phoneDb},
-              std::pair{QStringLiteral("Message/Media/4915100000001@s.whatsapp.net/media-0.jpg"), phoneMedia}}) {
-            const QString out = work.filePath("check/" + QFileInfo(original).fileName());
-            QFile::remove(out);
-            const Run got = runTool(cli, {"itunes-get", folder + "/" + kUdid, kGroupDomain, rel, "--out", out});
-            const bool same = got.ok && !original.isEmpty() && sha1Of(out) == sha1Of(original);
-            std::printf("check %-16s %-34s %s\n", qPrintable(QFileInfo(folder).fileName()),
-                        qPrintable(QFileInfo(original).fileName()), same ? "same as the phone" : "DIFFERS");
-            ok = ok && same;
-        }
-    }
+    ok = checkBackupsAgainstPhone(cli, work.path(), phone, {toolFolder, ourFolder}) && ok;
 
     // The reduced manifest, as the transfer writes it.
     try {
@@ -155,6 +101,5 @@ int main(int argc, char** argv)
     // Restore MB/s: the bytes each backup folder holds (what the phone may ask for).
     printRow("restore", toolRestore, bytesBelow(toolFolder + "/" + kUdid), ourRestore,
              bytesBelow(ourFolder + "/" + kUdid));
-    printTimes("restore", toolRestore, ourRestore);
     return ok ? 0 : 1;
 }

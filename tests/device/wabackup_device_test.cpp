@@ -12,6 +12,7 @@
 #include "itunes/backupmanifest.h"
 #include "itunes/mbdbparser.h"
 #include "support/childsignal.h"
+#include "support/phonesimserve.h"
 #include "support/requiretool.h"
 
 #include <QCryptographicHash>
@@ -138,16 +139,7 @@ protected:
         sim->start(kPhonesim, {"serve", "--port", "0", "--pair-records", records, "--phone", phone});
         ASSERT_TRUE(sim->waitForStarted(30000));
         QString mux;
-        while ((mux.isEmpty() || control.isEmpty()) && sim->waitForReadyRead(30000)) {
-            while (sim->canReadLine()) {
-                const QString line = QString::fromUtf8(sim->readLine()).trimmed();
-                if (line.startsWith("USBMUXD_SOCKET_ADDRESS="))
-                    mux = line.section('=', 1);
-                else if (line.startsWith("PHONESIM_CONTROL="))
-                    control = line.section('=', 1);
-            }
-        }
-        ASSERT_FALSE(mux.isEmpty());
+        ASSERT_TRUE(readPhonesimAddresses(*sim, &mux, &control));
         qputenv("USBMUXD_SOCKET_ADDRESS", mux.toUtf8());
     }
 
