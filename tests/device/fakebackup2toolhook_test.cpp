@@ -389,3 +389,20 @@ TEST(DeviceJobTexts, RestoreOptionsFollowTheJobsFields)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HookContainers, AnUnreachablePhoneLeavesOnlyTheFixedNames)
+{
+    qputenv("USBMUXD_SOCKET_ADDRESS", "127.0.0.1:1");  // nothing listens there
+    FakeBackup2ToolHook hook;
+    hook.setIncludedApps({QStringLiteral("net.whatsapp.WhatsApp")});
+    hook.loadContainers(kUdid);
+    qunsetenv("USBMUXD_SOCKET_ADDRESS");
+    EXPECT_TRUE(hook.appContainers().isEmpty());
+    EXPECT_FALSE(hook.containerError().isEmpty());
+    EXPECT_FALSE(hook.isIncluded(QString(), kUdid + "/aa/" + fileId('a', 'a'), groupPath(kWaGroup, "ChatStorage.sqlite")));
+    EXPECT_TRUE(hook.isIncluded(QString(), kUdid + "/Manifest.db", groupPath(kWaGroup, "x")));
+}
+
+}  // namespace
