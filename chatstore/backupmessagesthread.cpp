@@ -40,6 +40,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
 {
     m_added = 0;
     m_count = 0;
+    m_missing = 0;
     runGuarded(monitor, [&] {
         monitor.postProgress(text("IDS_BACKING_UP_MESSAGES"), -1, QString());
         if (!m_target || !m_source)
@@ -50,6 +51,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         m_count = count;
         m_target->beginTransaction();
         const qint64 writtenBefore = m_target->messagesWritten();
+        const qint64 missingBefore = m_target->missingMediaCount();
         try {
             for (qint64 i = 0; i < count; ++i) {
                 throwIfCancelled(monitor);
@@ -71,7 +73,11 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         // The messages are in: from here on the job finishes even when a
         // cancel arrives.
         m_target->renumberSort();
+        m_missing = m_target->missingMediaCount() - missingBefore;
         // A second backup of the same messages adds none: say so.
-        return text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
+        QString done = text("IDS_SUC_BACKUP_%1_MESSAGES").arg(count) + QStringLiteral(" (%1 new)").arg(m_added);
+        if (m_missing > 0)
+            done += QStringLiteral(" %1 attachments were missing in the source and were not copied.").arg(m_missing);
+        return done;
     });
 }

@@ -21,6 +21,8 @@ public:
     // Message rows written by the last run (those the target lacked,
     // parents merged on the way included); 0 unless it committed.
     qint64 addedCount() const { return m_added; }
+    // Attachments the source did not have (or could not be read), skipped.
+    qint64 missingMediaCount() const { return m_missing; }
     // Messages the source held.
     qint64 sourceCount() const { return m_count; }
 
@@ -28,6 +30,7 @@ private:
     std::shared_ptr<IOSWhatsAppDb> m_target;
     PAbsWAMsgsSource m_source;
     qint64 m_added = 0;
+    qint64 m_missing = 0;
     qint64 m_count = 0;
 };
 

@@ -11,30 +11,59 @@ const char* const kCreationScript = ":res/ios_whatsapp_db.sql";
 
 }  // namespace
 
-void createDatabase(Sqlite3DB& db, const QString& path)
+namespace {
+
+QByteArray creationScript()
 {
     QFile script(QString::fromLatin1(kCreationScript));
     if (!script.open(QIODevice::ReadOnly))
         throw AppError(script.errorString());
-    const QByteArray text = script.readAll();
+    return script.readAll();
+}
 
-    const bool existed = QFileInfo::exists(path);
-    db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-
-    // The whole script in one transaction, so that a failure leaves no
-    // half-made schema behind that a later open would take for a database.
+// The whole script in one transaction, so that a failure leaves no
+// half-made schema behind that a later open would take for a database.
+// Returns the error text, empty on success.
+QString runCreationScript(Sqlite3DB& db, const QByteArray& text)
+{
     const QByteArray wrapped = "BEGIN;\n" + text + "\nCOMMIT;\n";
     char* message = nullptr;
     const int rc = sqlite3_exec(db.db, wrapped.constData(), nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-        const QString error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_free(message);
-        db.exec(QStringLiteral("ROLLBACK;"));
+    if (rc == SQLITE_OK)
+        return {};
+    const QString error = message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc));
+    sqlite3_free(message);
+    db.exec(QStringLiteral("ROLLBACK;"));
+    return error;
+}
+
+}  // namespace
+
+void createDatabase(Sqlite3DB& db, const QString& path)
+{
+    const QByteArray text = creationScript();
+    const bool existed = QFileInfo::exists(path);
+    db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    const QString error = runCreationScript(db, text);
+    if (!error.isEmpty()) {
         db.close();
         if (!existed)
             QFile::remove(path);
         throw AppError(error);
     }
+}
+
+bool repairEmptyDatabase(Sqlite3DB& db)
+{
+    {
+        Sqlite3Cursor c = db.queryThrow("select count(*) from sqlite_master");
+        if (!c.moveNext() || c.getInt64(0) != 0)
+            return false;
+    }
+    const QString error = runCreationScript(db, creationScript());
+    if (!error.isEmpty())
+        throw AppError(error);
+    return true;
 }
 
 void ChatSchema::clear()

@@ -16,6 +16,11 @@
 // (the resource's error text or SQLite's message) is thrown as AppError.
 void createDatabase(Sqlite3DB& db, const QString& path);
 
+// An open database without a single table (a file left empty by a process
+// that ended while making it) gets the creation script's schema. Returns
+// true when it did; throws AppError when the script fails.
+bool repairEmptyDatabase(Sqlite3DB& db);
+
 // The schema cache of one open chat database, built from sqlite_master.
 // Every question ignores letter case.
 class ChatSchema {

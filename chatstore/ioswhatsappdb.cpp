@@ -99,6 +99,10 @@ void IOSWhatsAppDb::ensureOpen()
             openReadOnly(path);
         } else if (QFileInfo(path).isFile()) {
             m_db.openThrow(path, SQLITE_OPEN_READWRITE);
+            // A database this program makes and keeps that holds no table
+            // at all was cut off while it was being made: it gets its schema.
+            if (m_createIfMissing)
+                repairEmptyDatabase(m_db);
         } else if (m_createIfMissing) {
             createDatabase(m_db, path);
         } else {

@@ -159,6 +159,9 @@ public:
     // ZWAMESSAGE rows written by mergeMessage since this object was made
     // (parents merged on the way included; rolled-back ones too).
     qint64 messagesWritten() const { return m_messagesWritten; }
+    // Media files (and thumbnails) that copyMessageFiles found missing or
+    // unreadable in the source, over this object's life.
+    qint64 missingMediaCount() const { return m_missingMedia; }
 
 private:
     // withDetails: also the media item and receipts (pages add those in bulk).
@@ -198,6 +201,7 @@ private:
     // Per-transaction state of the merge writer (chats, members, counters).
     std::unique_ptr<ChatMergeCache> m_merge;
     qint64 m_messagesWritten = 0;
+    qint64 m_missingMedia = 0;
     // Where the last full ascending page ended, so that the next page of the
     // same request continues from there (invalid after any write).
     struct PageMark {

@@ -6,6 +6,7 @@
 // target are looked up once per chat (ChatMergeCache), never by a scan.
 #include "chatstore/ioswhatsappdb.h"
 
+#include "base/apperror.h"
 #include "base/fileutil.h"
 #include "chatstore/chatmergecache.h"
 #include "chatstore/displayrules.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <climits>
@@ -81,29 +83,87 @@ QByteArray quoteMetadataArchive(const _QuotedRef& quote)
 
 // Copies source to destination through a temporary file beside it that is
 // renamed only when every byte was written.
-bool copyThroughTemporary(const QString& source, const QString& destination)
+enum class CopyOutcome { Copied, Skipped, SourceMissing, WriteFailed };
+
+// Copies source to destination through a temporary file beside it that is
+// renamed only when every byte was written. A write that fails says why in
+// *writeError.
+CopyOutcome copyThroughTemporary(const QString& source, const QString& destination, QString* writeError = nullptr)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
-        return false;
+        return CopyOutcome::SourceMissing;
     QSaveFile out(destination);
+    auto failed = [&](const QString& why) {
+        if (writeError)
+            *writeError = why;
+        return CopyOutcome::WriteFailed;
+    };
     if (!out.open(QIODevice::WriteOnly))
-        return false;
+        return failed(out.errorString());
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0) {
             out.cancelWriting();
-            return false;
+            return CopyOutcome::SourceMissing;
         }
         if (n == 0)
             break;
         if (out.write(buffer.constData(), n) != n) {
+            const QString why = out.errorString();
             out.cancelWriting();
-            return false;
+            return failed(why);
         }
     }
-    return out.commit();
+    if (!out.commit())
+        return failed(out.errorString());
+    return CopyOutcome::Copied;
+}
+
+// The text of a media file that could not be written: which file, why, and
+// the free space left where it should have gone.
+QString writeFailureText(const QString& source, const QString& destination, const QString& why)
+{
+    QString folder = QFileInfo(destination).absolutePath();
+    while (!QFileInfo(folder).isDir() && folder.size() > 1)
+        folder = QFileInfo(folder).absolutePath();
+    const qint64 free = QStorageInfo(folder).bytesAvailable();
+    return QStringLiteral("The attachment %1 could not be written to %2 (%3); %4 MB are free there. Free some space "
+                          "or choose another data folder, then run the backup again.")
+        .arg(QDir::toNativeSeparators(source), QDir::toNativeSeparators(destination), why)
+        .arg(free < 0 ? QStringLiteral("?") : QString::number(double(free) / (1024.0 * 1024.0), 'f', 1));
+}
+
+// copyMediaFile with the reason when nothing was copied.
+CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile,
+                                 QString* writeError)
+{
+    if (sourceFile.isEmpty() || !QFileInfo(sourceFile).isFile())
+        return CopyOutcome::SourceMissing;
+    // A stored path that leads out of the media folder is not followed.
+    const QString target = pathInsideFolder(mediaFolder, storedPath);
+    if (target.isEmpty())
+        return CopyOutcome::Skipped;
+    const QFileInfo info(target);
+    const QString encoded = percentEncodedFileName(decomposedText(info.fileName()));
+    const QString destination = info.absolutePath() + QLatin1Char('/') + encoded;
+    const QFileInfo existing(destination);
+    if (existing.exists() || existing.isSymLink())
+        return CopyOutcome::Skipped;
+    if (!QDir().mkpath(info.absolutePath())) {
+        if (writeError)
+            *writeError = writeFailureText(sourceFile, destination, QStringLiteral("its folder cannot be created"));
+        return CopyOutcome::WriteFailed;
+    }
+    // Checked again now that the folders exist: a link among them may lead out.
+    if (!isInsideFolder(QDir(mediaFolder).absolutePath(), destination))
+        return CopyOutcome::Skipped;
+    QString why;
+    const CopyOutcome outcome = copyThroughTemporary(sourceFile, destination, &why);
+    if (outcome == CopyOutcome::WriteFailed && writeError)
+        *writeError = writeFailureText(sourceFile, destination, why);
+    return outcome;
 }
 
 // True when `file` is the file a stored path names (or the program's
@@ -155,13 +215,32 @@ qint64 IOSWhatsAppDb::findMessageByStanza(const _Message& m)
     ensureOpen();
     const bool event = m.ZMESSAGETYPE == msgtype::kGroupEvent;
     const bool outgoing = m.ZISFROMME != 0;
-    Sqlite3Sql sql(event      ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? limit 1"
-                   : outgoing ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and ZTOJID=? limit 1"
-                              : "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and ZFROMJID=? limit 1");
-    bindTextOrNull(sql, m.ZSTANZAID);
+    // A missing and an empty JID or text are the same "no value": both sides
+    // compare as empty text, so a row stored with NULL is found again.
+    if (m.ZSTANZAID.isEmpty()) {
+        // Without a stanza id a message is known by its chat, direction,
+        // date and text.
+        if (!m.session)
+            return 0;
+        Sqlite3Sql sql("select m.Z_PK from ZWAMESSAGE m join ZWACHATSESSION s on s.Z_PK=m.ZCHATSESSION "
+                       "where s.ZCONTACTJID=? and coalesce(m.ZSTANZAID,'')='' and coalesce(m.ZISFROMME,0)=? "
+                       "and m.ZMESSAGEDATE=? and coalesce(m.ZTEXT,'')=? limit 1");
+        sql.addTextParam(m.session->ZCONTACTJID);
+        sql.addIntParam(outgoing ? 1 : 0);
+        sql.addDoubleParam(m.ZMESSAGEDATE);
+        sql.addTextParam(m.ZTEXT.isNull() ? QStringLiteral("") : m.ZTEXT);
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        return c.moveNext() ? c.getInt64(0) : 0;
+    }
+    Sqlite3Sql sql(event ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? limit 1"
+                   : outgoing
+                       ? "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and coalesce(ZTOJID,'')=? limit 1"
+                       : "select Z_PK from ZWAMESSAGE where ZSTANZAID=? and ZISFROMME=? and coalesce(ZFROMJID,'')=? limit 1");
+    sql.addTextParam(m.ZSTANZAID);
     if (!event) {
         sql.addIntParam(outgoing ? 1 : 0);
-        bindTextOrNull(sql, outgoing ? m.ZTOJID : m.ZFROMJID);
+        const QString& jid = outgoing ? m.ZTOJID : m.ZFROMJID;
+        sql.addTextParam(jid.isNull() ? QStringLiteral("") : jid);
     }
     Sqlite3Cursor c = m_db.queryThrow(sql);
     return c.moveNext() ? c.getInt64(0) : 0;
@@ -480,24 +559,7 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
 
 bool IOSWhatsAppDb::copyMediaFile(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile)
 {
-    if (sourceFile.isEmpty() || !QFileInfo(sourceFile).isFile())
-        return false;
-    // A stored path that leads out of the media folder is not followed.
-    const QString target = pathInsideFolder(mediaFolder, storedPath);
-    if (target.isEmpty())
-        return false;
-    const QFileInfo info(target);
-    const QString encoded = percentEncodedFileName(decomposedText(info.fileName()));
-    const QString destination = info.absolutePath() + QLatin1Char('/') + encoded;
-    const QFileInfo existing(destination);
-    if (existing.exists() || existing.isSymLink())
-        return false;
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
-    // Checked again now that the folders exist: a link among them may lead out.
-    if (!isInsideFolder(QDir(mediaFolder).absolutePath(), destination))
-        return false;
-    return copyThroughTemporary(sourceFile, destination);
+    return copyMediaFileChecked(mediaFolder, storedPath, sourceFile, nullptr) == CopyOutcome::Copied;
 }
 
 void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
@@ -515,8 +577,10 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
             if (existing.exists() || existing.isSymLink())
                 continue;
             QDir().mkpath(profileFolder());
-            if (isInsideFolder(QDir(profileFolder()).absolutePath(), destination))
-                copyThroughTemporary(source, destination);
+            QString why;
+            if (isInsideFolder(QDir(profileFolder()).absolutePath(), destination) &&
+                copyThroughTemporary(source, destination, &why) == CopyOutcome::WriteFailed)
+                throw AppError(writeFailureText(source, destination, why));
         }
     }
     if (m.media) {
@@ -525,9 +589,29 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
                                                                    {&item.ZTHUMBNAILLOCALPATH, &item.thumbnailFile},
                                                                    {&item.ZXMPPTHUMBPATH, &item.xmppThumbnailFile}};
         for (const auto& [stored, file] : files) {
-            if (stored->isEmpty() || file->isEmpty() || !fileMatchesStoredName(*file, *stored))
+            if (stored->isEmpty())
                 continue;
-            copyMediaFile(mediaFolder(), *stored, *file);
+            // An attachment the source does not have is skipped but counted
+            // (a missing thumbnail is not worth a word); a file that cannot
+            // be written fails the job.
+            const bool attachment = stored == &item.ZMEDIALOCALPATH;
+            if (file->isEmpty() || !fileMatchesStoredName(*file, *stored)) {
+                if (attachment)
+                    ++m_missingMedia;
+                continue;
+            }
+            QString why;
+            switch (copyMediaFileChecked(mediaFolder(), *stored, *file, &why)) {
+            case CopyOutcome::SourceMissing:
+                if (attachment)
+                    ++m_missingMedia;
+                break;
+            case CopyOutcome::WriteFailed:
+                throw AppError(why);
+            case CopyOutcome::Copied:
+            case CopyOutcome::Skipped:
+                break;
+            }
         }
     }
 }

@@ -3,19 +3,27 @@
 #include "base/apperror.h"
 #include "base/datafolder.h"
 #include "base/fileutil.h"
+#include "chatstore/chatschema.h"
 #include "chatstore/mediapaths.h"
+#include "chatstore/sqlite3db.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
 QString text(const char* key) { return QCoreApplication::translate("LocalDbSelForm", key); }
 
 const QString kDatabaseFile = QStringLiteral("ChatStorage.sqlite");
+
+// Characters no local-database name may hold (besides NUL).
+const QString forbidden = QStringLiteral("\\/:*?\"<>|\n\r\t");
 
 // The folder `name` names inside base, or empty when it would be any other.
 QString folderOf(const QString& base, const QString& name)
@@ -33,7 +41,6 @@ QString localDbNameError(const QString& name)
 {
     if (name.trimmed().isEmpty())
         return text("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME");
-    static const QString forbidden = QStringLiteral("\\/:*?\"<>|\n\r\t");
     bool onlyDotsAndBlanks = true;
     for (const QChar c : name) {
         if (forbidden.contains(c) || c == QChar(0))
@@ -44,6 +51,17 @@ QString localDbNameError(const QString& name)
     if (onlyDotsAndBlanks || folderOf(QStringLiteral("/local_databases"), name).isEmpty())
         return text("IDS_INVALID_LOCALDB_NAME");
     return {};
+}
+
+QString validLocalDbName(const QString& proposal)
+{
+    QString name = proposal;
+    for (QChar& c : name)
+        if (forbidden.contains(c) || c == QChar(0))
+            c = QLatin1Char('_');
+    if (!localDbNameError(name).isEmpty())
+        name = QStringLiteral("_");
+    return name;
 }
 
 QStringList localDatabaseNames(const QString& baseFolder)
@@ -98,12 +116,60 @@ std::shared_ptr<IOSWhatsAppDb> openSavedDeviceCopy(const QString& folder)
                                            root + QStringLiteral("/Library/Media/Profile"), true, false);
 }
 
+namespace {
+
+const QString kNewDatabasePrefix = QStringLiteral("ChatStorage.sqlite.new-");
+
+// Makes folder/ChatStorage.sqlite when it is missing: the schema is written
+// into a temporary file beside it, which is then hard-linked to the final
+// name (a link never replaces an existing file). Returns true when this call
+// made the database. Called with the database's lock held, so temporary
+// files found here are left-overs of a process that was killed.
+bool createDatabaseFile(const QString& folder)
+{
+    const QString finalPath = folder + QLatin1Char('/') + kDatabaseFile;
+    if (QFileInfo(finalPath).isFile() || QFileInfo(finalPath).isSymLink())
+        return false;
+    QDir dir(folder);
+    for (const QString& stale : dir.entryList({kNewDatabasePrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System))
+        dir.remove(stale);
+    // A journal without its database belongs to nothing that exists; left
+    // in place it would be played back into the new database.
+    QFile::remove(finalPath + QStringLiteral("-journal"));
+    QFile::remove(finalPath + QStringLiteral("-wal"));
+    QFile::remove(finalPath + QStringLiteral("-shm"));
+
+    const QString temp = folder + QLatin1Char('/') + kNewDatabasePrefix +
+                         QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
+                         QString::number(quintptr(&temp), 16);
+    {
+        Sqlite3DB db;
+        createDatabase(db, temp);
+        db.close();
+    }
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(finalPath);
+    const int rc = ::link(from.constData(), to.constData());
+    const int error = errno;
+    ::unlink(from.constData());
+    ::unlink((from + "-journal").constData());
+    if (rc == 0)
+        return true;
+    if (error == EEXIST)
+        return false;
+    throw AppError(QStringLiteral("Cannot create the chat database %1 (%2).")
+                       .arg(QDir::toNativeSeparators(finalPath), QString::fromLocal8Bit(std::strerror(error))));
+}
+
+}  // namespace
+
 LocalDatabase findOrCreateLocalDatabase(const QString& name, const QString& baseFolder)
 {
     const QString error = localDbNameError(name);
     if (!error.isEmpty())
         throw AppError(error);
     LocalDatabase result;
+    result.lock = LocalDbLock::acquire(baseFolder, name);
     const QString match = matchLocalDatabaseName(name, localDatabaseNames(baseFolder));
     result.name = match.isEmpty() ? name : match;
     result.folder = folderOf(baseFolder, result.name);
@@ -112,12 +178,33 @@ LocalDatabase findOrCreateLocalDatabase(const QString& name, const QString& base
     const QFileInfo info(result.folder);
     if (info.isSymLink() || (info.exists() && !info.isDir()))
         throw AppError(text("IDS_INVALID_LOCALDB_NAME"));
-    result.created = !info.exists();
+    result.createdFolder = !info.exists();
     const QString profile = result.folder + QStringLiteral("/Library/Media/Profile");
     if (!QDir().mkpath(profile))
         throw AppError(QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(profile)));
+    try {
+        result.created = createDatabaseFile(result.folder);
+    } catch (...) {
+        if (result.createdFolder)
+            removeFolderTree(result.folder);
+        throw;
+    }
     result.db = openLocalDatabase(result.folder);
     return result;
+}
+
+void discardCreatedLocalDatabase(LocalDatabase& local, const QString& baseFolder)
+{
+    if (local.db)
+        local.db->closeDb();
+    if (local.createdFolder) {
+        removeLocalDatabase(local.name, baseFolder);
+    } else if (local.created) {
+        const QString path = local.folder + QLatin1Char('/') + kDatabaseFile;
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral("-journal"));
+    }
+    local.created = local.createdFolder = false;
 }
 
 LocalDatabase findOrCreateLocalDatabase(const QString& name)

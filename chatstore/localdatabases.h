@@ -13,6 +13,7 @@
 #pragma once
 
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/localdblock.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,10 @@
 // or when it would resolve to anything but a folder directly inside
 // local_databases. A name with leading or trailing blanks is accepted as is.
 QString localDbNameError(const QString& name);
+
+// `proposal` made into a name localDbNameError accepts: every character the
+// rules refuse becomes "_" (a name of dots and blanks only becomes "_" too).
+QString validLocalDbName(const QString& proposal);
 
 // The names of the local databases in `baseFolder` (sub-folders holding
 // ChatStorage.sqlite), ordered without regard to case.
@@ -45,17 +50,30 @@ struct LocalDatabase {
     QString name;    // the folder name (an existing database's own spelling)
     QString folder;  // absolute path
     std::shared_ptr<IOSWhatsAppDb> db;
-    bool created = false;  // the folder was made by this call
+    bool created = false;         // ChatStorage.sqlite was made by this call
+    bool createdFolder = false;   // and so was its folder
+    PLocalDbLock lock;            // this job's claim; keep it until the job ended
 };
 
 // The local database that `name` selects in `baseFolder`, created (folder
 // with Library/Media/Profile) when there is none; an existing database is
-// matched without regard to case. Throws AppError with the name-rule text
-// for a name localDbNameError refuses, or when the folder cannot be made.
+// matched without regard to case. The job's lock (LocalDbLock) is taken
+// first and comes back in the result. A new ChatStorage.sqlite is made
+// whole under a temporary name in its folder and linked into place only
+// when no database has appeared there, so no one ever sees a half-made
+// one. Throws AppError with the name-rule text for a name localDbNameError
+// refuses, the "in use" text when another job keeps the database, or when
+// the folder or the database cannot be made.
 LocalDatabase findOrCreateLocalDatabase(const QString& name, const QString& baseFolder);
 
 // The same in the data folder's local_databases.
 LocalDatabase findOrCreateLocalDatabase(const QString& name);
+
+// Undoes what findOrCreateLocalDatabase provably made for `local` after its
+// job failed: the folder when it made the folder, else only the database
+// file it made; nothing of a database that existed before. Closes the
+// database first; the lock stays with `local`.
+void discardCreatedLocalDatabase(LocalDatabase& local, const QString& baseFolder);
 
 // Removes a local database's folder with everything in it (links are
 // removed, never followed). Only folders directly inside baseFolder whose

@@ -57,10 +57,8 @@ int run(const CliArgs& args)
         local.db->ensureOpen();
     } catch (const std::exception& e) {
         cliError(chatDatabaseErrorText(local.db->databasePath(), e));
-        if (local.created) {
-            local.db->closeDb();
-            removeLocalDatabase(local.name, base);
-        }
+        // Only what this command made goes again.
+        discardCreatedLocalDatabase(local, base);
         return exitcode::kFailure;
     }
     BackupMessagesThread job(local.db, std::make_shared<WAMsgsDataSource>(view, chat, true));
@@ -68,10 +66,7 @@ int run(const CliArgs& args)
     if (code != exitcode::kSuccess) {
         // A database this command created goes again; an existing one keeps
         // everything it had (the job rolled its transaction back).
-        if (local.created) {
-            local.db->closeDb();
-            removeLocalDatabase(local.name, base);
-        }
+        discardCreatedLocalDatabase(local, base);
         return code;
     }
     cliOut(QStringLiteral("local database \"%1\": %2 messages backed up, %3 new\n")

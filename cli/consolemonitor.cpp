@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <csignal>
 #include <thread>
 
@@ -121,12 +122,23 @@ void ConsoleMonitor::render()
 
 int ConsoleMonitor::runJob(Job& job)
 {
-    g_interrupts.store(0);
-    struct sigaction sa {};
-    struct sigaction old {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old);
+    // A Ctrl-C holds for the whole command: the handler stays from the
+    // first job on, so an interrupt between two jobs is kept, and a job
+    // after an interrupt does not start at all.
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction sa {};
+        sa.sa_handler = onInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+    });
+    if (g_interrupts.load() > 0) {
+        requestCancel();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        closeLine();
+        writeLine(QStringLiteral("cancelled"));
+        return exitcode::kCancelled;
+    }
 
     std::atomic<bool> done{false};
     std::thread worker([&] {
@@ -155,7 +167,6 @@ int ConsoleMonitor::runJob(Job& job)
         }
     }
     worker.join();
-    sigaction(SIGINT, &old, nullptr);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     // A job that succeeded ends its bar full, whatever it reported last.

@@ -59,6 +59,9 @@ int run(const CliArgs& args)
 
     const QString base = localDatabasesFolder();
     const QString name = hasTo ? to : IOSLoadWAFromiTunesThread::proposedDatabaseName(backup, QString(), app);
+    // The name is checked before anything is copied.
+    if (const int nameCode = checkLocalDbName(name); nameCode != exitcode::kSuccess)
+        return nameCode;
     const QString existing = matchLocalDatabaseName(name, localDatabaseNames(base));
     const QString targetFolder = hasTo && !existing.isEmpty() ? QDir(base).filePath(existing) : QString();
 
@@ -98,8 +101,7 @@ int run(const CliArgs& args)
     if (code != exitcode::kSuccess) {
         // A database this command created and could not fill is not left
         // behind as an empty one.
-        if (target.created)
-            removeLocalDatabase(target.name, base);
+        discardCreatedLocalDatabase(target, base);
         return code;
     }
     cliOut(QStringLiteral("Imported %1 messages (%2 new) into the local database \"%3\".\n")

@@ -14,29 +14,42 @@ namespace {
 int run(const CliArgs& args)
 {
     const QString base = localDatabasesFolder();
-    int code = exitcode::kSuccess;
     QJsonArray array;
     for (const QString& name : localDatabaseNames(base)) {
         const QString folder = QDir(base).filePath(name);
-        try {
-            auto db = openLocalDatabase(folder);
-            const qint64 count = db->countMessages(nullptr);
-            db->closeDb();
-            if (args.json())
-                array.append(QJsonObject{{QStringLiteral("name"), name},
-                                         {QStringLiteral("messages"), count},
-                                         {QStringLiteral("folder"), QDir::toNativeSeparators(folder)}});
+        // Opening may upgrade or repair the database: never while a job
+        // works on it.
+        const PLocalDbLock lock = LocalDbLock::tryAcquire(base, name);
+        QString state;
+        qint64 count = -1;
+        if (!lock) {
+            state = QStringLiteral("in use by another job");
+        } else {
+            try {
+                auto db = openLocalDatabase(folder);
+                count = db->countMessages(nullptr);
+                db->closeDb();
+            } catch (const std::exception& e) {
+                // A damaged database is listed as such (never with a zero
+                // count); the others are still listed.
+                state = QStringLiteral("damaged: ") +
+                        chatDatabaseErrorText(folder + QStringLiteral("/ChatStorage.sqlite"), e);
+            }
+        }
+        if (args.json()) {
+            QJsonObject entry{{QStringLiteral("name"), name}, {QStringLiteral("folder"), QDir::toNativeSeparators(folder)}};
+            if (count >= 0)
+                entry.insert(QStringLiteral("messages"), count);
             else
-                cliOut(QStringLiteral("%1\t%2\n").arg(name).arg(count));
-        } catch (const std::exception& e) {
-            // A count that fails is an error, never a zero.
-            cliError(chatDatabaseErrorText(folder + QStringLiteral("/ChatStorage.sqlite"), e));
-            code = exitcode::kFailure;
+                entry.insert(QStringLiteral("problem"), state);
+            array.append(entry);
+        } else {
+            cliOut(QStringLiteral("%1\t%2\n").arg(name, count >= 0 ? QString::number(count) : state));
         }
     }
     if (args.json())
         cliOutJson(array);
-    return code;
+    return exitcode::kSuccess;
 }
 
 const CliRegistrar reg({

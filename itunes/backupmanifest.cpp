@@ -5,12 +5,14 @@
 #include "chatstore/sqlite3db.h"
 #include "itunes/backupwritetransaction.h"
 #include "itunes/qopensslevpaes.h"
+#include "platform/osservices.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QUuid>
 #include <QtDebug>
 
 #include <vector>
@@ -100,7 +102,10 @@ extern "C" void fvalidFunction(sqlite3_context* ctx, int argc, sqlite3_value** a
 
 BackupManifest::BackupManifest(const QString& folderPath, QObject* parent) : QObject(parent), folder(folderPath) {}
 
-BackupManifest::~BackupManifest() = default;
+BackupManifest::~BackupManifest()
+{
+    removeDecryptedManifest();
+}
 
 QString BackupManifest::backupId() const
 {
@@ -155,20 +160,36 @@ bool BackupManifest::setPassword(const QString& newPassword)
     Keybag bag = parseKeybag(backupKeyBag);
     if (!unlockKeybag(newPassword, bag))
         return false;
+    if (bag.attributes.contains(QStringLiteral("DPIC")) && bag.attributes.contains(QStringLiteral("DPSL"))) {
+        QByteArray key;
+        for (auto it = bag.classKeys.constBegin(); it != bag.classKeys.constEnd() && key.isEmpty(); ++it)
+            key = unwrapFileKey(bag, it.key(), manifestKeyData.mid(4));
+        // A manifest key that no class key unwraps: the password is wrong.
+        if (key.isEmpty())
+            return false;
+        // The plain manifest goes into the private temporary folder, never
+        // into the backup's folder (which may be read-only, and where a
+        // link under that name could point anywhere).
+        removeDecryptedManifest();
+        const QString temp = platform::privateTempFolder() + QStringLiteral("/Manifest-decrypted-%1.db")
+                                                                .arg(QUuid::createUuid().toString(QUuid::Id128));
+        decryptFileThrow(key, folder.filePath(QStringLiteral("Manifest.db")), temp);
+        QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner);
+        decryptedManifestPath = temp;
+        manifestKey = key;
+    }
     keybag = bag;
     password = newPassword;
-    if (bag.attributes.contains(QStringLiteral("DPIC")) && bag.attributes.contains(QStringLiteral("DPSL"))) {
-        decryptedManifestPath = folder.filePath(QStringLiteral("Manifest-decrypted.db"));
-        for (auto it = bag.classKeys.constBegin(); it != bag.classKeys.constEnd(); ++it) {
-            const QByteArray key = unwrapFileKey(bag, it.key(), manifestKeyData.mid(4));
-            if (key.isEmpty())
-                continue;
-            manifestKey = key;
-            decryptFileThrow(manifestKey, folder.filePath(QStringLiteral("Manifest.db")), decryptedManifestPath);
-            break;
-        }
-    }
     return true;
+}
+
+void BackupManifest::removeDecryptedManifest()
+{
+    if (decryptedManifestPath.isEmpty())
+        return;
+    QFile::remove(decryptedManifestPath);
+    QFile::remove(decryptedManifestPath + QStringLiteral("-journal"));
+    decryptedManifestPath.clear();
 }
 
 void BackupManifest::loadThrow()
@@ -256,6 +277,18 @@ void BackupManifest::copyRecordThrow(const MBDBRecord& record, const QString& de
                                      LockedFile locked)
 {
     const QString stored = MBDBParser::backupFilePath(folder.path(), record.fileId(), false);
+    // A stored file is read only when it is a regular file inside the
+    // backup's folder: a link (or a linked sub-folder) could bring in any
+    // file of the computer.
+    const QFileInfo storedInfo(stored);
+    const QString root = QFileInfo(folder.path()).canonicalFilePath();
+    if (storedInfo.exists() &&
+        (storedInfo.isSymLink() || !storedInfo.isFile() || root.isEmpty() ||
+         !storedInfo.canonicalFilePath().startsWith(root + QLatin1Char('/'))))
+        throw AppError(QStringLiteral("The file %1 of the backup is not a regular file inside the backup folder (%2); "
+                                      "it was not copied.")
+                           .arg(record.domain.text() + QLatin1Char('/') + record.relativePath.text(),
+                                QDir::toNativeSeparators(stored)));
     QByteArray key;
     if (isEncrypted)
         key = unwrapFileKey(keybag, record.protectionClass, record.encryptionKey.bytes().mid(4));

@@ -39,7 +39,9 @@ public:
     void loadThrow();
     // Unlocks the keybag with the password; on success remembers it and, when
     // the manifest database is encrypted, decrypts it into
-    // Manifest-decrypted.db. False for a wrong password (nothing changes).
+    // a private temporary file (mode 0600, removed again with this object).
+    // False for a wrong password (nothing changes); throws AppError for a
+    // keybag without any password-wrapped key.
     bool setPassword(const QString& password);
 
     // Lowercase hex MD5 of the folder's absolute path.
@@ -106,6 +108,7 @@ public:
     MBDBParser records;
 
 private:
+    void removeDecryptedManifest();
     bool m_recordsLoaded = false;
     QHash<QString, BackupNode*> m_nodes;  // tree path -> node
 };

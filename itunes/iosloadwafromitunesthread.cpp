@@ -1,5 +1,7 @@
 #include "itunes/iosloadwafromitunesthread.h"
 
+#include "chatstore/localdatabases.h"
+
 #include "base/apperror.h"
 #include "base/fileutil.h"
 #include "base/idstext.h"
@@ -231,5 +233,7 @@ QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& ba
     // refused as a name (or create a database named after a path).
     if (!targetFolder.isEmpty())
         return QFileInfo(QDir::cleanPath(targetFolder)).fileName();
-    return backup.deviceName + app.localDbSuffix;
+    // A device may be named "Work/Private iPhone": the proposal keeps the
+    // name readable and valid as a folder name.
+    return validLocalDbName(backup.deviceName + app.localDbSuffix);
 }

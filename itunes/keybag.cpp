@@ -90,6 +90,14 @@ QByteArray keybagPasswordKey(const QString& password, const Keybag& keybag)
 
 bool unlockKeybagWithKey(const QByteArray& passwordKey, Keybag& keybag)
 {
+    // Without a single password-wrapped class key any password would pass
+    // and nothing could be decrypted afterwards.
+    bool anyWrapped = false;
+    for (auto it = keybag.classKeys.cbegin(); it != keybag.classKeys.cend(); ++it)
+        anyWrapped = anyWrapped || (it->contains(QStringLiteral("WPKY")) &&
+                                    (keybagUInt32(it->value(QStringLiteral("WRAP"))) & 2u) != 0);
+    if (!anyWrapped)
+        throw AppError("The backup's keybag holds no keys that a password unlocks.");
     for (auto it = keybag.classKeys.begin(); it != keybag.classKeys.end(); ++it) {
         QMap<QString, QByteArray>& entry = it.value();
         if (!entry.contains(QStringLiteral("WPKY")))

@@ -61,7 +61,7 @@ TEST(LocalDatabases, FindOrCreateMatchesExistingNamesWithoutRegardToCase)
     const QString base = dir.filePath(QStringLiteral("local_databases"));
     QDir().mkpath(base);
 
-    const LocalDatabase made = findOrCreateLocalDatabase(QStringLiteral("Anna_Backup"), base);
+    LocalDatabase made = findOrCreateLocalDatabase(QStringLiteral("Anna_Backup"), base);
     EXPECT_TRUE(made.created);
     EXPECT_EQ(made.name, QStringLiteral("Anna_Backup"));
     EXPECT_TRUE(QFileInfo(base + QStringLiteral("/Anna_Backup/Library/Media/Profile")).isDir());
@@ -69,12 +69,15 @@ TEST(LocalDatabases, FindOrCreateMatchesExistingNamesWithoutRegardToCase)
     EXPECT_EQ(made.db->mediaFolder(), base + QStringLiteral("/Anna_Backup/Library"));
     EXPECT_EQ(made.db->profileFolder(), base + QStringLiteral("/Anna_Backup/Library/Media/Profile"));
     EXPECT_TRUE(made.db->upgradeFlag());
-    // The database file comes with the first open, with the local upgrades.
-    EXPECT_FALSE(QFileInfo::exists(made.db->databasePath()));
+    // The database file is made whole before it appears; the first open
+    // adds the local upgrades.
+    EXPECT_TRUE(QFileInfo(made.db->databasePath()).isFile());
+    EXPECT_TRUE(QDir(made.folder).entryList({QStringLiteral("ChatStorage.sqlite.new-*")}, QDir::Files).isEmpty());
     made.db->ensureOpen();
     EXPECT_TRUE(made.db->schema().hasTable(QStringLiteral("ZWAMESSAGEINFO")));
     made.db->closeDb();
     EXPECT_EQ(localDatabaseNames(base), QStringList{QStringLiteral("Anna_Backup")});
+    made.lock.reset();  // the job on it has ended
 
     const LocalDatabase again = findOrCreateLocalDatabase(QStringLiteral("anna_BACKUP"), base);
     EXPECT_FALSE(again.created);

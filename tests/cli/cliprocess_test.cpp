@@ -5,13 +5,19 @@
 #include "clitest.h"
 
 #include "chatstore/ioswhatsappdb.h"
+#include "base/datafolder.h"
 #include "chatstore/chatindex.h"
+#include "chatstore/localdblock.h"
+#include "chatstore/sqlite3db.h"
 #include "support/childsignal.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -292,4 +298,254 @@ TEST_F(CliProcess, CtrlCDuringABackupLeavesTheTargetAsItWas)
     interrupted(QStringLiteral("Fresh"));
     // The existing database kept its messages only; the new one is gone.
     EXPECT_EQ(lines(run({QStringLiteral("localdbs")}).out), QStringList{QStringLiteral("Kept\t%1").arg(small.expectedCount)});
+}
+
+// ---- Several runs on one local database, kills and Ctrl-C at random moments.
+// The moments come from a seed printed with every failure, so a failing
+// table can be replayed.
+
+namespace {
+
+quint32 tableSeed()
+{
+    bool ok = false;
+    const quint32 fixed = quint32(qEnvironmentVariableIntValue("QM_TEST_SEED", &ok));
+    return ok ? fixed : quint32(QRandomGenerator::system()->generate());
+}
+
+// The message count localdbs shows for `name`, -1 when it is not listed.
+qint64 listedCount(const QString& localdbsOut, const QString& name)
+{
+    for (const QString& row : lines(localdbsOut)) {
+        const QStringList cols = row.split(QLatin1Char('\t'));
+        // Names are compared as the data folder does: without case.
+        if (cols.size() == 2 && cols[0].compare(name, Qt::CaseInsensitive) == 0)
+            return cols[1].toLongLong();
+    }
+    return -1;
+}
+
+const QString kInUse = QStringLiteral("The local database %1 is in use by another job.");
+
+}  // namespace
+
+TEST_F(CliProcess, ConcurrentFirstBackupsIntoOneNameKeepTheUnion)
+{
+    const SampleChatDb a = sample(QStringLiteral("a"));
+    const SampleChatDb b = sample(QStringLiteral("b"), 300);
+    ASSERT_EQ(run({QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), QStringLiteral("RefA")}).code, 0);
+    ASSERT_EQ(run({QStringLiteral("backup"), b.folder.root, QStringLiteral("--to"), QStringLiteral("RefB")}).code, 0);
+    ASSERT_EQ(run({QStringLiteral("backup"), b.folder.root, QStringLiteral("--to"), QStringLiteral("RefA")}).code, 0);
+    const QString before = run({QStringLiteral("localdbs")}).out;
+    const qint64 both = listedCount(before, QStringLiteral("RefA"));
+    const qint64 onlyB = listedCount(before, QStringLiteral("RefB"));
+    ASSERT_GE(both, onlyB);
+    ASSERT_GE(both, a.expectedCount);
+
+    const quint32 seed = tableSeed();
+    QRandomGenerator random(seed);
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE(QStringLiteral("seed %1 (QM_TEST_SEED), trial %2").arg(seed).arg(trial).toStdString());
+        const QString name = QStringLiteral("Pair%1").arg(trial);
+        QProcess first;
+        QProcess second;
+        first.setProcessEnvironment(env);
+        second.setProcessEnvironment(env);
+        // Odd trials spell the name in another case: the same database.
+        const QString other = trial % 2 ? name.toLower() : name;
+        first.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), name});
+        QThread::usleep(random.bounded(60000));
+        second.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), b.folder.root, QStringLiteral("--to"), other});
+        ASSERT_TRUE(first.waitForFinished(120000));
+        ASSERT_TRUE(second.waitForFinished(120000));
+        const QString errA = QString::fromUtf8(first.readAllStandardError());
+        const QString errB = QString::fromUtf8(second.readAllStandardError());
+        // Each run either succeeded or was refused with the in-use text.
+        if (first.exitCode() != 0)
+            EXPECT_TRUE(first.exitCode() == 1 && errA.contains(kInUse.arg(name))) << errA.toStdString();
+        if (second.exitCode() != 0)
+            EXPECT_TRUE(second.exitCode() == 1 && errB.contains(kInUse.arg(other))) << errB.toStdString();
+        const qint64 expected = first.exitCode() == 0 && second.exitCode() == 0 ? both
+                                : first.exitCode() == 0                         ? a.expectedCount
+                                : second.exitCode() == 0                        ? onlyB
+                                                                                : -1;
+        const Result listed = run({QStringLiteral("localdbs")});
+        EXPECT_EQ(listed.code, 0) << listed.err.toStdString();
+        EXPECT_EQ(listedCount(listed.out, name), expected) << listed.out.toStdString();
+    }
+}
+
+TEST_F(CliProcess, ASecondJobOnALockedDatabaseWaitsThenGivesUp)
+{
+    const SampleChatDb a = sample(QStringLiteral("a"));
+    const QString base = dataFolderFor(dir.filePath(QStringLiteral("xdg"))) + QStringLiteral("/local_databases");
+    {
+        const PLocalDbLock held = LocalDbLock::acquire(base, QStringLiteral("busy"));
+        env.insert(QStringLiteral("QUILLOMETRY_LOCK_WAIT_MS"), QStringLiteral("300"));
+        const Result refused = run({QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), QStringLiteral("Busy")});
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_TRUE(refused.err.contains(kInUse.arg(QStringLiteral("Busy")))) << refused.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(base + QStringLiteral("/Busy")));
+    }
+    const Result later = run({QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), QStringLiteral("Busy")});
+    EXPECT_EQ(later.code, 0) << later.err.toStdString();
+}
+
+TEST_F(CliProcess, AKillDuringCreationNeverSpoilsTheName)
+{
+    const SampleChatDb a = sample(QStringLiteral("a"));
+    const quint32 seed = tableSeed();
+    QRandomGenerator random(seed);
+    for (int trial = 0; trial < 30; ++trial) {
+        SCOPED_TRACE(QStringLiteral("seed %1 (QM_TEST_SEED), trial %2").arg(seed).arg(trial).toStdString());
+        const QString name = QStringLiteral("Killed%1").arg(trial);
+        QProcess p;
+        ChildSignal child(p);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), name});
+        ASSERT_TRUE(p.waitForStarted());
+        QThread::usleep(random.bounded(400000));
+        child.send(SIGKILL);  // false when the backup already ended
+        p.waitForFinished(60000);
+        const Result again = run({QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), name});
+        EXPECT_EQ(again.code, 0) << again.err.toStdString();
+        const Result listed = run({QStringLiteral("localdbs")});
+        EXPECT_EQ(listed.code, 0) << listed.err.toStdString();
+        EXPECT_EQ(listedCount(listed.out, name), a.expectedCount) << listed.out.toStdString();
+    }
+}
+
+TEST_F(CliProcess, AnEmptyDatabaseIsRepairedAndADamagedOneListedAsSuch)
+{
+    const SampleChatDb a = sample(QStringLiteral("a"));
+    const QString base = dataFolderFor(dir.filePath(QStringLiteral("xdg"))) + QStringLiteral("/local_databases");
+    ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/Empty")));
+    ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/Junk")));
+    {
+        QFile empty(base + QStringLiteral("/Empty/ChatStorage.sqlite"));
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        QFile junk(base + QStringLiteral("/Junk/ChatStorage.sqlite"));
+        ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+    }
+    const Result listed = run({QStringLiteral("localdbs")});
+    EXPECT_EQ(listed.code, 0) << listed.err.toStdString();
+    EXPECT_EQ(listedCount(listed.out, QStringLiteral("Empty")), 0) << listed.out.toStdString();
+    EXPECT_TRUE(listed.out.contains(QStringLiteral("Junk\tdamaged: "))) << listed.out.toStdString();
+    const Result filled = run({QStringLiteral("backup"), a.folder.root, QStringLiteral("--to"), QStringLiteral("Empty")});
+    EXPECT_EQ(filled.code, 0) << filled.err.toStdString();
+    EXPECT_EQ(listedCount(run({QStringLiteral("localdbs")}).out, QStringLiteral("Empty")), a.expectedCount);
+}
+
+TEST_F(CliProcess, ACtrlCAtAnyMomentOfABackupEndsIt)
+{
+    const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 20000);
+    const quint32 seed = tableSeed();
+    QRandomGenerator random(seed);
+    for (int trial = 0; trial < 12; ++trial) {
+        SCOPED_TRACE(QStringLiteral("seed %1 (QM_TEST_SEED), trial %2").arg(seed).arg(trial).toStdString());
+        const QString name = QStringLiteral("Stopped%1").arg(trial);
+        QProcess p;
+        ChildSignal child(p);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), big.folder.root, QStringLiteral("--to"), name});
+        // From its first progress line on (the interrupt is the command's
+        // from then on), at a random moment of loading, copying or saving.
+        QByteArray err;
+        while (err.isEmpty() && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(50);
+            err += p.readAllStandardError();
+        }
+        QThread::usleep(random.bounded(1500000));
+        child.send(SIGINT);  // false when the backup already ended
+        ASSERT_TRUE(p.waitForFinished(120000));
+        err += p.readAllStandardError();
+        const qint64 count = listedCount(run({QStringLiteral("localdbs")}).out, name);
+        // Ended before its commit (nothing written) or after it (everything).
+        if (p.exitCode() == 3)
+            EXPECT_EQ(count, -1) << err.constData();
+        else
+            EXPECT_TRUE(p.exitCode() == 0 && count == big.expectedCount) << p.exitCode() << err.constData();
+    }
+}
+
+TEST_F(CliProcess, MessagesWithoutStanzaIdOrJidAreAddedOnce)
+{
+    const SampleChatDb s = sample(QStringLiteral("nulls"), 60);
+    {
+        Sqlite3DB db;
+        db.openThrow(s.folder.databasePath, SQLITE_OPEN_READWRITE);
+        db.executeThrow(Sqlite3Sql("update ZWAMESSAGE set ZSTANZAID=NULL where Z_PK % 4 = 0"));
+        db.executeThrow(Sqlite3Sql("update ZWAMESSAGE set ZSTANZAID='' where Z_PK % 4 = 1"));
+        db.executeThrow(Sqlite3Sql("update ZWAMESSAGE set ZFROMJID=NULL, ZTOJID=NULL where Z_PK % 4 = 2"));
+        db.executeThrow(Sqlite3Sql("update ZWAMESSAGE set ZFROMJID='', ZTOJID='', ZTEXT=NULL where Z_PK % 4 = 3"));
+        db.close();
+    }
+    const Result first = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("N")});
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    const qint64 count = listedCount(run({QStringLiteral("localdbs")}).out, QStringLiteral("N"));
+    EXPECT_GT(count, s.expectedCount / 2);
+    for (int again = 0; again < 2; ++again) {
+        const Result r = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("N")});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral(", 0 new"))) << r.out.toStdString();
+        EXPECT_EQ(listedCount(run({QStringLiteral("localdbs")}).out, QStringLiteral("N")), count);
+    }
+}
+
+TEST_F(CliProcess, AMissingAttachmentIsCountedAndAFullDiskFailsTheBackup)
+{
+    const SampleChatDb s = sample(QStringLiteral("media"));
+    const QString image = s.folder.mediaFolder + QStringLiteral("/Media/") + kAnna + QStringLiteral("/a/b/IMG_1.jpg");
+    ASSERT_TRUE(QFileInfo(image).isFile());
+    const QByteArray original = [&] {
+        QFile f(image);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+
+    // A source "file" that is a folder: skipped, and counted with the
+    // attachments the sample lacks anyway.
+    auto missing = [](const Result& r) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("(\\d+) attachments were missing")).match(r.out + r.err);
+        return m.hasMatch() ? m.captured(1).toInt() : 0;
+    };
+    const Result pristine = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("M0")});
+    ASSERT_EQ(pristine.code, 0) << pristine.err.toStdString();
+    ASSERT_TRUE(QFile::remove(image));
+    ASSERT_TRUE(QDir().mkpath(image));
+    const Result counted = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("M")});
+    EXPECT_EQ(counted.code, 0) << counted.err.toStdString();
+    EXPECT_EQ(missing(counted), missing(pristine) + 1) << (counted.out + counted.err).toStdString();
+
+    // A data folder that is full: the backup fails, names the file and the
+    // free space, and adds nothing.
+    const QString mount = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    QProcess mounter;
+    mounter.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                            QStringLiteral("size=8m"), QStringLiteral("tmpfs"), mount});
+    if (!mounter.waitForFinished(20000) || mounter.exitStatus() != QProcess::NormalExit || mounter.exitCode() != 0)
+        GTEST_SKIP() << "mounting an 8 MiB tmpfs was refused: " << mounter.readAllStandardError().toStdString();
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), path}); }
+    } unmount{mount};
+    env.insert(QStringLiteral("XDG_DATA_HOME"), mount);
+    ASSERT_EQ(QDir(image).removeRecursively(), true);
+    {
+        // A 6 MiB photo does not fit once the database is in.
+        QFile big(image);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        big.write(original);
+        big.write(QByteArray(6 << 20, '\x5a'));
+        QFile filler(mount + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(3 << 20, '\0'));
+    }
+    const Result full = run({QStringLiteral("backup"), s.folder.root, QStringLiteral("--to"), QStringLiteral("Full")});
+    EXPECT_EQ(full.code, 1) << full.out.toStdString();
+    EXPECT_TRUE(full.err.contains(QStringLiteral("IMG_1.jpg")) && full.err.contains(QStringLiteral("MB are free")))
+        << full.err.toStdString();
+    EXPECT_EQ(listedCount(run({QStringLiteral("localdbs")}).out, QStringLiteral("Full")), -1);
 }

@@ -1,6 +1,7 @@
 // Backup folders: identity, the browse tree (and hostile paths), copying
 // files out plain and decrypted, the reduced manifest and the password job.
 #include "itunestestutil.h"
+#include "platform/osservices.h"
 
 #include "base/apperror.h"
 #include "base/recordingmonitor.h"
@@ -248,7 +249,11 @@ TEST(BackupManifest, EncryptedManifestDatabaseIsDecryptedAndWrittenBack)
     EXPECT_EQ(right.reports().first().status, "Verifying. Please wait...");
     EXPECT_EQ(right.reports().first().value, 99);
     EXPECT_EQ(backup.manifestKey, manifestKey);
-    EXPECT_EQ(backup.decryptedManifestPath, folder + "/Manifest-decrypted.db");
+    // The plain manifest lives in the private temporary folder only.
+    EXPECT_TRUE(backup.decryptedManifestPath.startsWith(platform::privateTempFolder() + "/"))
+        << backup.decryptedManifestPath.toStdString();
+    EXPECT_EQ(int(QFileInfo(backup.decryptedManifestPath).permissions() & 0x0077), 0);  // no group, no others
+    EXPECT_FALSE(QFileInfo::exists(folder + "/Manifest-decrypted.db"));
     backup.loadThrow();
     ASSERT_TRUE(backup.nodeAt("Applications/net.whatsapp.WhatsApp/Documents"));
 
@@ -319,4 +324,71 @@ TEST(BackupManifest, ReducedManifestKeepsFoldersAndStoredFilesOnly)
     // System domains too: HomeDomain Library/other and the com.apple app; never the other app.
     EXPECT_EQ(rowCount(out, "select count(*) from Files"), 5);
     EXPECT_EQ(rowCount(out, "select count(*) from Files where domain='AppDomain-com.example.game'"), 0);
+}
+
+TEST(BackupManifest, DecryptedManifestNeverGoesThroughALinkOrStaysBehind)
+{
+    QTemporaryDir dir;
+    const TestKeybag kb = makeKeybag("pw", 4, true, {{1, 3}, {3, 3}, {4, 3}});
+    const QByteArray manifestKey = filled(32, 'M');
+    const QString plainDb = dir.filePath("plain.db");
+    createManifestDb(plainDb);
+    const QString folder = dir.filePath("bk");
+    QDir().mkpath(folder);
+    writeManifestPlist(folder, kUdid, "P", true, kb.bytes, encryptionKeyValue(kb, 4, manifestKey));
+    BackupManifest::encryptFileThrow(plainDb, folder + "/Manifest.db", manifestKey);
+    const QString victim = dir.filePath("victim.txt");
+    writeFile(victim, "keep me");
+    ASSERT_TRUE(QFile::link(victim, folder + "/Manifest-decrypted.db"));
+
+    QString decrypted;
+    {
+        BackupManifest backup(folder);
+        backup.openThrow();
+        ASSERT_TRUE(backup.setPassword("pw"));
+        decrypted = backup.decryptedManifestPath;
+        EXPECT_TRUE(QFileInfo::exists(decrypted));
+    }
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(decrypted));  // gone with the backup object
+}
+
+TEST(BackupManifest, KeybagWithoutPasswordKeysOrAManifestKeyThatDoesNotUnwrap)
+{
+    QTemporaryDir dir;
+    const QString plainDb = dir.filePath("plain.db");
+    createManifestDb(plainDb);
+    struct Case {
+        const char* name;
+        QList<ClassEntry> classes;
+        bool garbledManifestKey;
+        bool throws;  // a damaged backup; else a wrong password
+    } cases[] = {
+        {"no password-wrapped class key", {{1, 1}, {3, 1}, {4, 1}}, false, true},
+        {"manifest key that no class key unwraps", {{1, 3}, {3, 3}, {4, 3}}, true, false},
+    };
+    for (const Case& c : cases) {
+        const QString folder = dir.filePath(c.name);
+        QDir().mkpath(folder);
+        const TestKeybag kb = makeKeybag("pw", 4, true, c.classes);
+        const QByteArray manifestKey = filled(32, 'M');
+        QByteArray wrapped = encryptionKeyValue(kb, 4, manifestKey);
+        if (c.garbledManifestKey)
+            wrapped = le32(4) + filled(40, 'z');
+        writeManifestPlist(folder, kUdid, "P", true, kb.bytes, wrapped);
+        BackupManifest::encryptFileThrow(plainDb, folder + "/Manifest.db", manifestKey);
+        BackupManifest backup(folder);
+        backup.openThrow();
+        if (c.throws) {
+            try {
+                backup.setPassword("anything");
+                ADD_FAILURE() << c.name << ": accepted";
+            } catch (const AppError& e) {
+                EXPECT_EQ(e.text(), "The backup's keybag holds no keys that a password unlocks.") << c.name;
+            }
+        } else {
+            EXPECT_FALSE(backup.setPassword("pw")) << c.name;
+            EXPECT_TRUE(backup.password.isEmpty()) << c.name;
+        }
+    }
 }

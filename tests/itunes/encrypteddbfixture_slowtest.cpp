@@ -30,8 +30,9 @@ TEST(EncryptedDbFixture, UnlocksDecryptsTheManifestAndTheFile)
     EXPECT_TRUE(right.succeeded());
     EXPECT_EQ(backup.manifestKey.size(), 32);
     // The encrypted manifest has no padding block: all of its two pages are kept.
-    EXPECT_EQ(QFileInfo(dir.filePath("Manifest-decrypted.db")).size(), 8192);
-    EXPECT_EQ(rowCount(dir.filePath("Manifest-decrypted.db"),
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("Manifest-decrypted.db")));
+    EXPECT_EQ(QFileInfo(backup.decryptedManifestPath).size(), 8192);
+    EXPECT_EQ(rowCount(backup.decryptedManifestPath,
                        "select count(*) from Files where fileID='5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc' and "
                        "domain='MyTestDomain' and relativePath='Media/Test.txt' and flags=0"),
               1);

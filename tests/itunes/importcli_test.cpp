@@ -10,6 +10,8 @@
 #include "cli/exitcodes.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
 
+#include <QDirIterator>
+
 #include <unistd.h>
 
 using namespace itest;
@@ -239,6 +241,45 @@ TEST_F(ImportEndToEnd, IntoAnExistingLocalDatabaseByName)
         EXPECT_EQ(r.exitCode, 2) << bad;
     }
     EXPECT_EQ(localDbNames(), QStringList{"Family"});
+}
+
+TEST_F(ImportEndToEnd, ADeviceNameWithASlashGivesAValidProposalAndNoPlainManifestStays)
+{
+    const QString folder = makeBackup("Work/Private iPhone", BackupLayout::ManifestDb, "pw");
+    const CliResult r = runCli({"import", folder, "--password", "pw"}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(localDbNames(), QStringList{"Work_Private iPhone_Backup"});
+    EXPECT_EQ(snapshotOfLocalDb(localDbs + "/Work_Private iPhone_Backup").messages, source.messages);
+    // The decrypted manifest was a private temporary file, gone with the run.
+    EXPECT_FALSE(QFileInfo::exists(folder + "/Manifest-decrypted.db"));
+    const QString temp = dir.filePath(QString("tmp/quillometry-%1").arg(::getuid()));
+    EXPECT_TRUE(QDir(temp).entryList({"Manifest-decrypted*"}, QDir::Files).isEmpty());
+}
+
+TEST_F(ImportEndToEnd, AStoredFileThatIsALinkIsNeverFollowed)
+{
+    const QString folder = makeBackup("linked", BackupLayout::ManifestDb, "");
+    const QByteArray image = readFile(chat.folder.mediaFolder + "/Media/4915550001@s.whatsapp.net/a/b/IMG_1.jpg");
+    ASSERT_FALSE(image.isEmpty());
+    const QString secret = dir.filePath("outside.txt");
+    writeFile(secret, "SECRET-OUTSIDE-THE-BACKUP");
+    int replaced = 0;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString stored = it.next();
+        if (readFile(stored) == image && QFile::remove(stored) && QFile::link(secret, stored))
+            ++replaced;
+    }
+    ASSERT_EQ(replaced, 1);
+    runCli({"import", folder}, env);
+    // Whatever the outcome, the outside file's content landed nowhere.
+    for (const QString& root : {localDbs, cacheOf(folder)}) {
+        QDirIterator files(root, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString f = files.next();
+            EXPECT_FALSE(readFile(f).contains("SECRET-OUTSIDE")) << f.toStdString();
+        }
+    }
 }
 
 TEST_F(ImportEndToEnd, WhatsAppBusinessByAppOptionOrAsTheOnlyApp)

@@ -110,7 +110,10 @@ TEST(WindowBackup, ChatOfADeviceCopyIntoANewLocalDatabaseAndDeletingItAgain)
         EXPECT_EQ(chooser.proposed, "Anna's iPhone_Backup");
         EXPECT_TRUE(chooser.offered.contains("Family Archive"));
         ASSERT_FALSE(boxes.texts.isEmpty());
-        EXPECT_EQ(boxes.texts.last(), QStringLiteral("Successfully backup %1 Messages. (%1 new)").arg(annaCount));
+        // The sample lacks some attachment files; the box names them after this.
+        EXPECT_TRUE(boxes.texts.last().startsWith(
+            QStringLiteral("Successfully backup %1 Messages. (%1 new)").arg(annaCount)))
+            << boxes.texts.last().toStdString();
     }
     // The new database is in the tree with its chat, and becomes current
     // once the handler has returned.

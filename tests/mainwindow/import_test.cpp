@@ -95,8 +95,10 @@ TEST(WindowImport, FromTheMenuAndFromALocalDatabasesEntry)
         EXPECT_EQ(answers.listed, 1);
         EXPECT_EQ(answers.proposed, QStringList{"Anna's iPhone_Backup"});
         ASSERT_FALSE(boxes.texts.isEmpty());
-        EXPECT_EQ(boxes.texts.last(),
-                  QStringLiteral("Successfully backup %1 Messages. (%1 new)").arg(chat.expectedCount));
+        // The sample lacks some attachment files; the box names them after this.
+        EXPECT_TRUE(boxes.texts.last().startsWith(
+            QStringLiteral("Successfully backup %1 Messages. (%1 new)").arg(chat.expectedCount)))
+            << boxes.texts.last().toStdString();
     }
     auto* node = childNamed(w.treeModel()->localDatabasesRoot(), "Anna's iPhone_Backup");
     ASSERT_NE(node, nullptr);
@@ -121,8 +123,9 @@ TEST(WindowImport, FromTheMenuAndFromALocalDatabasesEntry)
         EXPECT_EQ(answers.proposed, QStringList{"Anna's iPhone_Backup"});
         ASSERT_FALSE(boxes.texts.isEmpty());
         // The same backup again adds nothing, and the box says so.
-        EXPECT_EQ(boxes.texts.last(),
-                  QStringLiteral("Successfully backup %1 Messages. (0 new)").arg(chat.expectedCount));
+        EXPECT_TRUE(boxes.texts.last().startsWith(
+            QStringLiteral("Successfully backup %1 Messages. (0 new)").arg(chat.expectedCount)))
+            << boxes.texts.last().toStdString();
     }
     EXPECT_TRUE(QFileInfo(localDbPath("Anna's iPhone_Backup/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")).isFile());
     EXPECT_EQ(w.treeModel()->localDatabasesRoot()->children.size(), 1);
