@@ -67,6 +67,11 @@ QString CliArgs::value(const QString& option) const
     return isSet(option) ? m_parser->value(option) : QString();
 }
 
+QStringList CliArgs::values(const QString& option) const
+{
+    return isSet(option) ? m_parser->values(option) : QStringList();
+}
+
 bool CliArgs::json() const { return isSet(QStringLiteral("json")); }
 
 void CliRegistry::add(CliCommand command)

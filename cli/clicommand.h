@@ -79,6 +79,8 @@ public:
     bool isSet(const QString& option) const;
     // The option's value, or empty when it was not given.
     QString value(const QString& option) const;
+    // Every value of an option given more than once, in order.
+    QStringList values(const QString& option) const;
     // Set when the command declares `json` and --json was given.
     bool json() const;
 

@@ -38,6 +38,27 @@ bool requirePlainUdid(const QString& udid)
     return false;
 }
 
+bool manifestSubstituteOption(const CliArgs& args, QString* name)
+{
+    *name = args.value(QStringLiteral("manifest-substitute"));
+    if (!args.isSet(QStringLiteral("manifest-substitute")))
+        return true;
+    if (name->isEmpty() || name->contains(QLatin1Char('/')) || name->contains(QLatin1Char('\\'))
+        || *name == QLatin1String(".") || *name == QLatin1String("..")) {
+        cliError(QStringLiteral("--manifest-substitute needs a file name inside the device folder"));
+        return false;
+    }
+    return true;
+}
+
+int restoreExitCode(int code, const QString& lastError)
+{
+    if (code == exitcode::kFailure
+        && (lastError.contains(QLatin1String("MBErrorDomain/207")) || lastError.startsWith(QLatin1String("error code:207."))))
+        return exitcode::kPassword;
+    return code;
+}
+
 QString plainText(const QString& richText)
 {
     QString text = richText;

@@ -23,6 +23,15 @@ bool requireUsbDaemon();
 // True for a UDID that can name a folder; otherwise says so on stderr.
 bool requirePlainUdid(const QString& udid);
 
+// The --manifest-substitute NAME of the restore commands: a plain file
+// name inside the device folder. False after saying so (exit code 2 is the
+// caller's).
+bool manifestSubstituteOption(const CliArgs& args, QString* name);
+
+// The exit code of a restore: the phone's "invalid password" answer is
+// exit code 4, like a password refused before the phone was asked.
+int restoreExitCode(int code, const QString& lastError);
+
 // A rich-text message (line breaks, links, bold) as plain text.
 QString plainText(const QString& richText);
 

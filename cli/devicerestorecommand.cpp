@@ -16,15 +16,11 @@ namespace {
 int run(const CliArgs& args)
 {
     const QString udid = args.arg(0);
-    const QString substitute = args.value(QStringLiteral("manifest-substitute"));
+    QString substitute;
     if (!requirePlainUdid(udid))
         return exitcode::kFailure;
-    if (args.isSet(QStringLiteral("manifest-substitute"))
-        && (substitute.isEmpty() || substitute.contains(QLatin1Char('/')) || substitute == QLatin1String(".")
-            || substitute == QLatin1String(".."))) {
-        cliError(QStringLiteral("--manifest-substitute needs a file name inside FOLDER/UDID"));
+    if (!manifestSubstituteOption(args, &substitute))
         return exitcode::kUsage;
-    }
     const QString root = QDir(args.value(QStringLiteral("from"))).absolutePath();
 
     // The backup and its password first: nothing is asked of the phone for
@@ -46,11 +42,7 @@ int run(const CliArgs& args)
         job.setPrepare([substitute](backup2tool& tool) { tool.setManifestSubstitute(substitute); });
     PlainConsoleMonitor monitor;
     const int code = monitor.runJob(job);
-    // The phone refused the backup's password.
-    if (code == exitcode::kFailure && (monitor.lastError().contains(QLatin1String("MBErrorDomain/207"))
-                                       || monitor.lastError().startsWith(QLatin1String("error code:207."))))
-        return exitcode::kPassword;
-    return code;
+    return restoreExitCode(code, monitor.lastError());
 }
 
 QList<CliOption> restoreOptions()

@@ -58,6 +58,26 @@ QString privateTempFolder();
 // afterwards.
 bool createPrivateFolder(const QString& path);
 
+// One mounted file system as the system reports it.
+struct VolumeInfo {
+    QString rootPath;        // where it is mounted
+    QByteArray device;       // the device it lives on; one entry per device counts
+    QByteArray fileSystemType;  // "ext4", "tmpfs", "vfat", ...
+    qint64 bytesAvailable = -1;  // for this user; negative when unknown
+    bool valid = false;
+    bool ready = false;
+    bool readOnly = false;
+};
+
+// Every mounted file system, in the system's order.
+QList<VolumeInfo> mountedVolumes();
+
+// The volume that holds `path` (an existing file or folder).
+VolumeInfo volumeOf(const QString& path);
+
+// True when the file or folder belongs to the user this program runs as.
+bool ownedByCurrentUser(const QString& path);
+
 // A number that tells this computer apart on the manual update page, read
 // fresh on every call. Windows: the serial number of the volume that holds
 // the current directory (0 when the system does not give it). Linux: the

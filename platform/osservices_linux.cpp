@@ -216,6 +216,13 @@ bool createPrivateFolder(const QString& path)
     return QFileInfo(clean).isDir();
 }
 
+bool ownedByCurrentUser(const QString& path)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    return ::stat(native.constData(), &st) == 0 && st.st_uid == ::getuid();
+}
+
 }  // namespace platform
 
 #endif  // !Q_OS_WIN

@@ -7,6 +7,7 @@
 #include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
 #include "base/datafolder.h"
+#include "support/phonesimserve.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
@@ -122,15 +123,7 @@ protected:
         sim->start(phonesim(), serveArgs(0, phones));
         ASSERT_TRUE(sim->waitForStarted(10000));
         QString mux, control;
-        while ((mux.isEmpty() || control.isEmpty()) && sim->waitForReadyRead(10000)) {
-            while (sim->canReadLine()) {
-                const QString line = QString::fromUtf8(sim->readLine()).trimmed();
-                if (line.startsWith("USBMUXD_SOCKET_ADDRESS="))
-                    mux = line.section('=', 1);
-                else if (line.startsWith("PHONESIM_CONTROL="))
-                    control = line.section('=', 1);
-            }
-        }
+        readPhonesimAddresses(*sim, &mux, &control, 10000);
         ASSERT_FALSE(mux.isEmpty());
         qputenv("USBMUXD_SOCKET_ADDRESS", mux.toUtf8());
         controlAddress = control;

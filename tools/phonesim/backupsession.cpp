@@ -262,6 +262,13 @@ bool BackupSession::run(const Plist& request)
 
     if (faults.backupError)
         return m_link.processMessage(faults.backupError->first, faults.backupError->second);
+    if (faults.earlyDisconnect) {
+        // A phone that stops here says goodbye without finishing the backup:
+        // no manifest, no final Status.plist.
+        m_phone.recordBackup(m_link.bytesSent() - bytesBefore, toSend.size(), incremental);
+        return m_link.send(DeviceLink::message({plist_new_string("DLMessageDisconnect"),
+                                                plist_new_string("___EmptyParameterString___")}));
+    }
 
     // Manifest.db and Manifest.plist.
     const std::string tmpDb = m_phone.folder() + "/Backup/Manifest.db";

@@ -141,6 +141,8 @@ std::string ControlChannel::execute(const std::string& rawLine)
             phone->armFault([](Phone::Faults& x) { x.stallUpload = true; });
         } else if (kind == "stall-download") {
             phone->armFault([](Phone::Faults& x) { x.stallDownload = true; });
+        } else if (kind == "early-disconnect") {
+            phone->armFault([](Phone::Faults& x) { x.earlyDisconnect = true; });
         } else if (kind == "disconnect-download") {
             phone->armFault([](Phone::Faults& x) { x.disconnectDownload = true; });
         } else if (kind == "remote-error") {

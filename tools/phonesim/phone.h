@@ -36,6 +36,7 @@ public:
         std::optional<std::string> remoteError; // code-11 block as the first block of an uploaded file
         bool stallUpload = false;         // stops inside an uploaded file until the connection goes (detach)
         bool stallDownload = false;       // stops reading inside a downloaded file until the connection goes
+        bool earlyDisconnect = false;     // backup ends with DLMessageDisconnect before Status.plist is final
     };
 
     static std::unique_ptr<Phone> open(const std::string& folder, std::string& error);
