@@ -90,6 +90,8 @@ protected:
         sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         sim->start(kPhonesim, {"serve", "--port", "0", "--pair-records", dir.filePath("records"), "--phone", phone});
         ASSERT_TRUE(sim->waitForStarted(30000));
+        mux.clear();
+        control.clear();
         ASSERT_TRUE(readPhonesimAddresses(*sim, &mux, &control));
     }
 
