@@ -3,6 +3,7 @@
 // incremental, the refusals (iCloud backup, no WhatsApp, a wrong password)
 // and a load cut short leave no chats behind, snapshots are saved beside the
 // cache and survive a failed save, and clearing the caches spares them.
+#include "itunes/itunestestutil.h"
 #include "support/phonesimserve.h"
 #include "support/requiretool.h"
 
@@ -16,6 +17,8 @@
 
 namespace {
 
+using itest::filesBelow;
+
 const QString kUdid = QStringLiteral("00008030-001A2B3C4D5E6F70");
 
 #ifdef Q_PHONESIM_PATH
@@ -25,18 +28,6 @@ const QString kMakeChatDb = QStringLiteral(Q_MAKE_CHATDB_PATH);
 #else
 const QString kPhonesim, kCli, kMakeChatDb;
 #endif
-
-QMap<QString, QByteArray> filesBelow(const QString& folder)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        out.insert(QDir(folder).relativeFilePath(path), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-    }
-    return out;
-}
 
 struct CliResult {
     int code = -1;
