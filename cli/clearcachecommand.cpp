@@ -27,7 +27,7 @@ const CliRegistrar reg({
                               "snapshots stay; refused while a phone is attached"),
     .arguments = {},
     .options = {},
-    .examples = {QStringLiteral("clear-cache")},
+    .examples = {QStringLiteral("clear-cache --verbose")},
     .json = false,
     .run = run,
 });

@@ -169,25 +169,59 @@ void backupDatabaseThrow(const QString& from, const QString& to)
 
 }  // namespace
 
+namespace {
+
+// After the new Documents took the place of the old ones (set aside in
+// `retired`): the old database moves into "db_<ms>", the older db_ folders
+// and anything else the new Documents lack move over; `retired` goes once
+// it is empty. Whatever cannot move stays in `retired` for the next save.
+void absorbRetiredDocuments(const QString& retired, const QString& documents)
+{
+    const QDir old(retired);
+    if (QFileInfo(old.filePath(QStringLiteral("ChatStorage.sqlite"))).isFile()) {
+        QString aside = QDir(documents).filePath(QStringLiteral("db_%1").arg(QDateTime::currentMSecsSinceEpoch()));
+        while (QFileInfo::exists(aside))
+            aside += QLatin1Char('0');
+        QDir().mkpath(aside);
+        for (const QString& name : kDatabaseFiles)
+            if (QFileInfo::exists(old.filePath(name)))
+                replaceFile(old.filePath(name), QDir(aside).filePath(name));
+    }
+    for (const QFileInfo& e : old.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString to = QDir(documents).filePath(e.fileName());
+        if (!QFileInfo::exists(to) && !QFileInfo(to).isSymLink())
+            replaceFile(e.absoluteFilePath(), to);
+    }
+    if (old.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        old.rmdir(retired);
+    else
+        qWarning("Snapshot: %s could not be moved completely; kept for the next save", qUtf8Printable(retired));
+}
+
+}  // namespace
+
 void saveDeviceSnapshot(const IOSDeviceInfo& device)
 {
     const QString source = whatsAppCacheFolder(device);
     const QString sourceDb = QDir(source).filePath(QStringLiteral("Documents/ChatStorage.sqlite"));
     if (!QFileInfo(sourceDb).isFile())
-        throw AppError(QStringLiteral("There are no loaded messages of %1 to save.").arg(device.name.isEmpty() ? device.udid : device.name));
+        throw AppError(QStringLiteral("There are no loaded messages of %1 to save.")
+                           .arg(device.name.isEmpty() ? device.udid : device.name));
     const QDir target(whatsAppSnapshotFolder(device));
     const QString documents = target.filePath(QStringLiteral("Documents"));
     const QString building = target.filePath(QStringLiteral(".Documents.saving"));
     const QString retired = target.filePath(QStringLiteral(".Documents.old"));
+    // What an earlier save that died left: the previous Documents set aside
+    // go back in place, or finish moving into the new ones.
+    if (QFileInfo(retired).isDir()) {
+        if (!QFileInfo::exists(documents))
+            replaceFile(retired, documents);
+        else
+            absorbRetiredDocuments(retired, documents);
+    }
     QDir(building).removeRecursively();
-    QDir(retired).removeRecursively();
 
     QStringList addedMedia;
-    auto undo = [&] {
-        for (const QString& f : addedMedia)
-            QFile::remove(f);
-        QDir(building).removeRecursively();
-    };
     try {
         QString error;
         // Media the snapshot lacks; what it has stays as it is.
@@ -212,56 +246,24 @@ void saveDeviceSnapshot(const IOSDeviceInfo& device)
         }
         backupDatabaseThrow(sourceDb, QDir(building).filePath(QStringLiteral("ChatStorage.sqlite")));
 
-        // What the old Documents hold beyond the new ones moves over: its
-        // database into db_<ms>, the older db_ folders, anything else.
-        QList<std::pair<QString, QString>> moved;
-        auto moveBack = [&] {
-            for (auto it = moved.crbegin(); it != moved.crend(); ++it)
-                replaceFile(it->second, it->first);
-        };
-        if (QFileInfo(documents).isDir()) {
-            const QDir old(documents);
-            if (QFileInfo(old.filePath(QStringLiteral("ChatStorage.sqlite"))).isFile()) {
-                const QString aside = QDir(building).filePath(
-                    QStringLiteral("db_%1").arg(QDateTime::currentMSecsSinceEpoch()));
-                QDir().mkpath(aside);
-                for (const QString& name : kDatabaseFiles) {
-                    const QString from = old.filePath(name);
-                    if (!QFileInfo::exists(from))
-                        continue;
-                    const QString to = QDir(aside).filePath(name);
-                    if (!replaceFile(from, to)) {
-                        moveBack();
-                        throw AppError(QStringLiteral("copy to %1 failed.").arg(QDir::toNativeSeparators(to)));
-                    }
-                    moved << std::pair{from, to};
-                }
-            }
-            for (const QFileInfo& e : old.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-                const QString to = QDir(building).filePath(e.fileName());
-                if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
-                    continue;
-                if (!replaceFile(e.absoluteFilePath(), to)) {
-                    moveBack();
-                    throw AppError(QStringLiteral("copy to %1 failed.").arg(QDir::toNativeSeparators(to)));
-                }
-                moved << std::pair{e.absoluteFilePath(), to};
-            }
-            if (!replaceFile(documents, retired)) {
-                moveBack();
-                throw AppError(QStringLiteral("copy to %1 failed.").arg(QDir::toNativeSeparators(documents)));
-            }
-        }
+        // The swap: two renames; until the second one the old Documents can
+        // be put back.
+        const bool hadDocuments = QFileInfo(documents).isDir();
+        if (hadDocuments && !replaceFile(documents, retired))
+            throw AppError(QStringLiteral("remove old file %1 failed.").arg(QDir::toNativeSeparators(documents)));
         if (!replaceFile(building, documents)) {
-            replaceFile(retired, documents);
-            moveBack();
+            if (hadDocuments)
+                replaceFile(retired, documents);
             throw AppError(QStringLiteral("copy to %1 failed.").arg(QDir::toNativeSeparators(documents)));
         }
-        QDir(retired).removeRecursively();
     } catch (...) {
-        undo();
+        for (const QString& f : addedMedia)
+            QFile::remove(f);
+        QDir(building).removeRecursively();
         throw;
     }
+    if (QFileInfo(retired).isDir())
+        absorbRetiredDocuments(retired, documents);
 }
 
 QString clearCacheRefusedText()

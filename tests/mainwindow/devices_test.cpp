@@ -17,6 +17,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -223,6 +224,13 @@ TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
     QAction* backup = window.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR");
     ASSERT_NE(backup, nullptr);
     EXPECT_TRUE(backup->isEnabled());
+    // Save Messages Cache on the phone's node makes its snapshot.
+    window.selectNode(a);
+    window.miSaveDeviceCache();
+    EXPECT_TRUE(waitFor([&] { return boxes.saw("Save messages cache successfully."); }, 10000));
+    EXPECT_TRUE(QFileInfo(QDir(dataFolder()).filePath("ios_static_cache/" + kUdidA +
+                                                      "/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite"))
+                    .isFile());
     // The cache cannot be cleared while phones are attached.
     window.miClearCache();
     EXPECT_TRUE(waitFor([&] { return boxes.saw("please disconnect your phone first"); }, 5000));
@@ -236,6 +244,39 @@ TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
     ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 20000));
     QTest::qWait(300);
     EXPECT_EQ(phoneNodeNames(window).size(), 2);
+}
+
+TEST_F(DevicesWindowTest, CacheCommandsLeaveSavedCopiesAlone)
+{
+    // A saved copy's UDID is its folder's path: it never names a cache folder.
+    buildSampleChatDb(deviceCopyPath("Saved iPhone"), ChatDbLayout::Modern, 0, true);
+    DeviceBoxAnswerer boxes;
+    MainWindow window;
+    AbsTreeItemModel::_ItemNode* saved = nullptr;
+    for (auto* child : window.treeModel()->devicesRoot()->children)
+        if (child->kind == kNodeIPhone && static_cast<_IOSDeviceItemNode*>(child)->offlineCopy)
+            saved = child;
+    ASSERT_NE(saved, nullptr);
+    const auto cacheTrees = [] {
+        QStringList found;
+        for (const char* folder : {"ios_cache", "ios_static_cache"}) {
+            QDirIterator it(QDir(dataFolder()).filePath(folder), QDir::AllEntries | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                found << it.next();
+        }
+        return found;
+    };
+    const QStringList before = cacheTrees();
+    window.selectNode(saved);
+    window.miSaveDeviceCache();
+    window.miViewIOSCacheFiles();
+    QTest::qWait(200);
+    EXPECT_EQ(cacheTrees(), before);
+    // Without a connected phone the caches are cleared; the saved copy stays.
+    window.miClearCache();
+    EXPECT_TRUE(waitFor([&] { return boxes.saw("Successfully cleared cache files."); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(deviceCopyPath("Saved iPhone")));
 }
 
 TEST_F(DevicesWindowTest, PhoneWithoutWhatsAppGetsNoNode)
