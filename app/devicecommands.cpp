@@ -1,6 +1,7 @@
 #include "app/devicecommands.h"
 
 #include "app/mainwindow.h"
+#include "app/loadfromitunes.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
 #include "app/passcodedlg.h"
@@ -162,6 +163,10 @@ public:
     }
     void showWarning(const QString& richText) override { warningBox(richText); }
     void showError(const QString& text) override { errorBox(text); }
+    const WhatsAppApp* chooseApp(const QList<const WhatsAppApp*>& apps) override
+    {
+        return chooseWhatsAppApp(m_parent, apps);
+    }
 
 private:
     QWidget* m_parent;
@@ -174,6 +179,7 @@ bool DeviceCommands::loadFromDevice(const PIOSDeviceInfo& device)
     m_loadedAppFolder.clear();
     WindowLoadFrontend frontend(m_window);
     IOSDeviceLoad load(device);
+    load.setChooseApp(true);
     if (load.run(frontend) != IOSDeviceLoad::Outcome::Loaded)
         return false;
     m_loadedAppFolder = load.appFolder();

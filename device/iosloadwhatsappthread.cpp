@@ -32,6 +32,11 @@ void discardAppFolder(const QString& folder)
 
 IOSDeviceLoadFrontend::~IOSDeviceLoadFrontend() = default;
 
+const WhatsAppApp* IOSDeviceLoadFrontend::chooseApp(const QList<const WhatsAppApp*>& apps)
+{
+    return apps.isEmpty() ? nullptr : apps.first();
+}
+
 void IOSLoadWhatsAppThread::run(JobMonitor& monitor)
 {
     monitor.postProgress(
@@ -77,11 +82,11 @@ bool checkDeviceBackupSettings(const IOSDeviceInfo& device, QString* warning)
     return true;
 }
 
-IOSDeviceLoad::IOSDeviceLoad(PIOSDeviceInfo device, const WhatsAppApp& app) : m_device(std::move(device)), m_app(app)
+IOSDeviceLoad::IOSDeviceLoad(PIOSDeviceInfo device, const WhatsAppApp& app) : m_device(std::move(device)), m_app(&app)
 {
 }
 
-QString IOSDeviceLoad::appFolder() const { return QDir(iosCacheFolder(*m_device)).filePath(m_app.bundleId); }
+QString IOSDeviceLoad::appFolder() const { return QDir(iosCacheFolder(*m_device)).filePath(m_app->bundleId); }
 
 QString IOSDeviceLoad::databasePath() const
 {
@@ -113,7 +118,12 @@ IOSDeviceLoad::Outcome IOSDeviceLoad::run(IOSDeviceLoadFrontend& frontend)
         m_backupRoot.isEmpty()
             ? std::make_unique<IOSMobileBackupThread>(m_device, QStringLiteral("wa"))
             : std::make_unique<IOSMobileBackupThread>(m_device, IOSMobileBackupThread::Root{m_backupRoot});
-    backupJob->includedApps() = QStringList{m_app.bundleId};
+    if (m_chooseApp) {
+        for (const WhatsAppApp* app : WhatsAppApp::all())
+            backupJob->includedApps() << app->bundleId;
+    } else {
+        backupJob->includedApps() = QStringList{m_app->bundleId};
+    }
     if (!frontend.runStage(*backupJob))
         return stageOutcome(*backupJob);
     m_incremental = backupJob->wasIncremental();
@@ -147,6 +157,18 @@ IOSDeviceLoad::Outcome IOSDeviceLoad::run(IOSDeviceLoadFrontend& frontend)
         frontend.showError(errorText(e));
         return Outcome::Failed;
     }
+    if (m_chooseApp) {
+        const QList<const WhatsAppApp*> apps = IOSLoadWAFromiTunesThread::appsInBackup(backup);
+        if (apps.size() > 1) {
+            m_app = frontend.chooseApp(apps);
+            if (!m_app) {
+                m_app = &WhatsAppApp::messenger();
+                return Outcome::Cancelled;
+            }
+        } else if (apps.size() == 1) {
+            m_app = apps.first();
+        }
+    }
     return copyStage(frontend, backup);
 }
 
@@ -155,12 +177,12 @@ IOSDeviceLoad::Outcome IOSDeviceLoad::copyStage(IOSDeviceLoadFrontend& frontend,
     const QString app = appFolder();
     // A phone without the app (or without its database) has no chats: what
     // an earlier load left must not open as this phone's chats any more.
-    if (!IOSLoadWAFromiTunesThread::appsInBackup(backup).contains(&m_app)) {
+    if (!IOSLoadWAFromiTunesThread::appsInBackup(backup).contains(m_app)) {
         discardAppFolder(app);
         frontend.showError(cantAccessWhatsAppText());
         return Outcome::NoWhatsApp;
     }
-    IOSLoadWAFromiTunesThread copy(backup, iosCacheFolder(*m_device), m_app);
+    IOSLoadWAFromiTunesThread copy(backup, iosCacheFolder(*m_device), *m_app);
     if (!frontend.runStage(copy)) {
         discardAppFolder(app);
         return copy.wasCancelled() ? Outcome::Cancelled : Outcome::Failed;

@@ -4,7 +4,9 @@
 //   1. IOSLoadWhatsAppThread: the first progress step;
 //   2. checkDeviceBackupSettings: a phone that backs up to iCloud refuses;
 //   3. IOSMobileBackupThread: a WhatsApp-only backup into the temporary
-//      backup folder "wa" (incremental after the first load);
+//      backup folder "wa" (incremental after the first load); the window
+//      backs up WhatsApp Business too and asks which to load when the
+//      phone has both;
 //   4. the backup opened and, when encrypted, unlocked with the phone's
 //      password (asked for when it has none or it no longer verifies);
 //   5. IOSLoadWAFromiTunesThread: the app's files copied into the phone's
@@ -60,6 +62,9 @@ public:
                              bool* unlocked) = 0;
     virtual void showWarning(const QString& richText) = 0;
     virtual void showError(const QString& text) = 0;
+    // Which app to load from a phone that has several; null cancels. By
+    // default the first (WhatsApp).
+    virtual const WhatsAppApp* chooseApp(const QList<const WhatsAppApp*>& apps);
 };
 
 class IOSDeviceLoad {
@@ -71,6 +76,10 @@ public:
     // The backup of a load goes below `root` instead of the temporary
     // backup folder, and the cache below `dataFolder` (tests).
     void setBackupRoot(const QString& root) { m_backupRoot = root; }
+    // Back up both apps and, when the phone has both, let the front end
+    // choose (the window); otherwise only the app given is loaded.
+    void setChooseApp(bool choose) { m_chooseApp = choose; }
+    const WhatsAppApp& app() const { return *m_app; }
 
     Outcome run(IOSDeviceLoadFrontend& frontend);
 
@@ -85,8 +94,9 @@ private:
     Outcome copyStage(IOSDeviceLoadFrontend& frontend, BackupManifest& backup);
 
     PIOSDeviceInfo m_device;
-    const WhatsAppApp& m_app;
+    const WhatsAppApp* m_app;
     QString m_backupRoot;
+    bool m_chooseApp = false;
     bool m_incremental = false;
     int m_copied = 0;
 };

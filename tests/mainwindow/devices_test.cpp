@@ -279,6 +279,19 @@ TEST_F(DevicesWindowTest, CacheCommandsLeaveSavedCopiesAlone)
     EXPECT_TRUE(QFileInfo::exists(deviceCopyPath("Saved iPhone")));
 }
 
+TEST_F(DevicesWindowTest, PhoneWithBothAppsAsksWhichToLoad)
+{
+    startSimulator({seed(kUdidA, "Alice's iPhone", {"--app", "both"})});
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching());
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 1; }, 60000))
+        << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw("chats of more than one app"));
+    _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->children.size(), sample.expectedChats);
+}
+
 TEST_F(DevicesWindowTest, PhoneWithoutWhatsAppGetsNoNode)
 {
     startSimulator({seed(kUdidA, "Alice's iPhone", {}, false)});
