@@ -905,7 +905,8 @@ QMenu* MainWindow::createTreeContextMenu()
                                                      + QStringLiteral("/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")))
                    .isFile())
             addMenuAction(
-                menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache, kHaveDeviceCache);
+                menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache,
+                kHaveDeviceCache && kHaveTransfer);
         break;
     }
     case kNodeLocalDb:
@@ -1160,10 +1161,7 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
-Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)
-Q_UNAVAILABLE_COMMAND(miClearCache)
 Q_UNAVAILABLE_COMMAND(miPrint)
 Q_UNAVAILABLE_COMMAND(miPrintChat)
 Q_UNAVAILABLE_COMMAND(miPrintAll)
