@@ -410,7 +410,14 @@ TEST_F(ImportEndToEnd, ACtrlCAtAnyMomentOfAnImportEndsIt)
         child.send(SIGINT);  // false when the import already ended
         ASSERT_TRUE(p.waitForFinished(120000));
         err += p.readAllStandardError();
-        ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "the Ctrl-C ended the process itself: " << err.constData();
+        if (p.exitStatus() != QProcess::NormalExit) {
+            // A Ctrl-C in the first milliseconds, before the command began
+            // (the program still loading its libraries), ends the process
+            // as any program's: it had written nothing yet.
+            EXPECT_TRUE(marker.isEmpty()) << "the Ctrl-C ended the process itself: " << err.constData();
+            EXPECT_FALSE(localDbNames().contains(name));
+            continue;
+        }
         const CliResult listed = runCli({"localdbs"}, env);
         const QStringList rows = listed.out.split('\n', Qt::SkipEmptyParts);
         if (p.exitCode() == exitcode::kCancelled) {
