@@ -1,6 +1,5 @@
 #include "chatstore/sqlite3db.h"
 
-#include <QDir>
 #include <QStringList>
 
 #include <mutex>
@@ -10,7 +9,7 @@
 namespace {
 
 // The error carries the path on its own; the text names no file, so that
-// the user's text can put the file where it belongs.
+// the text the user reads can put the file where it belongs.
 QString movedText()
 {
     return QStringLiteral("disk I/O error: the file was moved or deleted while it was open");
@@ -258,7 +257,7 @@ namespace {
 
 // SQLite's message, except for a file that was deleted or replaced under
 // the open connection, which SQLite reports as a read-only database.
-QString errorMessage(sqlite3* handle, const QString& path)
+QString errorMessage(sqlite3* handle)
 {
     if (sqlite3_extended_errcode(handle) == SQLITE_READONLY_DBMOVED)
         return movedText();
@@ -280,7 +279,7 @@ bool Sqlite3Cursor::moveNext()
     sqlite3* handle = sqlite3_db_handle(m_stmt->stmt);
     const char* file = sqlite3_db_filename(handle, "main");
     const QString path = file ? QString::fromUtf8(file) : QString();
-    throw Sqlite3Error(errorMessage(handle, path), path);
+    throw Sqlite3Error(errorMessage(handle), path);
 }
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
@@ -442,7 +441,7 @@ sqlite3_stmt* Sqlite3DB::prepareThrow(const std::string& text, StatementCache& c
 
 void Sqlite3DB::throwLastError(const QString& context)
 {
-    QString message = db ? errorMessage(db, m_path) : QStringLiteral("database is not open");
+    QString message = db ? errorMessage(db) : QStringLiteral("database is not open");
     if (!context.isEmpty())
         message = context + message;
     throw Sqlite3Error(message, m_path);
