@@ -108,3 +108,30 @@ void PlainConsoleMonitor::postSuccess(const QString& message)
 {
     ConsoleMonitor::postSuccess(plainText(message));
 }
+
+bool ConsoleLoadFrontend::runStage(Job& job)
+{
+    PlainConsoleMonitor monitor;
+    const bool ok = monitor.runJob(job) == exitcode::kSuccess;
+    if (!ok && !monitor.lastError().isEmpty())
+        m_lastError = monitor.lastError();
+    return ok;
+}
+
+bool ConsoleLoadFrontend::askPassword(const IOSDeviceInfo&, BackupManifest&, bool wrong, QString* password, bool*)
+{
+    // The command line asks once; a wrong password ends the sequence.
+    if (wrong) {
+        cliError(QStringLiteral("Invalid password."));
+        return false;
+    }
+    return backupPasswordFromOptions(m_options, password) == exitcode::kSuccess;
+}
+
+void ConsoleLoadFrontend::showWarning(const QString& richText) { cliError(plainText(richText).trimmed()); }
+
+void ConsoleLoadFrontend::showError(const QString& text)
+{
+    m_lastError = text;
+    cliError(plainText(text).trimmed());
+}

@@ -5,6 +5,8 @@
 
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
+#include "cli/itunesclisupport.h"
+#include "device/iosloadwhatsappthread.h"
 
 #include <QString>
 #include <QStringList>
@@ -46,4 +48,24 @@ public:
     void postProgress(const QString& status, int value, const QString& text) override;
     void postError(const QString& message) override;
     void postSuccess(const QString& message) override;
+};
+
+// The front end of the device sequences (load, transfer, undo) on the
+// command line: each stage under the plain console monitor, the password
+// from the options (asked once: a wrong one ends the sequence), warnings and
+// errors as plain text on standard error.
+class ConsoleLoadFrontend : public IOSDeviceLoadFrontend {
+public:
+    explicit ConsoleLoadFrontend(const ItunesCliOptions& options) : m_options(options) {}
+
+    bool runStage(Job& job) override;
+    bool askPassword(const IOSDeviceInfo&, BackupManifest&, bool wrong, QString* password, bool*) override;
+    void showWarning(const QString& richText) override;
+    void showError(const QString& text) override;
+    // The error text of the last stage that failed.
+    QString lastError() const { return m_lastError; }
+
+private:
+    ItunesCliOptions m_options;
+    QString m_lastError;
 };
