@@ -15,6 +15,7 @@ class ItemModelSms;
 class ChatFolderCommands;
 class ExportCommands;
 class ExportToItunesCommands;
+class TransferCommands;
 class ItunesImportCommands;
 class LinkCommands;
 class LocalDbCommands;
@@ -68,6 +69,7 @@ public:
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
     ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
+    TransferCommands* transferCommands() const { return m_transfer; }
     ExportCommands* exportCommands() const { return m_export; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
@@ -237,6 +239,7 @@ private:
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
     ExportToItunesCommands* m_exportToItunes = nullptr;
+    TransferCommands* m_transfer = nullptr;
     ExportCommands* m_export = nullptr;
     LinkCommands* m_links = nullptr;
     ChatFolderCommands* m_chatFolders = nullptr;

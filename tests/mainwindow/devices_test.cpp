@@ -3,16 +3,21 @@
 // with its name and chats, removal on detach, no node for a phone without
 // WhatsApp, the Trust box with Retry and Abort, the detection tips, and the
 // USB daemon the window starts only when none answers.
+#include "app/datasourceselform.h"
 #include "app/devicecommands.h"
 #include "app/mainwindow.h"
 #include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
 #include "base/datafolder.h"
+#include "chatstore/sqlite3db.h"
 #include "support/phonesimserve.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -401,6 +406,82 @@ TEST_F(DevicesWindowTest, DaemonStartedAsOwnChildOnlyWhenNoneAnswers)
     }
     EXPECT_EQ(sim->state(), QProcess::Running);
     EXPECT_TRUE(MobiledeviceSubscribe::daemonAnswers());
+}
+
+
+TEST_F(DevicesWindowTest, AChatGoesToTheOtherPhoneThroughItsContextMenu)
+{
+    const QString chatB = dir.filePath(QStringLiteral("chatB"));
+    buildNamedChats(chatB, ChatDbLayout::Modern, false, {"Zed"}, 3);
+    const QString phoneB = dir.filePath(QStringLiteral("phone-") + kUdidB);
+    {
+        QProcess p;
+        p.start(phonesim(), {"seed", "--phone", phoneB, "--udid", kUdidB, "--name", "Bob's iPhone", "--chat-folder",
+                             chatB});
+        ASSERT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+    }
+    startSimulator({seed(kUdidA, "Alice's iPhone"), phoneB});
+    // The chooser takes the one phone it offers.
+    QStringList offered;
+    QTimer chooser;
+    chooser.setInterval(20);
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* form = qobject_cast<DataSourceSelForm*>(w);
+            if (!form || !form->isVisible() || form->property("answered").toBool())
+                continue;
+            form->setProperty("answered", true);
+            for (int i = 0; i < form->cbDevice->count(); ++i)
+                offered << form->cbDevice->itemText(i);
+            form->btnOK->click();
+        }
+    });
+    chooser.start();
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching());
+    window.show();
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 30000)) << boxes.texts.join("\n").toStdString();
+    _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
+    ASSERT_NE(a, nullptr);
+    ASSERT_FALSE(a->children.isEmpty());
+    window.selectNode(a->children.first());
+    ASSERT_TRUE(waitFor([&] { return window.smsModel()->rowCount() > 0; }, 10000));
+    const qint64 count = window.smsModel()->total();
+    const QString jid = static_cast<_ChatSessionItemNode*>(a->children.first())->session->ZCONTACTJID;
+
+    std::unique_ptr<QMenu> menu(window.createTreeContextMenu());
+    ASSERT_TRUE(menu);
+    QAction* transfer = menu->findChild<QAction*>("IDS_MI_I2I_CHAT");
+    ASSERT_NE(transfer, nullptr);
+    ASSERT_TRUE(transfer->isEnabled());
+    transfer->trigger();
+    EXPECT_EQ(offered, QStringList{"Bob's iPhone"});
+    EXPECT_TRUE(boxes.saw("\"Find My iPhone\" must be disabled on iPhone")) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw(QStringLiteral("Successfully transferred %1 messages to iPhone.").arg(count)))
+        << boxes.texts.join("\n").toStdString();
+
+    // The chat is in B's database as the phone applied the restore.
+    QDirIterator it(phoneB + "/fs", {"ChatStorage.sqlite"}, QDir::Files, QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext());
+    const QString database = it.next();
+    QTemporaryDir scratch;
+    ASSERT_TRUE(QFile::copy(database, scratch.filePath("c.sqlite")));
+    if (QFileInfo::exists(database + "-wal"))
+        ASSERT_TRUE(QFile::copy(database + "-wal", scratch.filePath("c.sqlite-wal")));
+    Sqlite3DB db;
+    db.openThrow(scratch.filePath("c.sqlite"), SQLITE_OPEN_READWRITE);
+    Sqlite3Sql sql("select count(*) from ZWAMESSAGE m join ZWACHATSESSION s on s.Z_PK = m.ZCHATSESSION "
+                   "where s.ZCONTACTJID = ?");
+    sql.addTextParam(jid);
+    Sqlite3Cursor c = db.queryThrow(sql);
+    ASSERT_TRUE(c.moveNext());
+    EXPECT_GE(c.getInt64(0), count);
+    // The phone can have its own databases back.
+    ASSERT_TRUE(waitFor([&] { return window.deviceCommands()->nodeOf(kUdidB) != nullptr; }, 30000));
+    window.selectNode(window.deviceCommands()->nodeOf(kUdidB));
+    std::unique_ptr<QMenu> phoneMenu(window.createTreeContextMenu());
+    ASSERT_TRUE(phoneMenu);
+    EXPECT_NE(phoneMenu->findChild<QAction*>("actUndoLastTransfer"), nullptr);
 }
 
 }  // namespace
