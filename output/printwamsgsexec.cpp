@@ -183,7 +183,10 @@ struct PrintWAMsgsExec::Fonts {
         // painter's scale alone decides how large they come out.
         text = QGuiApplication::font();
         text.setPixelSize(16);
-        text.setStyleStrategy(QFont::PreferAntialias);
+        // No ligatures where a script does without shaping: a PDF reader
+        // would give "\uFB01" for the "fi" of a word that is searched or
+        // copied.
+        text.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::PreferNoShaping));
         name = text;
         name.setBold(true);
         time = text;
