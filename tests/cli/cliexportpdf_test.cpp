@@ -123,6 +123,16 @@ TEST_F(CliExportPdf, MessagesInOrderAsTextHostileOnesIncluded)
     // 30,000 characters run over several pages.
     EXPECT_GE(pages(pdf), 6);
 
+    // The frames come from the tiles beside the program.
+    const Result version = run({QStringLiteral("--version")});
+    const QRegularExpressionMatch wabb =
+        QRegularExpression(QStringLiteral("^Bubble pages: (.*)$"), QRegularExpression::MultilineOption).match(version.out);
+    ASSERT_TRUE(wabb.hasMatch()) << version.out.toStdString();
+    for (const char* kind : {"r", "bb1", "bb2"})
+        for (int n = 1; n <= 9; ++n)
+            EXPECT_TRUE(QFileInfo(QStringLiteral("%1/%2_0%3.png").arg(wabb.captured(1).trimmed()).arg(kind).arg(n)).isFile())
+                << kind << n;
+
     // A second export never writes into the first one's folder.
     const Result again = exportPdf(b.folder().root, out, kAnnaJid);
     EXPECT_EQ(again.code, 2);

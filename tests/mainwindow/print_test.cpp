@@ -5,7 +5,9 @@
 #include "app/itemmodelmain.h"
 #include "app/mainwindow.h"
 #include "app/printcommands.h"
+#include "base/assetfolder.h"
 #include "base/busylock.h"
+#include "output/bubbletiles.h"
 #include "support/requiretool.h"
 #include "windowtestsupport.h"
 
@@ -139,6 +141,9 @@ TEST(WindowPrint, AChatPrintsThroughThePreview)
     EXPECT_TRUE(text.indexOf("Anna says 0") >= 0 && text.indexOf("Anna says 0") < text.indexOf("Anna says 2"))
         << text.toStdString();
     EXPECT_FALSE(text.contains("Bob says"));
+    // The frames came from the tiles beside the program.
+    EXPECT_TRUE(BubbleTiles::of(product::wabbFolder())->missing().isEmpty())
+        << BubbleTiles::of(product::wabbFolder())->missing().join(' ').toStdString();
 
     // While another command holds the busy lock, Print does nothing.
     {
