@@ -548,7 +548,12 @@ std::vector<PrintWAMsgsExec::Bubble> PrintWAMsgsExec::messageBubbles(const _Mess
             copy->quote = {};
             plain.media = std::move(copy);
         }
-        Bubble b = textBubble(messageDisplayText(plain, true));
+        // The labels of other types (" [AUDIO]") come with a blank that a
+        // bubble does not need; a text is shown as it was written.
+        QString text = messageDisplayText(plain, true);
+        if (m.ZMESSAGETYPE != msgtype::kText && m.ZMESSAGETYPE != msgtype::kLink)
+            text = text.trimmed();
+        Bubble b = textBubble(text);
         withQuote(b);
         parts.push_back(std::move(b));
         break;
