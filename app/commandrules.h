@@ -19,7 +19,7 @@ constexpr bool kHaveExportFile = true;     // export to a file
 constexpr bool kHavePrint = true;          // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = true;    // writing into an iTunes backup
-constexpr bool kHaveDeviceCache = false;   // device cache commands
+constexpr bool kHaveDeviceCache = true;    // device cache commands
 
 QString unavailableNote();
 // Disables an action for good and says why in its tool tip (by default:

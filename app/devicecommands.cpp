@@ -1,13 +1,20 @@
 #include "app/devicecommands.h"
 
 #include "app/mainwindow.h"
+#include "app/loadfromitunes.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
+#include "app/passcodedlg.h"
+#include "app/progressjob.h"
 #include "base/datafolder.h"
+#include "base/idstext.h"
 #include "base/openexternal.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/localdatabases.h"
 #include "device/deviceconnection.h"
+#include "device/ioscachefolders.h"
 #include "device/iosdeviceinfo.h"
+#include "device/iosloadwhatsappthread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -115,17 +122,14 @@ void DeviceCommands::iosDeviceConnected(const QString& udid)
         informationBox(detectedText(info->name));
         if (!stillHere() || nodeOf(udid))
             return;
-        // The phone's cached WhatsApp folder; until a load fills it the node
-        // shows no chats.
-        const QDir app(QDir(dataFolder()).filePath(QStringLiteral("ios_cache/") + udid
-                                                   + QStringLiteral("/net.whatsapp.WhatsApp")));
-        auto db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                                  app.filePath(QStringLiteral("Documents/Contacts.sqlite")),
-                                                  app.filePath(QStringLiteral("Library")),
-                                                  app.filePath(QStringLiteral("Library/Media/Profile")), false);
+        // The chats come first: without a load there is no node.
+        if (!loadFromDevice(info) || !stillHere() || nodeOf(udid))
+            return;
         ItemModelMain* model = m_window->treeModel();
-        model->addDevice(db, info, false);
+        _IOSDeviceItemNode* node = model->addDevice(openAppContainerCopy(m_loadedAppFolder), info, false);
+        m_window->reloadChats(node);
         m_window->treeView()->expand(model->indexOf(model->devicesRoot()));
+        m_window->treeView()->expand(model->indexOf(node));
         QPointer<MainWindow> window(m_window);
         QMetaObject::invokeMethod(
             this,
@@ -139,6 +143,47 @@ void DeviceCommands::iosDeviceConnected(const QString& udid)
     } catch (const std::exception& e) {
         errorBox(QString::fromUtf8(e.what()));
     }
+}
+
+namespace {
+
+// The window's side of a load: progress dialogs, the password prompt, boxes.
+class WindowLoadFrontend : public IOSDeviceLoadFrontend {
+public:
+    explicit WindowLoadFrontend(QWidget* parent) : m_parent(parent) {}
+    bool runStage(Job& job) override { return runProgressJob(m_parent, QString(), job); }
+    bool askPassword(const IOSDeviceInfo&, BackupManifest& backup, bool, QString* password, bool* unlocked) override
+    {
+        PasscodeDlg prompt(backup, m_parent);
+        if (prompt.exec() != QDialog::Accepted)
+            return false;
+        *password = prompt.password();
+        *unlocked = true;
+        return true;
+    }
+    void showWarning(const QString& richText) override { warningBox(richText); }
+    void showError(const QString& text) override { errorBox(text); }
+    const WhatsAppApp* chooseApp(const QList<const WhatsAppApp*>& apps) override
+    {
+        return chooseWhatsAppApp(m_parent, apps);
+    }
+
+private:
+    QWidget* m_parent;
+};
+
+}  // namespace
+
+bool DeviceCommands::loadFromDevice(const PIOSDeviceInfo& device)
+{
+    m_loadedAppFolder.clear();
+    WindowLoadFrontend frontend(m_window);
+    IOSDeviceLoad load(device);
+    load.setChooseApp(true);
+    if (load.run(frontend) != IOSDeviceLoad::Outcome::Loaded)
+        return false;
+    m_loadedAppFolder = load.appFolder();
+    return true;
 }
 
 void DeviceCommands::iosDeviceDisconnected(const QString& udid)
@@ -179,4 +224,61 @@ void DeviceCommands::androidUsbTipsHref(const QString& link)
                           "prompt on your iPhone, please tap \"Trust\"<br/><br/><img src=\":res/trust_iphone.png\"/>"));
     else
         errorBox(tr("Failed to restart."));
+}
+
+// ---------------------------------------------------------------------------
+// The cache commands of the main window. Save and view act on the current
+// node only when it is a connected phone: a saved device copy has a folder
+// path for its UDID, which must never become a cache folder's name.
+
+namespace {
+
+PIOSDeviceInfo connectedPhoneOf(AbsTreeItemModel::_ItemNode* node)
+{
+    if (!node || node->kind != kNodeIPhone)
+        return nullptr;
+    auto* phone = static_cast<_IOSDeviceItemNode*>(node);
+    if (phone->offlineCopy || !phone->device || !isPlainUdid(phone->device->udid))
+        return nullptr;
+    return phone->device;
+}
+
+}  // namespace
+
+void MainWindow::miSaveDeviceCache()
+{
+    const PIOSDeviceInfo device = connectedPhoneOf(currentNode());
+    if (!device)
+        return;
+    try {
+        saveDeviceSnapshot(*device);
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+        return;
+    }
+    informationBox(tr("Save messages cache successfully."));
+}
+
+void MainWindow::miViewIOSCacheFiles()
+{
+    const PIOSDeviceInfo device = connectedPhoneOf(currentNode());
+    if (!device)
+        return;
+    try {
+        openInExplorer(iosCacheFolder(*device));
+    } catch (const std::exception& e) {
+        errorBox(QString::fromUtf8(e.what()));
+    }
+}
+
+void MainWindow::miClearCache()
+{
+    for (AbsTreeItemModel::_ItemNode* child : treeModel()->devicesRoot()->children) {
+        if (child->kind == kNodeIPhone && !static_cast<_IOSDeviceItemNode*>(child)->offlineCopy) {
+            warningBox(clearCacheRefusedText());
+            return;
+        }
+    }
+    clearDeviceCaches();
+    informationBox(idsText("MainWindow", "IDS_SUC_CLEAR_CACHE", "Successfully cleared cache files."));
 }

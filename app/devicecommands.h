@@ -9,6 +9,7 @@
 // nothing ever starts or talks to the system's daemon by accident.
 #pragma once
 
+#include "device/iosdeviceinfo.h"
 #include "device/mobiledevicesubscribe.h"
 
 #include <QHash>
@@ -43,6 +44,12 @@ public:
     // The node of a connected phone (never a saved copy), or null.
     _IOSDeviceItemNode* nodeOf(const QString& udid) const;
 
+    // The whole load of a phone's WhatsApp chats into its cache folder, with
+    // its progress dialogs, password prompt and boxes; true when the cache
+    // holds a usable chat database (then loadedAppFolder() names it).
+    bool loadFromDevice(const PIOSDeviceInfo& device);
+    const QString& loadedAppFolder() const { return m_loadedAppFolder; }
+
     static QString trustText();
     static QString detectedText(const QString& name);
     static QString tipsText();
@@ -60,4 +67,5 @@ private:
     // Raised by every arrival and removal of a UDID: an arrival that waited
     // in a dialog goes on only while its number is still the latest.
     QHash<QString, quint64> m_generation;
+    QString m_loadedAppFolder;
 };

@@ -907,7 +907,8 @@ QMenu* MainWindow::createTreeContextMenu()
                                                      + QStringLiteral("/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite")))
                    .isFile())
             addMenuAction(
-                menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache, kHaveDeviceCache);
+                menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache,
+                kHaveDeviceCache && kHaveTransfer);
         break;
     }
     case kNodeLocalDb:
@@ -1187,10 +1188,7 @@ Q_UNAVAILABLE_COMMAND(miDb2i)
 Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miViewIOSCacheFiles)
-Q_UNAVAILABLE_COMMAND(miSaveDeviceCache)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)
-Q_UNAVAILABLE_COMMAND(miClearCache)
 #undef Q_UNAVAILABLE_COMMAND
 
 // ---------------------------------------------------------------------------

@@ -173,6 +173,10 @@ int applyUpgrades(Sqlite3DB& db, ChatSchema& schema)
         step(595, "ALTER TABLE ZWAMEDIAITEM ADD COLUMN QM_METADATA BLOB;");
     if (!schema.hasTable(QStringLiteral("QM_LIDMAP")))
         step(599, "CREATE TABLE QM_LIDMAP ( ZLID TEXT PRIMARY KEY, ZPHONE TEXT, ZPUSHNAME TEXT );");
+    // Recent phones name the contact behind a chat in its own column (for
+    // an @lid chat the phone's JID); kept so that it reaches a phone again.
+    if (!schema.hasColumn(QStringLiteral("ZWACHATSESSION"), QStringLiteral("ZCONTACTIDENTIFIER")))
+        step(603, "ALTER TABLE ZWACHATSESSION ADD COLUMN ZCONTACTIDENTIFIER VARCHAR;");
 
     if (ran > 0)
         schema.buildSchemaCache(db);

@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -163,6 +164,9 @@ public:
     // also when an earlier message of the job brought it in as its parent;
     // parents that are not listed themselves are never counted.
     qint64 mergeIfMissing(const _Message& message, qint64 docId, bool* added);
+    // The same with the doc id asked for only when the message is written
+    // (a search-index document is added for new messages only).
+    qint64 mergeIfMissing(const _Message& message, const std::function<qint64()>& docId, bool* added);
 
     // After commitThrow: the @lid mappings the merged rows named. A local
     // database received them in QM_LIDMAP inside the job's transaction; a

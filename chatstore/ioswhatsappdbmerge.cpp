@@ -375,6 +375,11 @@ QString IOSWhatsAppDb::twinJidOf(const QString& jid, const _Message& m) const
 
 qint64 IOSWhatsAppDb::mergeIfMissing(const _Message& m, qint64 docId, bool* added)
 {
+    return mergeIfMissing(m, [docId] { return docId; }, added);
+}
+
+qint64 IOSWhatsAppDb::mergeIfMissing(const _Message& m, const std::function<qint64()>& docId, bool* added)
+{
     *added = false;
     const qint64 found = findMessageByStanza(m);
     if (found > 0) {
@@ -382,7 +387,7 @@ qint64 IOSWhatsAppDb::mergeIfMissing(const _Message& m, qint64 docId, bool* adde
         *added = mergeCache().takeParentRow(found);
         return found;
     }
-    const qint64 n = mergeMessage(m, docId);
+    const qint64 n = mergeMessage(m, docId());
     *added = n > 0;
     return n;
 }

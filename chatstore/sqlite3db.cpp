@@ -6,6 +6,17 @@
 #include <unordered_map>
 #include <vector>
 
+namespace {
+
+// The error carries the path on its own; the text names no file, so that
+// the text the user reads can put the file where it belongs.
+QString movedText()
+{
+    return QStringLiteral("disk I/O error: the file was moved or deleted while it was open");
+}
+
+}  // namespace
+
 // Prepared statements are kept per connection and reused by SQL text: the
 // merge writer runs the same few statements hundreds of thousands of times.
 // The cache is bounded: texts longer than kMaxCachedSql (one-off statements
@@ -242,6 +253,19 @@ Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move
 
 Sqlite3Cursor::~Sqlite3Cursor() = default;
 
+namespace {
+
+// SQLite's message, except for a file that was deleted or replaced under
+// the open connection, which SQLite reports as a read-only database.
+QString errorMessage(sqlite3* handle)
+{
+    if (sqlite3_extended_errcode(handle) == SQLITE_READONLY_DBMOVED)
+        return movedText();
+    return QString::fromUtf8(sqlite3_errmsg(handle));
+}
+
+}  // namespace
+
 bool Sqlite3Cursor::moveNext()
 {
     if (!m_stmt || m_done)
@@ -254,7 +278,8 @@ bool Sqlite3Cursor::moveNext()
         return false;
     sqlite3* handle = sqlite3_db_handle(m_stmt->stmt);
     const char* file = sqlite3_db_filename(handle, "main");
-    throw Sqlite3Error(QString::fromUtf8(sqlite3_errmsg(handle)), file ? QString::fromUtf8(file) : QString());
+    const QString path = file ? QString::fromUtf8(file) : QString();
+    throw Sqlite3Error(errorMessage(handle), path);
 }
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
@@ -383,7 +408,15 @@ void Sqlite3DB::close()
 }
 
 void Sqlite3DB::beginTran() { executeThrow("BEGIN IMMEDIATE"); }
-void Sqlite3DB::commitTran() { executeThrow("COMMIT"); }
+void Sqlite3DB::commitTran()
+{
+    // A file deleted or replaced while it is open takes the commit with it:
+    // SQLite would write into the removed file and report success.
+    int moved = 0;
+    if (db && sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved)
+        throw Sqlite3Error(movedText(), m_path);
+    executeThrow("COMMIT");
+}
 void Sqlite3DB::rollbackTran()
 {
     if (inTransaction())
@@ -408,7 +441,7 @@ sqlite3_stmt* Sqlite3DB::prepareThrow(const std::string& text, StatementCache& c
 
 void Sqlite3DB::throwLastError(const QString& context)
 {
-    QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("database is not open");
+    QString message = db ? errorMessage(db) : QStringLiteral("database is not open");
     if (!context.isEmpty())
         message = context + message;
     throw Sqlite3Error(message, m_path);

@@ -61,6 +61,31 @@ ItunesCliOptions itunesCliOptions(const CliArgs& args)
     return options;
 }
 
+int backupPasswordFromOptions(const ItunesCliOptions& options, QString* password)
+{
+    if (options.hasPassword) {
+        *password = options.password;
+    } else if (!options.passwordEnv.isEmpty()) {
+        if (!qEnvironmentVariableIsSet(options.passwordEnv.toLocal8Bit().constData())) {
+            cliErr(QStringLiteral("error: the environment variable %1 that should hold the backup password is not set\n")
+                       .arg(options.passwordEnv));
+            return exitcode::kPassword;
+        }
+        *password = qEnvironmentVariable(options.passwordEnv.toLocal8Bit().constData());
+    } else if (isatty(STDIN_FILENO)) {
+        *password = promptPassword();
+    } else {
+        cliErr(QStringLiteral("error: this backup is encrypted; give its password with --password, "
+                              "--password-env NAME or at the prompt of a terminal\n"));
+        return exitcode::kPassword;
+    }
+    if (password->isEmpty()) {
+        cliErr(QStringLiteral("error: Password is required.\n"));
+        return exitcode::kPassword;
+    }
+    return exitcode::kSuccess;
+}
+
 int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QString* usedPassword)
 {
     try {
@@ -73,26 +98,8 @@ int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QS
         return exitcode::kSuccess;
 
     QString password;
-    if (options.hasPassword) {
-        password = options.password;
-    } else if (!options.passwordEnv.isEmpty()) {
-        if (!qEnvironmentVariableIsSet(options.passwordEnv.toLocal8Bit().constData())) {
-            cliErr(QStringLiteral("error: the environment variable %1 that should hold the backup password is not set\n")
-                       .arg(options.passwordEnv));
-            return exitcode::kPassword;
-        }
-        password = qEnvironmentVariable(options.passwordEnv.toLocal8Bit().constData());
-    } else if (isatty(STDIN_FILENO)) {
-        password = promptPassword();
-    } else {
-        cliErr(QStringLiteral("error: this backup is encrypted; give its password with --password, "
-                              "--password-env NAME or at the prompt of a terminal\n"));
-        return exitcode::kPassword;
-    }
-    if (password.isEmpty()) {
-        cliErr(QStringLiteral("error: Password is required.\n"));
-        return exitcode::kPassword;
-    }
+    if (const int code = backupPasswordFromOptions(options, &password); code != exitcode::kSuccess)
+        return code;
 
     IOSiTunesBKSetPasswordThread job(backup, password);
     ConsoleMonitor monitor;

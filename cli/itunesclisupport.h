@@ -25,6 +25,11 @@ QList<CliOption> backupPasswordOptions();
 // The password options as given.
 ItunesCliOptions itunesCliOptions(const CliArgs& args);
 
+// The password of an encrypted backup from the options, the environment or
+// a prompt on a terminal. Returns exitcode::kSuccess or exitcode::kPassword
+// after printing why there is none.
+int backupPasswordFromOptions(const ItunesCliOptions& options, QString* password);
+
 // Opens the backup and, when it is encrypted, unlocks it (the password that
 // did goes to *usedPassword when given). Returns exitcode::kSuccess or the
 // exit code after printing the error.

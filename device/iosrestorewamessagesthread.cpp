@@ -4,6 +4,7 @@
 #include "base/fileutil.h"
 #include "base/idstext.h"
 #include "chatstore/backupmessagesthread.h"
+#include "chatstore/ioswaftsdb.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "chatstore/plistcftype.h"
 #include "device/ioscachefolders.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtDebug>
 
 namespace {
 
@@ -108,6 +110,12 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
                              app.filePath(QStringLiteral("Library")),
                              app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
         QMap<QString, QString> mediaFiles;
+        // The phone's search index gets a document for every new text; its
+        // transaction follows the target's.
+        IOSWaFtsDb search(m_targetSearchPath);
+        const bool indexed = search.openCheck();
+        if (indexed)
+            search.beginTran();
         target.beginTransaction();
         qint64 added = 0;
         try {
@@ -117,9 +125,17 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
                     monitor.postProgress(QString(), JobMonitor::percentOf(i, count),
                                          QStringLiteral("Messages: %1 / %2").arg(i + 1).arg(count));
                 const _Message message = m_source->at(i);
-                // Without a search index texts get doc id 0, other types none.
+                // Texts get a search document (0 without an index), other
+                // types none.
+                const auto docId = [&]() -> qint64 {
+                    if (message.ZMESSAGETYPE != 0)
+                        return -2;
+                    const PChatSession chat = message.session;
+                    return search.insertDoc(chat ? chat->ZCONTACTJID : QString(), message.ZTEXT,
+                                            message.ZMESSAGEDATE);
+                };
                 bool isNew = false;
-                if (target.mergeIfMissing(message, message.ZMESSAGETYPE == 0 ? 0 : -2, &isNew) == 0)
+                if (target.mergeIfMissing(message, docId, &isNew) == 0)
                     continue;
                 if (isNew)
                     ++added;
@@ -145,11 +161,21 @@ void IOSRestoreWAMessagesThread::run(JobMonitor& monitor)
             target.commitThrow();
         } catch (...) {
             target.endTransaction(false);
+            if (indexed && search.inTransaction())
+                search.rollbackTran();
             throw;
         }
         // Committed: from here on the job finishes even when a cancel arrives.
         m_added = added;
         target.renumberSort();
+        if (indexed) {
+            try {
+                search.commitTran();
+            } catch (const std::exception& e) {
+                qDebug().noquote() << QStringLiteral("error: IOSFtsDb::commit, %1").arg(QString::fromUtf8(e.what()));
+            }
+            search.close();
+        }
         m_targetLidPath.clear();
         if (target.writeLidMappings().added > 0)
             m_targetLidPath = app.filePath(QStringLiteral("Documents/LID.sqlite"));

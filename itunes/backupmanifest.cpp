@@ -175,9 +175,7 @@ bool BackupManifest::setPassword(const QString& newPassword, const std::function
         removeDecryptedManifest();
         // The process id in the name lets a later start-up tell the copy of
         // a process that died from one still in use.
-        const QString temp = platform::privateTempFolder() + QStringLiteral("/Manifest-decrypted-%1-%2.db")
-                                                                .arg(QCoreApplication::applicationPid())
-                                                                .arg(QUuid::createUuid().toString(QUuid::Id128));
+        const QString temp = newDecryptedManifestPath();
         decryptFileThrow(key, folder.filePath(QStringLiteral("Manifest.db")), temp);
         QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner);
         decryptedManifestPath = temp;
@@ -186,6 +184,14 @@ bool BackupManifest::setPassword(const QString& newPassword, const std::function
     keybag = bag;
     password = newPassword;
     return true;
+}
+
+QString BackupManifest::newDecryptedManifestPath()
+{
+    return platform::privateTempFolder()
+        + QStringLiteral("/Manifest-decrypted-%1-%2.db")
+              .arg(QCoreApplication::applicationPid())
+              .arg(QUuid::createUuid().toString(QUuid::Id128));
 }
 
 int BackupManifest::removeStaleDecryptedManifests()

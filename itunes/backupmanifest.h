@@ -49,6 +49,10 @@ public:
     // left in the private temporary folder (a kill leaves them behind).
     // Called once at start-up; returns how many files went.
     static int removeStaleDecryptedManifests();
+    // A new, unused name for a plain copy of an encrypted manifest in the
+    // private temporary folder, which removeStaleDecryptedManifests()
+    // recognises once this process has gone.
+    static QString newDecryptedManifestPath();
 
     // Lowercase hex MD5 of the folder's absolute path.
     QString backupId() const;

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -15,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const QString BackupWriteTransaction::kJournalName = QStringLiteral(".quillometry-write-journal");
@@ -244,6 +245,65 @@ struct BackupWriteTransaction::Ops {
     Journal journal;
 };
 
+// The folder's write lock: an flock on the lock file, which the system drops
+// when the holder dies, however it dies. The holder writes its process id
+// into the file for the refusal text and removes the file (while still
+// holding it) when done; a taker checks that the file it locked is still the
+// one under the name, or it could hold a lock on a removed file.
+struct BackupWriteTransaction::FolderLock {
+    QString path;
+    int fd = -1;
+
+    ~FolderLock()
+    {
+        if (fd >= 0) {
+            ::unlink(QFile::encodeName(path).constData());
+            ::close(fd);
+        }
+    }
+
+    enum class Result { Taken, Busy, Failed };
+
+    // Without waiting. On Busy, *holder is the process id the holder wrote
+    // (0 while it has not yet); on Failed, *error says why.
+    Result tryTake(qint64* holder, QString* error)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const int f = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (f < 0) {
+                *error = QString::fromLocal8Bit(std::strerror(errno));
+                return Result::Failed;
+            }
+            if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+                const int e = errno;
+                char buf[32] = {};
+                const ssize_t n = ::pread(f, buf, sizeof buf - 1, 0);
+                ::close(f);
+                if (e != EWOULDBLOCK && e != EINTR) {
+                    *error = QString::fromLocal8Bit(std::strerror(e));
+                    return Result::Failed;
+                }
+                *holder = n > 0 ? QByteArray(buf, int(n)).trimmed().toLongLong() : 0;
+                return Result::Busy;
+            }
+            struct stat opened {}, named {};
+            if (::fstat(f, &opened) == 0 && ::lstat(name.constData(), &named) == 0
+                && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+                const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+                if (::ftruncate(f, 0) != 0 || ::pwrite(f, pid.constData(), size_t(pid.size()), 0) < 0)
+                    qWarning("BackupWriteTransaction: can not write the lock file %s", name.constData());
+                fd = f;
+                return Result::Taken;
+            }
+            // The previous holder removed the file after we opened it.
+            ::close(f);
+        }
+        *error = QStringLiteral("the lock file keeps changing");
+        return Result::Failed;
+    }
+};
+
 BackupWriteTransaction::BackupWriteTransaction(const QString& folder)
     : m_folder(QDir(folder).absolutePath()), m_ops(std::make_unique<Ops>())
 {
@@ -276,9 +336,11 @@ void BackupWriteTransaction::recover(const QString& folder)
     // (or after its last) leaves: taking it over and releasing it removes it.
     if (!hasJournalTraces(dir) && !exists(dir.filePath(kLockName)))
         return;
-    QLockFile lock(dir.filePath(kLockName));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
+    FolderLock lock;
+    lock.path = dir.filePath(kLockName);
+    qint64 holder = 0;
+    QString error;
+    if (lock.tryTake(&holder, &error) != FolderLock::Result::Taken)
         return;  // a writer is at work; its transaction is its own
     recoverLocked(dir);
 }
@@ -286,19 +348,20 @@ void BackupWriteTransaction::recover(const QString& folder)
 void BackupWriteTransaction::beginThrow()
 {
     const QDir dir(m_folder);
-    m_lock = std::make_unique<QLockFile>(dir.filePath(kLockName));
-    // Only a lock of a process that is gone is stale, however long a write takes.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, app;
-        m_lock->getLockInfo(&pid, &host, &app);
-        const QLockFile::LockError error = m_lock->error();
-        m_lock.reset();
-        if (error == QLockFile::LockFailedError)
-            throw AppError(busyText(m_folder, pid));
-        throw AppError(QStringLiteral("can not lock %1 for writing.").arg(QDir::toNativeSeparators(m_folder)));
+    auto lock = std::make_unique<FolderLock>();
+    lock->path = dir.filePath(kLockName);
+    qint64 holder = 0;
+    QString error;
+    switch (lock->tryTake(&holder, &error)) {
+    case FolderLock::Result::Busy:
+        throw AppError(busyText(m_folder, holder));
+    case FolderLock::Result::Failed:
+        throw AppError(QStringLiteral("can not lock %1 for writing (%2).")
+                           .arg(QDir::toNativeSeparators(m_folder), error));
+    case FolderLock::Result::Taken:
+        break;
     }
+    m_lock = std::move(lock);
     recoverLocked(dir);
     m_begun = true;
     writeJournalThrow(false);
@@ -331,9 +394,22 @@ void BackupWriteTransaction::makeFolderThrow(const QString& path)
     }
 }
 
+// The journal follows only paths inside the folder; a path outside it would
+// make the whole journal unreadable to recovery.
+static QString insideThrow(const QDir& dir, const QString& path)
+{
+    const QString relative = rel(dir, path);
+    if (!plainRelative(relative))
+        throw AppError(QStringLiteral("BackupWriteTransaction: %1 is not inside %2.")
+                           .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(dir.path())));
+    return relative;
+}
+
 void BackupWriteTransaction::addReplacement(const QString& stagedPath, const QString& targetPath)
 {
     const QDir dir(m_folder);
+    insideThrow(dir, stagedPath);
+    insideThrow(dir, targetPath);
     syncFile(stagedPath);
     m_ops->journal.ops << JournalOp{false, rel(dir, stagedPath), rel(dir, targetPath),
                                     rel(dir, targetPath + QStringLiteral(".qw-") + m_token + QStringLiteral(".old"))};
@@ -342,6 +418,7 @@ void BackupWriteTransaction::addReplacement(const QString& stagedPath, const QSt
 void BackupWriteTransaction::addRemoval(const QString& targetPath)
 {
     const QDir dir(m_folder);
+    insideThrow(dir, targetPath);
     m_ops->journal.ops << JournalOp{true, QString(), rel(dir, targetPath),
                                     rel(dir, targetPath + QStringLiteral(".qw-") + m_token + QStringLiteral(".old"))};
 }
@@ -419,8 +496,5 @@ void BackupWriteTransaction::abort()
 
 void BackupWriteTransaction::release()
 {
-    if (m_lock) {
-        m_lock->unlock();
-        m_lock.reset();
-    }
+    m_lock.reset();
 }

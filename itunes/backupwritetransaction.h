@@ -11,8 +11,9 @@
 // new. The replaced originals can be kept until the caller finalizes (drops
 // them) or reverts (puts them back), for a restore that may still fail.
 //
-// A lock file keeps a second writer out of the folder for the whole write; a
-// lock left by a process that no longer runs is taken over.
+// A lock file (an flock the system drops when its holder dies, whenever
+// that is) keeps a second writer out of the folder for the whole write; the
+// file is removed by whoever ends the write or recovers after a dead one.
 #pragma once
 
 #include <QString>
@@ -20,7 +21,6 @@
 
 #include <memory>
 
-class QLockFile;
 
 class BackupWriteTransaction {
 public:
@@ -78,7 +78,8 @@ private:
 
     QString m_folder;
     QString m_token;
-    std::unique_ptr<QLockFile> m_lock;
+    struct FolderLock;
+    std::unique_ptr<FolderLock> m_lock;
     QStringList m_createdFolders;
     struct Ops;
     std::unique_ptr<Ops> m_ops;

@@ -133,11 +133,26 @@ IOSMergeWAFiles2iTunesBKThread::~IOSMergeWAFiles2iTunesBKThread() = default;
 
 QString IOSMergeWAFiles2iTunesBKThread::transferringText() { return QStringLiteral("Transferring files..."); }
 
+namespace {
+
+void removeDecryptedCopy(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    QFile::remove(path);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+}  // namespace
+
 void IOSMergeWAFiles2iTunesBKThread::finalize()
 {
     if (m_transaction)
         m_transaction->finalize();
     m_transaction.reset();
+    removeDecryptedCopy(m_oldDecryptedManifest);
+    m_oldDecryptedManifest.clear();
 }
 
 void IOSMergeWAFiles2iTunesBKThread::revert()
@@ -145,6 +160,11 @@ void IOSMergeWAFiles2iTunesBKThread::revert()
     if (m_transaction)
         m_transaction->revert();
     m_transaction.reset();
+    if (!m_oldDecryptedManifest.isEmpty()) {
+        removeDecryptedCopy(m_backup.decryptedManifestPath);
+        m_backup.decryptedManifestPath = m_oldDecryptedManifest;
+        m_oldDecryptedManifest.clear();
+    }
     // The manifest is the old one again.
     m_backup.records = MBDBParser::parseThrow(m_backup.manifestLocation());
 }
@@ -152,12 +172,13 @@ void IOSMergeWAFiles2iTunesBKThread::revert()
 void IOSMergeWAFiles2iTunesBKThread::run(JobMonitor& monitor)
 {
     m_written = m_kept = m_skipped = 0;
-    m_transaction.reset();
+    finalize();
     runGuarded(monitor, [&] {
         monitor.postProgress(transferringText(), 0, QString());
         const QString folder = m_backup.folder.absolutePath();
         auto tx = std::make_unique<BackupWriteTransaction>(folder);
         tx->beginThrow();
+        QString newPlainManifest;
         try {
             MBDBParser table = MBDBParser::parseThrow(m_backup.manifestLocation());
             const bool dbLayout = MBDBParser::isDbLayout(folder);
@@ -271,26 +292,35 @@ void IOSMergeWAFiles2iTunesBKThread::run(JobMonitor& monitor)
                     throw AppError(QStringLiteral("write %1 failed. %2").arg(stagedManifest, out.errorString()));
                 out.close();
                 tx->addReplacement(stagedManifest, target);
-            } else {
-                const QString plainDb = location.manifestKey.isEmpty()
-                    ? QDir(folder).filePath(QStringLiteral("Manifest.db"))
-                    : location.decryptedManifestPath;
+            } else if (location.manifestKey.isEmpty()) {
+                const QString plainDb = QDir(folder).filePath(QStringLiteral("Manifest.db"));
                 const QString stagedDb = tx->stagedPathFor(plainDb);
                 stageManifestDbThrow(plainDb, stagedDb, records, location.password);
                 for (const QString& suffix : kCompanionSuffixes)
                     if (exists(plainDb + suffix))
                         tx->addRemoval(plainDb + suffix);
                 tx->addReplacement(stagedDb, plainDb);
-                if (!location.manifestKey.isEmpty()) {
-                    const QString target = QDir(folder).filePath(QStringLiteral("Manifest.db"));
-                    const QString stagedEncrypted = tx->stagedPathFor(target);
-                    BackupManifest::encryptFileThrow(stagedDb, stagedEncrypted, location.manifestKey);
-                    tx->addReplacement(stagedEncrypted, target);
-                }
+            } else {
+                // The plain manifest is made in the private temporary folder
+                // beside the current plain copy; only its encrypted form
+                // goes into the backup's folder and its transaction.
+                newPlainManifest = BackupManifest::newDecryptedManifestPath();
+                stageManifestDbThrow(location.decryptedManifestPath, newPlainManifest, records, location.password);
+                QFile::setPermissions(newPlainManifest, QFile::ReadOwner | QFile::WriteOwner);
+                const QString target = QDir(folder).filePath(QStringLiteral("Manifest.db"));
+                const QString stagedEncrypted = tx->stagedPathFor(target);
+                BackupManifest::encryptFileThrow(newPlainManifest, stagedEncrypted, location.manifestKey);
+                tx->addReplacement(stagedEncrypted, target);
             }
             throwIfCancelled(monitor);
             tx->commitThrow();
-            // Committed: the backup is whole in its new state.
+            // Committed: the backup is whole in its new state, and so is
+            // the plain copy the manifest is read through.
+            if (!newPlainManifest.isEmpty()) {
+                m_oldDecryptedManifest = m_backup.decryptedManifestPath;
+                m_backup.decryptedManifestPath = newPlainManifest;
+                newPlainManifest.clear();
+            }
             for (MBDBRecord& r : records)
                 r.isNew = r.isModified = r.isDeleted = false;
             MBDBParser fresh;
@@ -299,12 +329,16 @@ void IOSMergeWAFiles2iTunesBKThread::run(JobMonitor& monitor)
             m_backup.records = fresh;
         } catch (...) {
             tx->abort();
+            removeDecryptedCopy(newPlainManifest);
             throw;
         }
-        if (m_keepOriginals)
+        if (m_keepOriginals) {
             m_transaction = std::move(tx);
-        else
+        } else {
             tx->finalize();
+            removeDecryptedCopy(m_oldDecryptedManifest);
+            m_oldDecryptedManifest.clear();
+        }
         monitor.postProgress(QString(), 100, QString());
         return QString();
     });

@@ -58,6 +58,9 @@ private:
     QList<BackupFileEntry> m_entries;
     bool m_keepOriginals;
     std::unique_ptr<BackupWriteTransaction> m_transaction;
+    // The plain copy of the encrypted manifest from before the write, kept
+    // while the originals are (a revert makes it current again).
+    QString m_oldDecryptedManifest;
     int m_written = 0;
     int m_kept = 0;
     int m_skipped = 0;

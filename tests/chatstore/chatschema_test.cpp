@@ -107,12 +107,13 @@ TEST(ChatSchema, UpgradeRunsOnceAndRebuildsTheCache)
         schema.buildSchemaCache(db);
         EXPECT_FALSE(schema.hasColumn("ZWAMESSAGE", "ZSTARRED"));
 
-        EXPECT_EQ(applyUpgrades(db, schema), 12);
+        EXPECT_EQ(applyUpgrades(db, schema), 13);
         for (auto [table, column] : {std::pair{"ZWAMESSAGE", "ZFILTEREDRECIPIENTCOUNT"}, {"zwamessage", "zparentmessage"},
                                      {"ZWAMEDIAITEM", "QM_QUOTED_SENDER"}, {"ZWAMEDIAITEM", "QM_QUOTED_DATA"},
                                      {"ZWAMEDIAITEM", "qm_quoted_stanzaid"}, {"ZWAMESSAGE", "ZSTARRED"},
                                      {"ZWAMESSAGEINFO", "ZRECEIPTINFO"}, {"ZWAMEDIAITEM", "QM_METADATA"},
-                                     {"QM_LIDMAP", "ZLID"}, {"QM_LIDMAP", "ZPHONE"}, {"QM_LIDMAP", "ZPUSHNAME"}})
+                                     {"QM_LIDMAP", "ZLID"}, {"QM_LIDMAP", "ZPHONE"}, {"QM_LIDMAP", "ZPUSHNAME"},
+                                     {"ZWACHATSESSION", "ZCONTACTIDENTIFIER"}})
             EXPECT_TRUE(schema.hasColumn(table, column)) << table << "." << column;
         EXPECT_TRUE(schema.hasIndex("Z_WAMessage_messageDate"));
         EXPECT_TRUE(schema.hasIndex("ZWAMESSAGEINFO_ZMESSAGE_INDEX"));

@@ -247,6 +247,11 @@ TEST(TodayMerge, StoredBytesTravelThroughALocalDatabaseIntoAPhone)
         ASSERT_TRUE(lidChat);
         EXPECT_EQ(lidChat->contactPhone, QStringLiteral("4915550016"));
     }
+    for (Probe* p : {&mid, &dst})
+        EXPECT_EQ(p->value(QStringLiteral("select ZCONTACTIDENTIFIER from ZWACHATSESSION where "
+                                          "ZCONTACTJID='100000000000006@lid'"))
+                      .toString(),
+                  QStringLiteral("4915550016@s.whatsapp.net"));
     // Straight from a phone, an @lid chat also keeps its contact identifier.
     {
         const ChatDbFolder direct = emptyPhone(dir.filePath(QStringLiteral("direct")), ChatDbLayout::Today, false);

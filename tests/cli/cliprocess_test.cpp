@@ -484,6 +484,45 @@ TEST_F(CliProcess, AnEmptyDatabaseIsRepairedAndADamagedOneListedAsSuch)
     EXPECT_EQ(listedCount(run({QStringLiteral("localdbs")}).out, QStringLiteral("Empty")), a.expectedCount);
 }
 
+// A database deleted while a backup writes into it: SQLite would go on
+// writing into the removed file and the backup would report success with
+// every message gone. The job fails and says what happened instead.
+TEST_F(CliProcess, ADatabaseDeletedDuringABackupFailsTheBackup)
+{
+    const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 20000);
+    const QString base = dataFolderFor(dir.filePath(QStringLiteral("xdg"))) + QStringLiteral("/local_databases");
+    static const QRegularExpression progress(QStringLiteral("Messages: (\\d+) / "));
+    // Before the first message is written, and half-way through the writing.
+    for (const qint64 deleteAfter : {qint64(-1), big.expectedCount / 2}) {
+        SCOPED_TRACE(deleteAfter);
+        const QString name = QStringLiteral("Deleted%1").arg(deleteAfter < 0 ? 0 : 1);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(Q_CLI_PATH), {QStringLiteral("backup"), big.folder.root, QStringLiteral("--to"), name});
+        QString err;
+        auto reached = [&] {
+            if (deleteAfter < 0)
+                return err.contains(QStringLiteral("Backing up Messages"));
+            qint64 last = -1;
+            for (auto it = progress.globalMatch(err); it.hasNext();)
+                last = it.next().captured(1).toLongLong();
+            return last >= deleteAfter;
+        };
+        while (!reached() && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(5);
+            err += QString::fromUtf8(p.readAllStandardError());
+        }
+        ASSERT_TRUE(QFile::remove(base + QLatin1Char('/') + name + QStringLiteral("/ChatStorage.sqlite")))
+            << err.toStdString();
+        ASSERT_TRUE(p.waitForFinished(120000));
+        err += QString::fromUtf8(p.readAllStandardError());
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_EQ(p.exitCode(), 1) << out.toStdString();
+        EXPECT_FALSE(out.contains(QStringLiteral("backed up"))) << out.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("was moved or deleted while the job ran"))) << err.toStdString();
+    }
+}
+
 TEST_F(CliProcess, ACtrlCAtAnyMomentOfABackupEndsIt)
 {
     const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 20000);

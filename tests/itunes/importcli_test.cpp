@@ -410,7 +410,14 @@ TEST_F(ImportEndToEnd, ACtrlCAtAnyMomentOfAnImportEndsIt)
         child.send(SIGINT);  // false when the import already ended
         ASSERT_TRUE(p.waitForFinished(120000));
         err += p.readAllStandardError();
-        ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "the Ctrl-C ended the process itself: " << err.constData();
+        if (p.exitStatus() != QProcess::NormalExit) {
+            // A Ctrl-C in the first milliseconds, before the command began
+            // (the program still loading its libraries), ends the process
+            // as any program's: it had written nothing yet.
+            EXPECT_TRUE(marker.isEmpty()) << "the Ctrl-C ended the process itself: " << err.constData();
+            EXPECT_FALSE(localDbNames().contains(name));
+            continue;
+        }
         const CliResult listed = runCli({"localdbs"}, env);
         const QStringList rows = listed.out.split('\n', Qt::SkipEmptyParts);
         if (p.exitCode() == exitcode::kCancelled) {
@@ -424,6 +431,82 @@ TEST_F(ImportEndToEnd, ACtrlCAtAnyMomentOfAnImportEndsIt)
         EXPECT_TRUE(QDir(dir.filePath(QString("tmp/quillometry-%1").arg(::getuid())))
                         .entryList({"Manifest-decrypted*"}, QDir::Files)
                         .isEmpty());
+    }
+}
+
+// An import and a backup that make one new local database at the same
+// moment: each either succeeds or is refused with the in-use text, and the
+// database holds what the successful runs brought, never less.
+TEST_F(ImportEndToEnd, AnImportAndABackupIntoOneNewNameKeepTheUnion)
+{
+    const QString folder = makeBackup("pair", BackupLayout::ManifestDb, "");
+    const SampleChatDb other = buildSampleChatDb(dir.filePath("otherchat"), ChatDbLayout::Local, 60, false);
+    // The counts each road gives on its own, and both in either order.
+    auto countOf = [&](const QString& name) -> qint64 {
+        const CliResult listed = runCli({"localdbs"}, env);
+        for (const QString& row : listed.out.split('\n', Qt::SkipEmptyParts)) {
+            const QStringList cols = row.split('\t');
+            if (cols.size() == 2 && cols[0].compare(name, Qt::CaseInsensitive) == 0)
+                return cols[1].toLongLong();
+        }
+        return -1;
+    };
+    ASSERT_EQ(runCli({"import", folder, "--to", "RefImport"}, env).exitCode, 0);
+    ASSERT_EQ(runCli({"backup", other.folder.root, "--to", "RefBackup"}, env).exitCode, 0);
+    ASSERT_EQ(runCli({"import", folder, "--to", "RefIB"}, env).exitCode, 0);
+    ASSERT_EQ(runCli({"backup", other.folder.root, "--to", "RefIB"}, env).exitCode, 0);
+    ASSERT_EQ(runCli({"backup", other.folder.root, "--to", "RefBI"}, env).exitCode, 0);
+    ASSERT_EQ(runCli({"import", folder, "--to", "RefBI"}, env).exitCode, 0);
+    const qint64 importOnly = countOf("RefImport");
+    const qint64 backupOnly = countOf("RefBackup");
+    const QList<qint64> both{countOf("RefIB"), countOf("RefBI")};
+    ASSERT_GT(importOnly, 0);
+    ASSERT_GT(backupOnly, 0);
+
+    bool fixed = false;
+    const quint32 envSeed = quint32(qEnvironmentVariableIntValue("QM_TEST_SEED", &fixed));
+    const quint32 seed = fixed ? envSeed : quint32(QRandomGenerator::system()->generate());
+    QRandomGenerator random(seed);
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    const QString inUse = QStringLiteral("The local database %1 is in use by another job.");
+    for (int trial = 0; trial < 16; ++trial) {
+        SCOPED_TRACE(QString("seed %1 (QM_TEST_SEED), trial %2").arg(seed).arg(trial).toStdString());
+        const QString name = QString("Pair%1").arg(trial);
+        QProcess importing;
+        QProcess backingUp;
+        importing.setProcessEnvironment(e);
+        backingUp.setProcessEnvironment(e);
+        // Either may start first.
+        QProcess& firstOne = trial % 2 ? backingUp : importing;
+        QProcess& secondOne = trial % 2 ? importing : backingUp;
+        auto start = [&](QProcess& p) {
+            if (&p == &importing)
+                p.start(cliPath(), {"import", folder, "--to", name});
+            else
+                p.start(cliPath(), {"backup", other.folder.root, "--to", name});
+        };
+        start(firstOne);
+        QThread::usleep(random.bounded(300000));
+        start(secondOne);
+        ASSERT_TRUE(importing.waitForFinished(120000));
+        ASSERT_TRUE(backingUp.waitForFinished(120000));
+        const QString importErr = QString::fromUtf8(importing.readAllStandardError());
+        const QString backupErr = QString::fromUtf8(backingUp.readAllStandardError());
+        if (importing.exitCode() != 0)
+            EXPECT_TRUE(importing.exitCode() == 1 && importErr.contains(inUse.arg(name))) << importErr.toStdString();
+        if (backingUp.exitCode() != 0)
+            EXPECT_TRUE(backingUp.exitCode() == 1 && backupErr.contains(inUse.arg(name))) << backupErr.toStdString();
+        const qint64 count = countOf(name);
+        if (importing.exitCode() == 0 && backingUp.exitCode() == 0)
+            EXPECT_TRUE(both.contains(count)) << count << " is neither of " << both[0] << ", " << both[1];
+        else if (importing.exitCode() == 0)
+            EXPECT_EQ(count, importOnly);
+        else if (backingUp.exitCode() == 0)
+            EXPECT_EQ(count, backupOnly);
+        else
+            EXPECT_EQ(count, -1);
     }
 }
 

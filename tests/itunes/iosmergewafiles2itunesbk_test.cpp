@@ -5,6 +5,7 @@
 // failure midway, a second writer, and processes killed at random points.
 #include "itunestestutil.h"
 
+#include "base/apperror.h"
 #include "base/recordingmonitor.h"
 #include "itunes/backupwritetransaction.h"
 #include "itunes/iosmergewafiles2itunesbkthread.h"
@@ -41,13 +42,16 @@ QMap<QString, QByteArray> snapshot(const QString& folder)
     return files;
 }
 
-bool hasStagingTraces(const QString& folder)
+QStringList stagingTraces(const QString& folder)
 {
+    QStringList traces;
     for (const QString& name : snapshot(folder).keys())
         if (name.contains(QLatin1String(".qw-")) || name.contains(QLatin1String(".quillometry-write")))
-            return true;
-    return false;
+            traces << name;
+    return traces;
 }
+
+bool hasStagingTraces(const QString& folder) { return !stagingTraces(folder).isEmpty(); }
 
 struct Fixture {
     QString folder;
@@ -254,6 +258,49 @@ TEST_F(BackupWriteFailures, ASecondWriterIsRefused)
     EXPECT_TRUE(second.succeeded());
 }
 
+// Recovery follows only paths inside the backup folder, so nothing outside
+// it may become part of a write: it is refused when staged, not discovered
+// after a crash as a journal that recovery cannot read.
+TEST_F(BackupWriteFailures, AWriteTakesInNothingOutsideTheFolder)
+{
+    const Fixture f = makeBackup(dir.filePath("bk"), BackupLayout::ManifestMbdb, QString());
+    writeFile(dir.filePath("outside.db"), "plain");
+    const auto before = snapshot(f.folder);
+    {
+        BackupWriteTransaction tx(f.folder);
+        tx.beginThrow();
+        EXPECT_THROW(tx.addReplacement(dir.filePath("outside.db"), f.folder + "/Manifest.mbdb"), AppError);
+        EXPECT_THROW(tx.addReplacement(tx.stagedPathFor(f.folder + "/Manifest.mbdb"), dir.filePath("outside.db")),
+                     AppError);
+        EXPECT_THROW(tx.addRemoval(f.folder + "/../outside.db"), AppError);
+        tx.abort();
+    }
+    EXPECT_EQ(snapshot(f.folder), before);
+    EXPECT_EQ(readFile(dir.filePath("outside.db")), "plain");
+}
+
+// A writer killed at any instant leaves at most a lock file nobody holds,
+// with its process id, part of it, or nothing written yet: the next writer
+// takes the folder over instead of reporting it busy for ever.
+TEST_F(BackupWriteFailures, ALockFileOfADeadWriterIsTakenOver)
+{
+    for (const char* content : {"", "12", "999999999\n", "not a pid"}) {
+        SCOPED_TRACE(testing::Message() << "lock file \"" << content << "\"");
+        const Fixture f = makeBackup(dir.filePath(QStringLiteral("bk%1").arg(qHash(QByteArray(content)))),
+                                     BackupLayout::ManifestMbdb, QString());
+        openBackup(f);
+        writeFile(f.folder + "/" + BackupWriteTransaction::kLockName, content);
+        auto backup = openBackup(f);
+        EXPECT_FALSE(hasStagingTraces(f.folder));
+        writeFile(f.folder + "/" + BackupWriteTransaction::kLockName, content);
+        IOSMergeWAFiles2iTunesBKThread job(*backup, entriesFor());
+        RecordingMonitor monitor;
+        job.run(monitor);
+        EXPECT_TRUE(monitor.succeeded()) << monitor.errors().join("|").toStdString();
+        EXPECT_FALSE(hasStagingTraces(f.folder));
+    }
+}
+
 TEST_F(BackupWriteFailures, HostilePathsGetNoEntryAndKeysAreAskedOnlyWhenNeeded)
 {
     // An encrypted backup without any class-3 file: replacing the class-4
@@ -409,7 +456,7 @@ TEST_F(BackupWriteFailures, KilledWritersLeaveTheOldOrTheNewBackup)
         waitpid(pid, &status, 0);
 
         auto backup = openBackup(f);  // recovers
-        EXPECT_FALSE(hasStagingTraces(f.folder));
+        EXPECT_EQ(stagingTraces(f.folder), QStringList()) << stagingTraces(f.folder).join(' ').toStdString();
         const QByteArray db = storedPlain(*backup, kGroup, "ChatStorage.sqlite", dir.path());
         if (snapshot(f.folder) == before) {
             ++oldSeen;

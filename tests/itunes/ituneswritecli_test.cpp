@@ -7,6 +7,7 @@
 #include "itunestestutil.h"
 
 #include "base/recordingmonitor.h"
+#include "chatstore/ioswaftsdb.h"
 #include "cli/exitcodes.h"
 #include "itunes/iosloadwafromitunesthread.h"
 #include "tools/backupbuilder/itunesbackupbuilder.h"
@@ -122,6 +123,10 @@ TEST_P(ItunesWriteCli, MergesIntoTheBackupOnceAndOnlyOnce)
         }
     }
 
+    // A phone that keeps a search index beside the database in its group container.
+    if (!appOnly)
+        ChatDbBuilder::writeSearchIndexFile(QFileInfo(b.folder.databasePath).absolutePath() + "/ChatSearch.sqlite",
+                                            {QStringLiteral("kept as it was")});
     const QString folder = dir.filePath("backup");
     {
         ItunesBackupBuilder builder(folder, layout, password, 10);
@@ -162,6 +167,32 @@ TEST_P(ItunesWriteCli, MergesIntoTheBackupOnceAndOnlyOnce)
     ASSERT_GE(aMedia.size(), 4);
     for (auto it = aMedia.constBegin(); it != aMedia.constEnd(); ++it)
         EXPECT_EQ(readFile(loaded.appFolder + "/Library/" + it.key()), it.value()) << it.key().toStdString();
+
+    // The backup's search index, read back as stored: the document it held
+    // and one per merged text, whose ZDOCID names it.
+    if (!appOnly) {
+        const QString index = dir.filePath("ChatSearch-read.sqlite");
+        QStringList get{"itunes-get", folder, ItunesBackupBuilder::kGroupDomain, "ChatSearch.sqlite", "--out", index};
+        if (encrypted)
+            get << "--password" << kPw;
+        const CliResult r = runCli(get, env());
+        ASSERT_EQ(r.exitCode, exitcode::kSuccess) << r.err.toStdString();
+        Sqlite3DB db;
+        db.openThrow(merged, 1);
+        ASSERT_TRUE(IOSWaFtsDb::registerTokenizer(db.db));
+        ASSERT_EQ(db.exec(QStringLiteral("attach database '%1' as idx").arg(index)), 0);
+        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(
+            "select (select count(*) from idx.docs) as docs, "
+            "(select count(*) from ZWAMESSAGE where ZMESSAGETYPE = 0 and ZDOCID > 0) as indexed, "
+            "(select count(*) from ZWAMESSAGE m join idx.docs d on d.rowid = m.ZDOCID join idx.metadata md on "
+            "md.docID = m.ZDOCID where m.ZMESSAGETYPE = 0 and md.date = m.ZMESSAGEDATE) as matching, "
+            "(select count(*) from idx.docs where docs match 'kept') as kept"));
+        ASSERT_TRUE(c.moveNext());
+        EXPECT_GT(c.getInt64("indexed"), 0);
+        EXPECT_EQ(c.getInt64("docs"), c.getInt64("indexed") + 1);
+        EXPECT_EQ(c.getInt64("matching"), c.getInt64("indexed"));
+        EXPECT_EQ(c.getInt64("kept"), 1);
+    }
 
     // The database record: plain size, a class matching its key.
     {

@@ -1,6 +1,7 @@
 // Connected iPhones in the window, against simulated phones of the test's
-// own (phonesim on the loopback): a node per phone with its name, removal on
-// detach, the Trust box with Retry and Abort, the detection tips, and the
+// own (phonesim on the loopback): each phone's WhatsApp loaded into a node
+// with its name and chats, removal on detach, no node for a phone without
+// WhatsApp, the Trust box with Retry and Abort, the detection tips, and the
 // USB daemon the window starts only when none answers.
 #include "app/devicecommands.h"
 #include "app/mainwindow.h"
@@ -8,6 +9,7 @@
 #include "app/itemmodelsms.h"
 #include "base/datafolder.h"
 #include "support/phonesimserve.h"
+#include "tools/fixturebuilder/chatdbbuilder.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
@@ -15,6 +17,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -90,6 +93,11 @@ protected:
         resetDataFolder();
         records = dir.filePath(QStringLiteral("records"));
         QDir().mkpath(records);
+        sample = buildSampleChatDb(dir.filePath(QStringLiteral("chat")), ChatDbLayout::Modern);
+        // The loads' temporary backups stay inside the test's folder.
+        QFile memory(QDir(dataFolder()).filePath(QStringLiteral("__quillometry_iosbk_temp.path")));
+        ASSERT_TRUE(memory.open(QIODevice::WriteOnly));
+        memory.write(dir.path().toUtf8());
     }
     void TearDown() override
     {
@@ -98,11 +106,15 @@ protected:
         qunsetenv("PHONESIM_CONTROL");
     }
 
-    QString seed(const QString& udid, const QString& name, const QStringList& extra = {})
+    // A phone with WhatsApp holding the sample chats (withWhatsApp false: none).
+    QString seed(const QString& udid, const QString& name, const QStringList& extra = {}, bool withWhatsApp = true)
     {
         const QString folder = dir.filePath(QStringLiteral("phone-") + udid);
+        QStringList args{"seed", "--phone", folder, "--udid", udid, "--name", name};
+        if (withWhatsApp)
+            args << "--chat-folder" << sample.folder.root;
         QProcess p;
-        p.start(phonesim(), QStringList{"seed", "--phone", folder, "--udid", udid, "--name", name} + extra);
+        p.start(phonesim(), args + extra);
         EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
         return folder;
     }
@@ -166,6 +178,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    SampleChatDb sample;
     QString records;
     QString controlAddress;
     std::unique_ptr<QProcess> sim;
@@ -189,26 +202,39 @@ TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
     // The name from the phone is shown as text in the detected box.
     EXPECT_TRUE(boxes.saw("Alice's &lt;b&gt;iPhone&lt;/b&gt; detected."));
     EXPECT_EQ(window.deviceCommands()->subscriber()->count(), 2);
-    // Before a load the node has no chats: an empty list, no error box.
+    // Loaded: the node lists the phone's chats, newest first, and a chat
+    // shows its messages.
     _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->device->productVersion, "14.8");
-    const int boxesBefore = boxes.texts.size();
-    window.selectNode(a);
-    QTest::qWait(200);
-    EXPECT_EQ(window.smsModel()->rowCount(), 0);
-    EXPECT_EQ(boxes.texts.size(), boxesBefore);
-    EXPECT_TRUE(a->children.isEmpty());
-    // Nothing to back up yet; a phone whose cache holds a database could be.
+    EXPECT_TRUE(MainWindow::holdsChats(a));
+    ASSERT_EQ(a->children.size(), sample.expectedChats);
+    double previous = std::numeric_limits<double>::max();
+    for (auto* child : a->children) {
+        const auto* chat = static_cast<_ChatSessionItemNode*>(child);
+        ASSERT_TRUE(chat->session);
+        EXPECT_LE(chat->session->ZLASTMESSAGEDATE, previous);
+        previous = chat->session->ZLASTMESSAGEDATE;
+    }
+    EXPECT_TRUE(QFileInfo(QDir(dataFolder()).filePath("ios_cache/" + kUdidA + "/net.whatsapp.WhatsApp/Documents/"
+                                                      "ChatStorage.sqlite"))
+                    .isFile());
+    window.selectNode(a->children.first());
+    ASSERT_TRUE(waitFor([&] { return window.smsModel()->rowCount() > 0; }, 10000));
     QAction* backup = window.findChild<QAction*>("IDS_MI_BACKUP_TOOLBAR");
     ASSERT_NE(backup, nullptr);
-    EXPECT_FALSE(backup->isEnabled());
-    EXPECT_FALSE(MainWindow::holdsChats(a));
-    const QString cached = QDir(dataFolder()).filePath("ios_cache/" + kUdidA + "/net.whatsapp.WhatsApp/Documents");
-    QDir().mkpath(cached);
-    QFile(cached + "/ChatStorage.sqlite").open(QIODevice::WriteOnly);
-    EXPECT_TRUE(MainWindow::holdsChats(a));
-    QDir(dataFolder() + "/ios_cache").removeRecursively();
+    EXPECT_TRUE(backup->isEnabled());
+    // Save Messages Cache on the phone's node makes its snapshot.
+    window.selectNode(a);
+    window.miSaveDeviceCache();
+    EXPECT_TRUE(waitFor([&] { return boxes.saw("Save messages cache successfully."); }, 10000));
+    EXPECT_TRUE(QFileInfo(QDir(dataFolder()).filePath("ios_static_cache/" + kUdidA +
+                                                      "/net.whatsapp.WhatsApp/Documents/ChatStorage.sqlite"))
+                    .isFile());
+    // The cache cannot be cleared while phones are attached.
+    window.miClearCache();
+    EXPECT_TRUE(waitFor([&] { return boxes.saw("please disconnect your phone first"); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath("ios_cache/" + kUdidA)));
     // Detaching A removes its node (and the list that showed it); B stays.
     ctl({"detach", kUdidA});
     ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window) == QStringList{"Bob's iPhone"}; }, 10000));
@@ -218,6 +244,63 @@ TEST_F(DevicesWindowTest, PhonesGetNodesAndLoseThemWhenDetached)
     ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 20000));
     QTest::qWait(300);
     EXPECT_EQ(phoneNodeNames(window).size(), 2);
+}
+
+TEST_F(DevicesWindowTest, CacheCommandsLeaveSavedCopiesAlone)
+{
+    // A saved copy's UDID is its folder's path: it never names a cache folder.
+    buildSampleChatDb(deviceCopyPath("Saved iPhone"), ChatDbLayout::Modern, 0, true);
+    DeviceBoxAnswerer boxes;
+    MainWindow window;
+    AbsTreeItemModel::_ItemNode* saved = nullptr;
+    for (auto* child : window.treeModel()->devicesRoot()->children)
+        if (child->kind == kNodeIPhone && static_cast<_IOSDeviceItemNode*>(child)->offlineCopy)
+            saved = child;
+    ASSERT_NE(saved, nullptr);
+    const auto cacheTrees = [] {
+        QStringList found;
+        for (const char* folder : {"ios_cache", "ios_static_cache"}) {
+            QDirIterator it(QDir(dataFolder()).filePath(folder), QDir::AllEntries | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                found << it.next();
+        }
+        return found;
+    };
+    const QStringList before = cacheTrees();
+    window.selectNode(saved);
+    window.miSaveDeviceCache();
+    window.miViewIOSCacheFiles();
+    QTest::qWait(200);
+    EXPECT_EQ(cacheTrees(), before);
+    // Without a connected phone the caches are cleared; the saved copy stays.
+    window.miClearCache();
+    EXPECT_TRUE(waitFor([&] { return boxes.saw("Successfully cleared cache files."); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(deviceCopyPath("Saved iPhone")));
+}
+
+TEST_F(DevicesWindowTest, PhoneWithBothAppsAsksWhichToLoad)
+{
+    startSimulator({seed(kUdidA, "Alice's iPhone", {"--app", "both"})});
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching());
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 1; }, 60000))
+        << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw("chats of more than one app"));
+    _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->children.size(), sample.expectedChats);
+}
+
+TEST_F(DevicesWindowTest, PhoneWithoutWhatsAppGetsNoNode)
+{
+    startSimulator({seed(kUdidA, "Alice's iPhone", {}, false)});
+    DeviceBoxAnswerer boxes;
+    MainWindow window(watching());
+    ASSERT_TRUE(waitFor([&] { return boxes.saw("Can't access WhatsApp data on your iPhone."); }, 60000))
+        << boxes.texts.join("\n").toStdString();
+    QTest::qWait(300);
+    EXPECT_TRUE(phoneNodeNames(window).isEmpty());
 }
 
 TEST_F(DevicesWindowTest, TrustBoxRetryAfterTrustingAndAbortLeavesNothing)

@@ -241,7 +241,7 @@ void ItunesBackupBuilder::addWhatsApp(const ChatDbFolder& chat, const WhatsAppLa
         // A recent phone: the databases and media live in the shared group
         // container, media under Message/Media, pictures under Media/Profile.
         for (const char* name : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm",
-                                 "ContactsV2.sqlite", "Contacts.sqlite", "LID.sqlite"}) {
+                                 "ContactsV2.sqlite", "Contacts.sqlite", "LID.sqlite", "ChatSearch.sqlite"}) {
             const QString path = db.filePath(QString::fromLatin1(name));
             if (QFileInfo(path).isFile())
                 addFileFrom(groupDom, QString::fromLatin1(name), path, layout.databaseClass);

@@ -1,6 +1,7 @@
 #include "tools/fixturebuilder/chatdbbuilder.h"
 
 #include "chatstore/chatschema.h"
+#include "chatstore/ioswaftsdb.h"
 #include "tools/fixturebuilder/modernschema.h"
 
 #include <QBuffer>
@@ -710,6 +711,23 @@ void ChatDbBuilder::writeLidDatabaseFile(const QString& path, const QList<QPair<
                        .arg(table));
     max.addTextParam(entity);
     db.executeThrow(max);
+    db.commitTran();
+}
+
+void ChatDbBuilder::writeSearchIndexFile(const QString& path, const QStringList& texts)
+{
+    Sqlite3DB db;
+    db.openThrow(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!IOSWaFtsDb::registerTokenizer(db.db))
+        throw std::runtime_error("wa_tokenizer cannot be registered");
+    db.beginTran();
+    check(db, "CREATE VIRTUAL TABLE docs USING fts3(messageID, chatSession, contents, tokenize=wa_tokenizer)");
+    check(db, "CREATE TABLE metadata (docID INTEGER PRIMARY KEY, date REAL, score INTEGER)");
+    for (const QString& text : texts) {
+        db.executeThrow(Sqlite3Sql("insert into docs(messageID,chatSession,contents) values(NULL,'',?)")
+                            .addTextParam(IOSWaFtsDb::contentsOf(text)));
+        db.executeThrow(Sqlite3Sql("insert into metadata(docID,date,score) values(?,0,1)").addInt64Param(db.lastInsertId()));
+    }
     db.commitTran();
 }
 

@@ -167,6 +167,10 @@ public:
     // entity's row in its Z_PRIMARYKEY; no pairs: an empty LID.sqlite.
     static void writeLidDatabaseFile(const QString& path, const QList<QPair<QString, QString>>& lidToPhone,
                                      bool accountShape);
+    // ChatSearch.sqlite as a phone keeps it beside the chat database: "docs"
+    // an FTS3 table over wa_tokenizer, "metadata" the documents' dates; the
+    // texts given become its first documents.
+    static void writeSearchIndexFile(const QString& path, const QStringList& texts = {});
     // The older pair table inside ChatStorage.sqlite itself.
     void addLidPairsToChatDb(const QList<QPair<QString, QString>>& lidToPhone);
     void addPushName(const QString& jid, const QString& pushName);

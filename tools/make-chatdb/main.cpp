@@ -1,9 +1,11 @@
 // make-chatdb: writes a sample chat database folder for manual tests and
 // benchmarks.
-//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]
+//   make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--search-index] [--live-wal]
 // --empty writes the layout's tables without any chat (a merge target);
 // --lid-db adds an empty LID.sqlite (its LID table and Z_PRIMARYKEY) beside
 // the database.
+// --search-index adds ChatSearch.sqlite, the phone's search index, with one
+// document.
 // --live-wal leaves the database as a running phone app does: in WAL mode,
 // automatic checkpoints off, with committed changes in ChatStorage.sqlite-wal
 // only (every text rewritten, the first chat's name set to "Logged name").
@@ -27,6 +29,7 @@ int main(int argc, char* argv[])
     bool empty = false;
     bool lidDb = false;
     bool liveWal = false;
+    bool searchIndex = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
         if (a == QLatin1String("--layout") && i + 1 < args.size()) {
@@ -56,17 +59,19 @@ int main(int argc, char* argv[])
             empty = true;
         } else if (a == QLatin1String("--lid-db")) {
             lidDb = true;
+        } else if (a == QLatin1String("--search-index")) {
+            searchIndex = true;
         } else if (a == QLatin1String("--live-wal")) {
             liveWal = true;
         } else if (!a.startsWith(QLatin1String("--")) && folder.isEmpty()) {
             folder = a;
         } else {
-            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]\n";
+            err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--search-index] [--live-wal]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--live-wal]\n";
+        err << "usage: make-chatdb FOLDER [--layout script|local|modern|today] [--messages N] [--device] [--empty] [--lid-db] [--search-index] [--live-wal]\n";
         return 2;
     }
     try {
@@ -88,6 +93,10 @@ int main(int argc, char* argv[])
         const QString lidPath = QFileInfo(db.folder.databasePath).absolutePath() + QStringLiteral("/LID.sqlite");
         if (lidDb && !QFileInfo::exists(lidPath))
             ChatDbBuilder::writeLidDatabaseFile(lidPath, {}, true);
+        const QString searchPath =
+            QFileInfo(db.folder.databasePath).absolutePath() + QStringLiteral("/ChatSearch.sqlite");
+        if (searchIndex && !QFileInfo::exists(searchPath))
+            ChatDbBuilder::writeSearchIndexFile(searchPath, {QStringLiteral("Indexed before the transfer")});
         if (liveWal)
             leaveLiveWal(db.folder.databasePath,
                          {QStringLiteral("update ZWAMESSAGE set ZTEXT = ZTEXT"),

@@ -158,7 +158,8 @@ bool PhoneSeeder::seed(const SeedOptions& o, std::string& error)
         const bool oldLayout = o.oldLayout || compareVersions(o.productVersion, "8.3") < 0;
         const bool mediaInApp = oldLayout || compareVersions(o.spClientVersion, "2.18.40") < 0;
         const fs::path dbFolder = oldLayout ? app / "Documents" : shared;
-        for (const char* n : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm", "LID.sqlite"})
+        for (const char* n : {"ChatStorage.sqlite", "ChatStorage.sqlite-wal", "ChatStorage.sqlite-shm", "LID.sqlite",
+                              "ChatSearch.sqlite"})
             if (fs::exists(chat / n, ec) && !copyOne(chat / n, dbFolder / n, error))
                 return false;
         const char* contactsName = oldLayout ? "Contacts.sqlite" : "ContactsV2.sqlite";
