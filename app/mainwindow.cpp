@@ -13,6 +13,7 @@
 #include "app/messagecommands.h"
 #include "app/mytreeview.h"
 #include "app/onlinecommands.h"
+#include "app/printcommands.h"
 #include "app/progressform.h"
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
@@ -141,6 +142,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_exportToItunes = new ExportToItunesCommands(this);
     m_transfer = new TransferCommands(this);
     m_export = new ExportCommands(this);
+    m_print = new PrintCommands(this);
     m_links = new LinkCommands(this);
     m_chatFolders = new ChatFolderCommands(this);
 
@@ -1035,6 +1037,31 @@ void MainWindow::miExportToolbar()
     m_export->exportMessages(automaticScope());
 }
 
+void MainWindow::miPrint()
+{
+    m_print->printMessages(CommandScope::Selected);
+}
+
+void MainWindow::miPrintChat()
+{
+    m_print->printMessages(CommandScope::Chat);
+}
+
+void MainWindow::miPrintAll()
+{
+    m_print->printMessages(CommandScope::All);
+}
+
+void MainWindow::miPrintToolbar()
+{
+    m_print->printMessages(automaticScope());
+}
+
+void MainWindow::onPreviewPaintRequest(PrintWAMsgsPreview* preview, QPrinter* printer, PAbsWAMsgsSource source)
+{
+    m_print->paintPreview(preview, printer, source);
+}
+
 void MainWindow::miExport2ITunesBKSel()
 {
     m_exportToItunes->exportToItunes(CommandScope::Selected);
@@ -1174,15 +1201,6 @@ void MainWindow::miDb2iAll() { m_transfer->transfer(CommandScope::All); }
 void MainWindow::miDb2iToolbar() { m_transfer->transfer(automaticScope()); }
 void MainWindow::miRestoreFromCache() { m_transfer->restoreFromCache(); }
 
-// Commands whose work is not part of this version: they stay disabled in
-// every menu; should one be reached anyway, the user is told so.
-#define Q_UNAVAILABLE_COMMAND(slot) \
-    void MainWindow::slot() { informationBox(commands::unavailableNote()); }
-Q_UNAVAILABLE_COMMAND(miPrint)
-Q_UNAVAILABLE_COMMAND(miPrintChat)
-Q_UNAVAILABLE_COMMAND(miPrintAll)
-Q_UNAVAILABLE_COMMAND(miPrintToolbar)
-#undef Q_UNAVAILABLE_COMMAND
 
 // ---------------------------------------------------------------------------
 // Bubble view

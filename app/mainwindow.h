@@ -14,6 +14,9 @@
 class ItemModelSms;
 class ChatFolderCommands;
 class ExportCommands;
+class PrintCommands;
+class PrintWAMsgsPreview;
+class QPrinter;
 class ExportToItunesCommands;
 class TransferCommands;
 class ItunesImportCommands;
@@ -71,6 +74,7 @@ public:
     ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
     TransferCommands* transferCommands() const { return m_transfer; }
     ExportCommands* exportCommands() const { return m_export; }
+    PrintCommands* printCommands() const { return m_print; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
     ChatFolderCommands* chatFolderCommands() const { return m_chatFolders; }
@@ -154,6 +158,8 @@ public slots:
     void miPrintChat();
     void miPrintAll();
     void miPrintToolbar();
+    // The print preview asks for its pages.
+    void onPreviewPaintRequest(PrintWAMsgsPreview* preview, QPrinter* printer, PAbsWAMsgsSource source);
     void miDelete();
     void miDeleteChat();
     void miDeleteAll();
@@ -241,6 +247,7 @@ private:
     ExportToItunesCommands* m_exportToItunes = nullptr;
     TransferCommands* m_transfer = nullptr;
     ExportCommands* m_export = nullptr;
+    PrintCommands* m_print = nullptr;
     LinkCommands* m_links = nullptr;
     ChatFolderCommands* m_chatFolders = nullptr;
 

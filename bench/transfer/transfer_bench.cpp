@@ -37,6 +37,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 #ifndef Q_PHONESIM_PATH
 #define Q_PHONESIM_PATH "phonesim"
 #endif
@@ -69,6 +71,9 @@ public:
     bool runStage(Job& job) override
     {
         StageMonitor monitor;
+        // As for the tools: the dirty pages of the stage before are written
+        // out first, so no stage pays for another's writes.
+        ::sync();
         QElapsedTimer t;
         t.start();
         job.run(monitor);

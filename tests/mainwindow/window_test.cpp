@@ -132,10 +132,6 @@ TEST_F(WindowTest, SelectionEnablesTheCommandsOfTheNodeKind)
     // one the transfer stays disabled (and is no missing feature).
     EXPECT_FALSE(action(w, "IDS_MI_DB2I_TOOLBAR")->isEnabled());
     EXPECT_FALSE(action(w, "IDS_MI_DB2I_TOOLBAR")->toolTip().contains("Not available"));
-    // Printing is not in this version: disabled with a note.
-    EXPECT_FALSE(action(w, "IDS_MI_PRINT_TOOLBAR")->isEnabled());
-    EXPECT_TRUE(action(w, "IDS_MI_PRINT_TOOLBAR")->toolTip().contains("Not available"));
-    EXPECT_FALSE(action(w, "IDS_MI_PRINT_TOOLBAR")->toolTip().contains("Part"));
 
     select(w, family->children.first());  // a chat enables what its parent enables
     EXPECT_TRUE(action(w, "IDS_MI_DELETE_TOOLBAR")->isEnabled());
