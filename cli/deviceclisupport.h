@@ -6,6 +6,7 @@
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
 #include "cli/itunesclisupport.h"
+#include "device/iosdevicetransfer.h"
 #include "device/iosloadwhatsappthread.h"
 
 #include <QString>
@@ -69,3 +70,17 @@ private:
     ItunesCliOptions m_options;
     QString m_lastError;
 };
+
+// Pairs with the phone (the daemon must answer) and reads its identity; a
+// password given in the options becomes its backup password. Null after
+// saying why (exit code 1 is the caller's).
+PIOSDeviceInfo pairedDevice(const QString& udid, const ItunesCliOptions& options);
+
+// The remote restore setting for the transfer commands: asked of --host
+// when given (a bad one: false with *code set), else of the build's host
+// (none: mode 0, nothing asked).
+bool transferSystemMode(const CliArgs& args, bool* mode, int* code);
+
+// The exit code of a transfer or an undo: 3 for a cancel, 4 for a password
+// (refused before, or answered by the phone), 1 for every other failure.
+int transferExitCode(IOSDeviceTransfer::Outcome outcome, const ConsoleLoadFrontend& frontend);

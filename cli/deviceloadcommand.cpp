@@ -29,18 +29,13 @@ int run(const CliArgs& args)
             return exitcode::kUsage;
         }
     }
-    if (!requirePlainUdid(udid) || !requireUsbDaemon())
+    if (!requirePlainUdid(udid))
         return exitcode::kFailure;
-    QString error;
-    if (!pairDevice(udid, &error)) {
-        cliError(plainText(error).trimmed());
-        return exitcode::kFailure;
-    }
-    PIOSDeviceInfo device = connectedDeviceInfo(udid);
     // Given on the command line, the password is tried before anything is asked.
     const ItunesCliOptions options = itunesCliOptions(args);
-    if (options.hasPassword)
-        device->backupPassword = options.password;
+    const PIOSDeviceInfo device = pairedDevice(udid, options);
+    if (!device)
+        return exitcode::kFailure;
 
     ConsoleLoadFrontend frontend(options);
     IOSDeviceLoad load(device, *app);

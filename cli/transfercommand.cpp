@@ -15,9 +15,7 @@
 #include "cli/exitcodes.h"
 #include "cli/itunesclisupport.h"
 #include "cli/onlineclisupport.h"
-#include "device/deviceconnection.h"
 #include "device/iosdevicetransfer.h"
-#include "online/systemmode.h"
 
 namespace {
 
@@ -55,54 +53,33 @@ int run(const CliArgs& args)
         cliError(QStringLiteral("SOURCE is the loaded chats of %1 itself; they are on that iPhone already.").arg(udid));
         return exitcode::kUsage;
     }
-    QString host;
-    if (args.isSet(QStringLiteral("host"))) {
-        int code = exitcode::kSuccess;
-        if (!vendorHostFor(args, &host, &code))
-            return code;
-    }
     if (!requirePlainUdid(udid))
         return exitcode::kFailure;
+    // A bad --host is a usage error before the phone is asked anything.
+    bool mode = false;
+    int code = exitcode::kSuccess;
+    if (!transferSystemMode(args, &mode, &code))
+        return code;
 
     ChatSource source;
     if (!openChatSource(sourceText, &source))
         return exitcode::kFailure;
-    int code = exitcode::kSuccess;
     PChatSession chat;
     const PChatDbView view = loadChatSource(source, args.value(QStringLiteral("chat")), &chat, &code);
     if (!view)
         return code;
     const PAbsWAMsgsSource messages = std::make_shared<WAMsgsDataSource>(view, chat, true);
 
-    if (!requireUsbDaemon())
-        return exitcode::kFailure;
-    QString error;
-    if (!pairDevice(udid, &error)) {
-        cliError(plainText(error).trimmed());
-        return exitcode::kFailure;
-    }
-    const PIOSDeviceInfo device = connectedDeviceInfo(udid);
     const ItunesCliOptions options = itunesCliOptions(args);
-    if (options.hasPassword)
-        device->backupPassword = options.password;
+    const PIOSDeviceInfo device = pairedDevice(udid, options);
+    if (!device)
+        return exitcode::kFailure;
 
     ConsoleLoadFrontend frontend(options);
     IOSDeviceTransfer transfer(device, messages);
-    // Without a host nothing is asked and the mode is 0.
-    transfer.setSystemMode(args.isSet(QStringLiteral("host")) ? systemMode(host) : systemMode());
-    switch (transfer.run(frontend)) {
-    case IOSDeviceTransfer::Outcome::Transferred:
-        break;
-    case IOSDeviceTransfer::Outcome::Cancelled:
-        return exitcode::kCancelled;
-    case IOSDeviceTransfer::Outcome::PasswordRefused:
-        return exitcode::kPassword;
-    case IOSDeviceTransfer::Outcome::Failed:
-        return restoreExitCode(exitcode::kFailure, frontend.lastError());
-    case IOSDeviceTransfer::Outcome::CloudBackupOn:
-    case IOSDeviceTransfer::Outcome::NoWhatsApp:
-        return exitcode::kFailure;
-    }
+    transfer.setSystemMode(mode);
+    if (const int ran = transferExitCode(transfer.run(frontend), frontend); ran != exitcode::kSuccess)
+        return ran;
     cliOut(QStringLiteral("%1 messages transferred to %2, %3 new\n")
                .arg(transfer.processed())
                .arg(device->name.isEmpty() ? udid : device->name)

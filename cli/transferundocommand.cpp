@@ -10,9 +10,7 @@
 #include "cli/exitcodes.h"
 #include "cli/itunesclisupport.h"
 #include "cli/onlineclisupport.h"
-#include "device/deviceconnection.h"
 #include "device/iosdevicetransfer.h"
-#include "online/systemmode.h"
 
 #include <QDir>
 #include <QLocale>
@@ -55,32 +53,24 @@ int run(const CliArgs& args)
         }
         return list(*device);
     }
-    QString host;
-    if (args.isSet(QStringLiteral("host"))) {
-        int code = exitcode::kSuccess;
-        if (!vendorHostFor(args, &host, &code))
-            return code;
-    }
+    // A bad --host is a usage error before the phone is asked anything.
+    bool mode = false;
+    int code = exitcode::kSuccess;
+    if (!transferSystemMode(args, &mode, &code))
+        return code;
     const bool yes = args.isSet(QStringLiteral("yes"));
     if (!yes && !isatty(STDIN_FILENO)) {
         cliError(QStringLiteral("Standard input is not a terminal; add --yes to write the copy back without asking."));
         return exitcode::kUsage;
     }
-    if (!requireUsbDaemon())
-        return exitcode::kFailure;
-    QString error;
-    if (!pairDevice(udid, &error)) {
-        cliError(plainText(error).trimmed());
-        return exitcode::kFailure;
-    }
-    const PIOSDeviceInfo phone = connectedDeviceInfo(udid);
     const ItunesCliOptions options = itunesCliOptions(args);
-    if (options.hasPassword)
-        phone->backupPassword = options.password;
+    const PIOSDeviceInfo phone = pairedDevice(udid, options);
+    if (!phone)
+        return exitcode::kFailure;
 
     ConsoleLoadFrontend frontend(options);
     IOSDeviceTransferUndo undo(phone, args.value(QStringLiteral("copy")));
-    undo.setSystemMode(args.isSet(QStringLiteral("host")) ? systemMode(host) : systemMode());
+    undo.setSystemMode(mode);
     const auto confirm = [&](qint64 dropped) {
         cliErr(QStringLiteral("Copy %1 of %2 holds the WhatsApp databases from before that transfer. The iPhone "
                               "received %3 messages since; writing the copy back drops them.\n")
@@ -93,20 +83,11 @@ int run(const CliArgs& args)
         const QString answer = in.readLine().trimmed().toLower();
         return answer == QLatin1String("y") || answer == QLatin1String("yes");
     };
-    switch (undo.run(frontend, confirm)) {
-    case IOSDeviceTransfer::Outcome::Transferred:
-        break;
-    case IOSDeviceTransfer::Outcome::Cancelled:
+    const IOSDeviceTransfer::Outcome outcome = undo.run(frontend, confirm);
+    if (outcome == IOSDeviceTransfer::Outcome::Cancelled)
         cliErr(QStringLiteral("cancelled\n"));
-        return exitcode::kCancelled;
-    case IOSDeviceTransfer::Outcome::PasswordRefused:
-        return exitcode::kPassword;
-    case IOSDeviceTransfer::Outcome::Failed:
-        return restoreExitCode(exitcode::kFailure, frontend.lastError());
-    case IOSDeviceTransfer::Outcome::CloudBackupOn:
-    case IOSDeviceTransfer::Outcome::NoWhatsApp:
-        return exitcode::kFailure;
-    }
+    if (const int ran = transferExitCode(outcome, frontend); ran != exitcode::kSuccess)
+        return ran;
     cliOut(QStringLiteral("The WhatsApp databases of %1 are back as they were before the transfer (copy %2); %3 "
                           "messages received since were dropped. Media files the transfer added stay on the iPhone "
                           "as unused files. The iPhone restarts now.\n")
