@@ -13,6 +13,7 @@
 #include "itunes/itunestestutil.h"
 #include "itunes/mbdbparser.h"
 #include "online/testhttpserver.h"
+#include "support/phonesimcli.h"
 #include "support/phonesimserve.h"
 #include "support/requiretool.h"
 
@@ -47,12 +48,6 @@ const QString kMakeChatDb = QStringLiteral(Q_MAKE_CHATDB_PATH);
 #else
 const QString kPhonesim, kCli, kMakeChatDb;
 #endif
-
-struct CliResult {
-    int code = -1;
-    QString out;
-    QString err;
-};
 
 std::string sha1(const QByteArray& bytes)
 {
@@ -102,12 +97,8 @@ protected:
 
     void stopPhones()
     {
-        if (sim && sim->state() != QProcess::NotRunning) {
-            sim->terminate();
-            if (!sim->waitForFinished(10000))
-                sim->kill();
-            sim->waitForFinished(5000);
-        }
+        if (sim)
+            stopProcess(*sim);
         sim.reset();
     }
 
@@ -140,38 +131,15 @@ protected:
         ASSERT_TRUE(readPhonesimAddresses(*sim, &mux, &control));
     }
 
-    CliResult cli(const QStringList& args, const QMap<QString, QString>& extraEnv = {}, int ms = 240000)
+    CliResult cli(const QStringList& args, QMap<QString, QString> env = {}, int ms = 240000)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         env.insert("TMPDIR", dir.filePath("tmp"));
         if (!mux.isEmpty())
             env.insert("USBMUXD_SOCKET_ADDRESS", mux);
-        for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it)
-            env.insert(it.key(), it.value());
-        p.setProcessEnvironment(env);
-        p.start(kCli, args);
-        p.closeWriteChannel();
-        CliResult r;
-        if (!p.waitForFinished(ms)) {
-            p.kill();
-            p.waitForFinished();
-            r.err = "did not finish: " + args.join(' ');
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return runCliProcess(kCli, args, env, ms);
     }
-    QString ctl(const QStringList& words)
-    {
-        QProcess p;
-        p.start(kPhonesim, QStringList{"ctl", "--control", control} + words);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
+    QString ctl(const QStringList& words) { return phonesimCtl(kPhonesim, control, words); }
     // The phone's USB device id while attached, else empty.
     QString deviceId(const QString& udid)
     {
