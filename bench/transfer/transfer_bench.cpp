@@ -285,5 +285,22 @@ int main(int argc, char** argv)
         return 1;
     std::printf("%-22s idevicebackup2 %7.2f s | restore %6.2f s | ratio (speed) %.2f\n", "restore", tool.secs,
                 restoreSecs, restoreSecs > 0 ? tool.secs / restoreSecs : 0.0);
+#ifdef Q_CLI_PATH
+    // The same restore by the command line's wa-restore, as a process of its
+    // own like the tool, onto another fresh copy of phone B.
+    fresh.process.terminate();
+    fresh.process.waitForFinished(10000);
+    QDir(phone).removeRecursively();
+    if (!runTool("cp", {"-a", phoneCopy, phone}).ok)
+        return 1;
+    Sim again(phonesim);
+    if (!again.start(phone, work.filePath("records")))
+        return 1;
+    const Run cli = runTool(QStringLiteral(Q_CLI_PATH), {"wa-restore", kUdid, "--root", toolRoot});
+    if (!cli.ok)
+        return 1;
+    std::printf("%-22s idevicebackup2 %7.2f s | wa-restore %3.2f s | ratio (speed) %.2f\n", "restore (process)",
+                tool.secs, cli.secs, cli.secs > 0 ? tool.secs / cli.secs : 0.0);
+#endif
     return 0;
 }
