@@ -437,7 +437,10 @@ TEST_F(DevicesWindowTest, AChatGoesToTheOtherPhoneThroughItsContextMenu)
         }
     });
     chooser.start();
-    DeviceBoxAnswerer boxes;
+    // The undo's question is answered Yes; every other box as it comes.
+    DeviceBoxAnswerer boxes([](const QString& text) {
+        return text.contains("Write the WhatsApp databases") ? QMessageBox::Yes : QMessageBox::NoButton;
+    });
     MainWindow window(watching());
     window.show();
     ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 30000)) << boxes.texts.join("\n").toStdString();
@@ -449,6 +452,27 @@ TEST_F(DevicesWindowTest, AChatGoesToTheOtherPhoneThroughItsContextMenu)
     const qint64 count = window.smsModel()->total();
     const QString jid = static_cast<_ChatSessionItemNode*>(a->children.first())->session->ZCONTACTJID;
 
+    // The simulator's USB device id of a phone while attached (a restart gives a new one).
+    const auto deviceId = [&](const QString& udid) {
+        QProcess p;
+        p.start(phonesim(), {"ctl", "--control", controlAddress, "list"});
+        p.waitForFinished(10000);
+        for (const QString& entry : QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(' '))
+            if (entry.startsWith(udid + ":attached:"))
+                return entry.section(':', 2);
+        return QString();
+    };
+    const QString idBefore = deviceId(kUdidB);
+    // B's own database files as they are before the transfer.
+    QDirIterator before(phoneB + "/fs", {"ChatStorage.sqlite*"}, QDir::Files, QDirIterator::Subdirectories);
+    QMap<QString, QByteArray> own;
+    while (before.hasNext()) {
+        const QString path = before.next();
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            own.insert(path, f.readAll());
+    }
+    ASSERT_FALSE(own.isEmpty());
     std::unique_ptr<QMenu> menu(window.createTreeContextMenu());
     ASSERT_TRUE(menu);
     QAction* transfer = menu->findChild<QAction*>("IDS_MI_I2I_CHAT");
@@ -476,12 +500,30 @@ TEST_F(DevicesWindowTest, AChatGoesToTheOtherPhoneThroughItsContextMenu)
     Sqlite3Cursor c = db.queryThrow(sql);
     ASSERT_TRUE(c.moveNext());
     EXPECT_GE(c.getInt64(0), count);
-    // The phone can have its own databases back.
-    ASSERT_TRUE(waitFor([&] { return window.deviceCommands()->nodeOf(kUdidB) != nullptr; }, 30000));
+    // The phone restarts after the restore and is loaded again; then it can
+    // have its own databases back.
+    ASSERT_TRUE(waitFor([&] { return deviceId(kUdidB) != idBefore && !deviceId(kUdidB).isEmpty(); }, 30000));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            _IOSDeviceItemNode* n = window.deviceCommands()->nodeOf(kUdidB);
+            return n && !n->children.isEmpty();
+        },
+        30000));
     window.selectNode(window.deviceCommands()->nodeOf(kUdidB));
     std::unique_ptr<QMenu> phoneMenu(window.createTreeContextMenu());
     ASSERT_TRUE(phoneMenu);
-    EXPECT_NE(phoneMenu->findChild<QAction*>("actUndoLastTransfer"), nullptr);
+    QAction* undo = phoneMenu->findChild<QAction*>("actUndoLastTransfer");
+    ASSERT_NE(undo, nullptr);
+    const QString idTransferred = deviceId(kUdidB);
+    undo->trigger();
+    EXPECT_TRUE(boxes.saw("received 0 messages since")) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw("are back as they were before the transfer")) << boxes.texts.join("\n").toStdString();
+    ASSERT_TRUE(waitFor([&] { return deviceId(kUdidB) != idTransferred && !deviceId(kUdidB).isEmpty(); }, 30000));
+    for (auto it = own.begin(); it != own.end(); ++it) {
+        QFile f(it.key());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << it.key().toStdString();
+        EXPECT_TRUE(f.readAll() == it.value()) << it.key().toStdString();
+    }
 }
 
 }  // namespace
