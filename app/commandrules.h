@@ -13,7 +13,7 @@ class QObject;
 // Whether the work behind a command is part of this build. A command
 // without it stays in the menus, disabled, with a note.
 namespace commands {
-constexpr bool kHaveTransfer = false;      // iPhone-to-iPhone, database-to-iPhone
+constexpr bool kHaveTransfer = true;       // iPhone-to-iPhone, database-to-iPhone
 constexpr bool kHaveExtract = true;        // attachment extraction
 constexpr bool kHaveExportFile = true;     // export to a file
 constexpr bool kHavePrint = true;          // printing

@@ -4,7 +4,7 @@
 #include "app/loadfromitunes.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
-#include "app/passcodedlg.h"
+#include "app/windowloadfrontend.h"
 #include "app/progressjob.h"
 #include "base/datafolder.h"
 #include "base/idstext.h"
@@ -144,35 +144,6 @@ void DeviceCommands::iosDeviceConnected(const QString& udid)
         errorBox(QString::fromUtf8(e.what()));
     }
 }
-
-namespace {
-
-// The window's side of a load: progress dialogs, the password prompt, boxes.
-class WindowLoadFrontend : public IOSDeviceLoadFrontend {
-public:
-    explicit WindowLoadFrontend(QWidget* parent) : m_parent(parent) {}
-    bool runStage(Job& job) override { return runProgressJob(m_parent, QString(), job); }
-    bool askPassword(const IOSDeviceInfo&, BackupManifest& backup, bool, QString* password, bool* unlocked) override
-    {
-        PasscodeDlg prompt(backup, m_parent);
-        if (prompt.exec() != QDialog::Accepted)
-            return false;
-        *password = prompt.password();
-        *unlocked = true;
-        return true;
-    }
-    void showWarning(const QString& richText) override { warningBox(richText); }
-    void showError(const QString& text) override { errorBox(text); }
-    const WhatsAppApp* chooseApp(const QList<const WhatsAppApp*>& apps) override
-    {
-        return chooseWhatsAppApp(m_parent, apps);
-    }
-
-private:
-    QWidget* m_parent;
-};
-
-}  // namespace
 
 bool DeviceCommands::loadFromDevice(const PIOSDeviceInfo& device)
 {

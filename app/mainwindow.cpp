@@ -3,6 +3,8 @@
 #include "app/chatfoldercommands.h"
 #include "app/exportcommands.h"
 #include "app/exporttoitunescommands.h"
+#include "app/transfercommands.h"
+#include "device/pretransfercopy.h"
 #include "app/itunesimportcommands.h"
 #include "app/itemmodelsms.h"
 #include "app/linkcommands.h"
@@ -138,6 +140,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_localDb = new LocalDbCommands(this);
     m_itunesImport = new ItunesImportCommands(this);
     m_exportToItunes = new ExportToItunesCommands(this);
+    m_transfer = new TransferCommands(this);
     m_export = new ExportCommands(this);
     m_print = new PrintCommands(this);
     m_links = new LinkCommands(this);
@@ -729,7 +732,7 @@ void MainWindow::updateCommandStates()
     if (!m_actI2i)
         return;  // the models are being attached; the menus come later
     const _AbsDBItemNode* n = currentDatabaseNode();
-    const CommandEnabling rule = CommandEnabling::forNode(holdsChats(n) ? n->kind : 0, m_modelMain->countIPhones());
+    const CommandEnabling rule = CommandEnabling::forNode(holdsChats(n) ? n->kind : 0, m_transfer ? m_transfer->transferPhoneCount() : 0);
     m_localDb->updateEnabled(rule);
     applyEnabling(m_actI2i, rule.i2i);
     applyEnabling(m_actDb2i, rule.db2i);
@@ -874,7 +877,8 @@ QMenu* MainWindow::createTreeContextMenu()
     AbsTreeItemModel::_ItemNode* node = currentNode();
     if (!node || node->kind == kNodeRootDevice)
         return nullptr;
-    const int iphones = m_modelMain->countIPhones();
+    // Only connected phones take transfers; a saved copy is no target.
+    const int iphones = m_transfer->transferPhoneCount();
     auto* menu = new QMenu(this);
     menu->setToolTipsVisible(true);
     switch (node->kind) {
@@ -909,6 +913,15 @@ QMenu* MainWindow::createTreeContextMenu()
             addMenuAction(
                 menu, "Restore Messages from Cache", nullptr, &MainWindow::miRestoreFromCache,
                 kHaveDeviceCache && kHaveTransfer);
+        // A connected phone with a transfer that reached it can get its own
+        // databases back.
+        if (phone->device && !phone->offlineCopy && isPlainUdid(phone->device->udid)
+            && findPreTransferCopy(*phone->device).isValid()) {
+            QAction* undo = menu->addAction(QCoreApplication::translate("MainWindow", "Undo Last Transfer"));
+            undo->setObjectName(QStringLiteral("actUndoLastTransfer"));
+            undo->setEnabled(kHaveTransfer);
+            connect(undo, &QAction::triggered, m_transfer, &TransferCommands::undoLastTransfer);
+        }
         break;
     }
     case kNodeLocalDb:
@@ -956,7 +969,7 @@ QMenu* MainWindow::createSMSContextMenu()
     _AbsDBItemNode* n = currentDatabaseNode();
     if (!n)
         return nullptr;
-    const int iphones = m_modelMain->countIPhones();
+    const int iphones = m_transfer->transferPhoneCount();
     // Every entry acts on the selected rows: with none there is nothing to do.
     const bool rows = m_treeViewSMS->selectionModel() && m_treeViewSMS->selectionModel()->hasSelection();
     auto* menu = new QMenu(this);
@@ -1176,20 +1189,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-// Commands whose work is not part of this version: they stay disabled in
-// every menu; should one be reached anyway, the user is told so.
-#define Q_UNAVAILABLE_COMMAND(slot) \
-    void MainWindow::slot() { informationBox(commands::unavailableNote()); }
-Q_UNAVAILABLE_COMMAND(miI2i)
-Q_UNAVAILABLE_COMMAND(miI2iChat)
-Q_UNAVAILABLE_COMMAND(miI2iAll)
-Q_UNAVAILABLE_COMMAND(miI2iToolbar)
-Q_UNAVAILABLE_COMMAND(miDb2i)
-Q_UNAVAILABLE_COMMAND(miDb2iChat)
-Q_UNAVAILABLE_COMMAND(miDb2iAll)
-Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
-Q_UNAVAILABLE_COMMAND(miRestoreFromCache)
-#undef Q_UNAVAILABLE_COMMAND
+// Transfers to a connected iPhone: the chosen messages, the chat on show,
+// the whole database, or what the tool bar's automatic scope names.
+void MainWindow::miI2i() { m_transfer->transfer(CommandScope::Selected); }
+void MainWindow::miI2iChat() { m_transfer->transfer(CommandScope::Chat); }
+void MainWindow::miI2iAll() { m_transfer->transfer(CommandScope::All); }
+void MainWindow::miI2iToolbar() { m_transfer->transfer(automaticScope()); }
+void MainWindow::miDb2i() { m_transfer->transfer(CommandScope::Selected); }
+void MainWindow::miDb2iChat() { m_transfer->transfer(CommandScope::Chat); }
+void MainWindow::miDb2iAll() { m_transfer->transfer(CommandScope::All); }
+void MainWindow::miDb2iToolbar() { m_transfer->transfer(automaticScope()); }
+void MainWindow::miRestoreFromCache() { m_transfer->restoreFromCache(); }
+
 
 // ---------------------------------------------------------------------------
 // Bubble view

@@ -18,6 +18,7 @@ class PrintCommands;
 class PrintWAMsgsPreview;
 class QPrinter;
 class ExportToItunesCommands;
+class TransferCommands;
 class ItunesImportCommands;
 class LinkCommands;
 class LocalDbCommands;
@@ -71,6 +72,7 @@ public:
     LocalDbCommands* localDbCommands() const { return m_localDb; }
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
     ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
+    TransferCommands* transferCommands() const { return m_transfer; }
     ExportCommands* exportCommands() const { return m_export; }
     PrintCommands* printCommands() const { return m_print; }
     MessageCommands* messages() const { return m_messages; }
@@ -243,6 +245,7 @@ private:
     LocalDbCommands* m_localDb = nullptr;
     ItunesImportCommands* m_itunesImport = nullptr;
     ExportToItunesCommands* m_exportToItunes = nullptr;
+    TransferCommands* m_transfer = nullptr;
     ExportCommands* m_export = nullptr;
     PrintCommands* m_print = nullptr;
     LinkCommands* m_links = nullptr;

@@ -3,7 +3,10 @@
 #include "chatstore/plistcftype.h"
 #include "cli/exitcodes.h"
 #include "cli/clioutput.h"
+#include "cli/onlineclisupport.h"
+#include "device/deviceconnection.h"
 #include "device/iosdeviceinfo.h"
+#include "online/systemmode.h"
 #include "device/mobiledevicesubscribe.h"
 
 #include <QRegularExpression>
@@ -107,4 +110,78 @@ void PlainConsoleMonitor::postError(const QString& message)
 void PlainConsoleMonitor::postSuccess(const QString& message)
 {
     ConsoleMonitor::postSuccess(plainText(message));
+}
+
+bool ConsoleLoadFrontend::runStage(Job& job)
+{
+    PlainConsoleMonitor monitor;
+    const bool ok = monitor.runJob(job) == exitcode::kSuccess;
+    if (!ok && !monitor.lastError().isEmpty())
+        m_lastError = monitor.lastError();
+    return ok;
+}
+
+bool ConsoleLoadFrontend::askPassword(const IOSDeviceInfo&, BackupManifest&, bool wrong, QString* password, bool*)
+{
+    // The command line asks once; a wrong password ends the sequence.
+    if (wrong) {
+        cliError(QStringLiteral("Invalid password."));
+        return false;
+    }
+    return backupPasswordFromOptions(m_options, password) == exitcode::kSuccess;
+}
+
+void ConsoleLoadFrontend::showWarning(const QString& richText) { cliError(plainText(richText).trimmed()); }
+
+void ConsoleLoadFrontend::showError(const QString& text)
+{
+    m_lastError = text;
+    cliError(plainText(text).trimmed());
+}
+
+PIOSDeviceInfo pairedDevice(const QString& udid, const ItunesCliOptions& options)
+{
+    if (!requireUsbDaemon())
+        return nullptr;
+    QString error;
+    if (!pairDevice(udid, &error)) {
+        cliError(plainText(error).trimmed());
+        return nullptr;
+    }
+    PIOSDeviceInfo device = connectedDeviceInfo(udid);
+    if (options.hasPassword)
+        device->backupPassword = options.password;
+    return device;
+}
+
+bool transferSystemMode(const CliArgs& args, bool* mode, int* code)
+{
+    *mode = false;
+    if (!args.isSet(QStringLiteral("host"))) {
+        *mode = systemMode();
+        return true;
+    }
+    QString host;
+    if (!vendorHostFor(args, &host, code))
+        return false;
+    *mode = systemMode(host);
+    return true;
+}
+
+int transferExitCode(IOSDeviceTransfer::Outcome outcome, const ConsoleLoadFrontend& frontend)
+{
+    switch (outcome) {
+    case IOSDeviceTransfer::Outcome::Transferred:
+        return exitcode::kSuccess;
+    case IOSDeviceTransfer::Outcome::Cancelled:
+        return exitcode::kCancelled;
+    case IOSDeviceTransfer::Outcome::PasswordRefused:
+        return exitcode::kPassword;
+    case IOSDeviceTransfer::Outcome::Failed:
+        return restoreExitCode(exitcode::kFailure, frontend.lastError());
+    case IOSDeviceTransfer::Outcome::CloudBackupOn:
+    case IOSDeviceTransfer::Outcome::NoWhatsApp:
+        break;
+    }
+    return exitcode::kFailure;
 }

@@ -5,6 +5,9 @@
 
 #include "cli/clicommand.h"
 #include "cli/consolemonitor.h"
+#include "cli/itunesclisupport.h"
+#include "device/iosdevicetransfer.h"
+#include "device/iosloadwhatsappthread.h"
 
 #include <QString>
 #include <QStringList>
@@ -47,3 +50,37 @@ public:
     void postError(const QString& message) override;
     void postSuccess(const QString& message) override;
 };
+
+// The front end of the device sequences (load, transfer, undo) on the
+// command line: each stage under the plain console monitor, the password
+// from the options (asked once: a wrong one ends the sequence), warnings and
+// errors as plain text on standard error.
+class ConsoleLoadFrontend : public IOSDeviceLoadFrontend {
+public:
+    explicit ConsoleLoadFrontend(const ItunesCliOptions& options) : m_options(options) {}
+
+    bool runStage(Job& job) override;
+    bool askPassword(const IOSDeviceInfo&, BackupManifest&, bool wrong, QString* password, bool*) override;
+    void showWarning(const QString& richText) override;
+    void showError(const QString& text) override;
+    // The error text of the last stage that failed.
+    QString lastError() const { return m_lastError; }
+
+private:
+    ItunesCliOptions m_options;
+    QString m_lastError;
+};
+
+// Pairs with the phone (the daemon must answer) and reads its identity; a
+// password given in the options becomes its backup password. Null after
+// saying why (exit code 1 is the caller's).
+PIOSDeviceInfo pairedDevice(const QString& udid, const ItunesCliOptions& options);
+
+// The remote restore setting for the transfer commands: asked of --host
+// when given (a bad one: false with *code set), else of the build's host
+// (none: mode 0, nothing asked).
+bool transferSystemMode(const CliArgs& args, bool* mode, int* code);
+
+// The exit code of a transfer or an undo: 3 for a cancel, 4 for a password
+// (refused before, or answered by the phone), 1 for every other failure.
+int transferExitCode(IOSDeviceTransfer::Outcome outcome, const ConsoleLoadFrontend& frontend);

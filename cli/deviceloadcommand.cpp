@@ -18,31 +18,6 @@
 
 namespace {
 
-class ConsoleLoadFrontend : public IOSDeviceLoadFrontend {
-public:
-    explicit ConsoleLoadFrontend(const ItunesCliOptions& options) : m_options(options) {}
-
-    bool runStage(Job& job) override
-    {
-        PlainConsoleMonitor monitor;
-        return monitor.runJob(job) == exitcode::kSuccess;
-    }
-    bool askPassword(const IOSDeviceInfo&, BackupManifest&, bool wrong, QString* password, bool*) override
-    {
-        // The command line asks once; a wrong password ends the load.
-        if (wrong) {
-            cliError(QStringLiteral("Invalid password."));
-            return false;
-        }
-        return backupPasswordFromOptions(m_options, password) == exitcode::kSuccess;
-    }
-    void showWarning(const QString& richText) override { cliError(plainText(richText).trimmed()); }
-    void showError(const QString& text) override { cliError(plainText(text).trimmed()); }
-
-private:
-    ItunesCliOptions m_options;
-};
-
 int run(const CliArgs& args)
 {
     const QString udid = args.arg(0);
@@ -54,18 +29,13 @@ int run(const CliArgs& args)
             return exitcode::kUsage;
         }
     }
-    if (!requirePlainUdid(udid) || !requireUsbDaemon())
+    if (!requirePlainUdid(udid))
         return exitcode::kFailure;
-    QString error;
-    if (!pairDevice(udid, &error)) {
-        cliError(plainText(error).trimmed());
-        return exitcode::kFailure;
-    }
-    PIOSDeviceInfo device = connectedDeviceInfo(udid);
     // Given on the command line, the password is tried before anything is asked.
     const ItunesCliOptions options = itunesCliOptions(args);
-    if (options.hasPassword)
-        device->backupPassword = options.password;
+    const PIOSDeviceInfo device = pairedDevice(udid, options);
+    if (!device)
+        return exitcode::kFailure;
 
     ConsoleLoadFrontend frontend(options);
     IOSDeviceLoad load(device, *app);

@@ -39,12 +39,6 @@ QString promptPassword()
 
 }  // namespace
 
-void FunctionJob::run(JobMonitor& monitor)
-{
-    monitor.postProgress(m_title, 0, QString());
-    runGuarded(monitor, [&] { return m_body(monitor); });
-}
-
 QList<CliOption> backupPasswordOptions()
 {
     return {{QStringLiteral("password"), QStringLiteral("P"), QStringLiteral("the password of an encrypted backup")},

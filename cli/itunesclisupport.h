@@ -3,7 +3,7 @@
 // a prompt.
 #pragma once
 
-#include "base/job.h"
+#include "base/functionjob.h"
 #include "cli/clicommand.h"
 #include "cli/clioutput.h"
 
@@ -38,16 +38,3 @@ int openItunesBackup(BackupManifest& backup, const ItunesCliOptions& options, QS
 // openItunesBackup, then reads the backup's records. Returns
 // exitcode::kSuccess or the exit code after printing the error.
 int openAndLoadItunesBackup(BackupManifest& backup, const ItunesCliOptions& options);
-
-// A job made of one function, for running library calls under the console
-// monitor's progress and Ctrl-C handling.
-class FunctionJob : public Job {
-public:
-    FunctionJob(QString title, std::function<QString(JobMonitor&)> body)
-        : m_title(std::move(title)), m_body(std::move(body)) {}
-    void run(JobMonitor& monitor) override;
-
-private:
-    QString m_title;
-    std::function<QString(JobMonitor&)> m_body;
-};

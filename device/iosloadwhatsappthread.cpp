@@ -97,6 +97,7 @@ IOSDeviceLoad::Outcome IOSDeviceLoad::run(IOSDeviceLoadFrontend& frontend)
 {
     m_incremental = false;
     m_copied = 0;
+    m_backupFolder.clear();
     // A saved device copy is no phone: only a plain UDID names a cache.
     if (!isPlainUdid(m_device->udid)) {
         frontend.showError(QStringLiteral("Invalid device id \"%1\".").arg(m_device->udid));
@@ -127,6 +128,7 @@ IOSDeviceLoad::Outcome IOSDeviceLoad::run(IOSDeviceLoadFrontend& frontend)
     if (!frontend.runStage(*backupJob))
         return stageOutcome(*backupJob);
     m_incremental = backupJob->wasIncremental();
+    m_backupFolder = backupJob->deviceFolder();
 
     // Opening, unlocking and reading the backup: its errors are shown in
     // the error box.

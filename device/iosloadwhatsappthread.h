@@ -89,6 +89,8 @@ public:
     // Whether the backup was incremental; how many files the copy wrote.
     bool wasIncremental() const { return m_incremental; }
     int copiedFiles() const { return m_copied; }
+    // The phone's WhatsApp-only backup the last run made (backupRoot/UDID).
+    QString backupFolder() const { return m_backupFolder; }
 
 private:
     Outcome copyStage(IOSDeviceLoadFrontend& frontend, BackupManifest& backup);
@@ -99,4 +101,5 @@ private:
     bool m_chooseApp = false;
     bool m_incremental = false;
     int m_copied = 0;
+    QString m_backupFolder;
 };

@@ -4,6 +4,7 @@
 // and a load cut short leave no chats behind, snapshots are saved beside the
 // cache and survive a failed save, and clearing the caches spares them.
 #include "itunes/itunestestutil.h"
+#include "support/phonesimcli.h"
 #include "support/phonesimserve.h"
 #include "support/requiretool.h"
 
@@ -28,12 +29,6 @@ const QString kMakeChatDb = QStringLiteral(Q_MAKE_CHATDB_PATH);
 #else
 const QString kPhonesim, kCli, kMakeChatDb;
 #endif
-
-struct CliResult {
-    int code = -1;
-    QString out;
-    QString err;
-};
 
 class DeviceLoadTest : public ::testing::Test {
 protected:
@@ -60,12 +55,8 @@ protected:
     }
     void TearDown() override
     {
-        if (sim && sim->state() != QProcess::NotRunning) {
-            sim->terminate();
-            if (!sim->waitForFinished(10000))
-                sim->kill();
-            sim->waitForFinished(5000);
-        }
+        if (sim)
+            stopProcess(*sim);
     }
 
     void startPhone(const QStringList& seed = {"--chat-folder"})
@@ -88,34 +79,12 @@ protected:
 
     CliResult cli(const QStringList& args, int ms = 180000)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", dir.filePath("data"));
-        env.insert("TMPDIR", dir.filePath("tmp"));
+        QMap<QString, QString> env{{"XDG_DATA_HOME", dir.filePath("data")}, {"TMPDIR", dir.filePath("tmp")}};
         if (!mux.isEmpty())
             env.insert("USBMUXD_SOCKET_ADDRESS", mux);
-        p.setProcessEnvironment(env);
-        p.start(kCli, args);
-        p.closeWriteChannel();
-        CliResult r;
-        if (!p.waitForFinished(ms)) {
-            p.kill();
-            p.waitForFinished();
-            r.err = "did not finish: " + args.join(' ');
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return runCliProcess(kCli, args, env, ms);
     }
-    QString ctl(const QStringList& words)
-    {
-        QProcess p;
-        p.start(kPhonesim, QStringList{"ctl", "--control", control} + words);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
+    QString ctl(const QStringList& words) { return phonesimCtl(kPhonesim, control, words); }
     qint64 bytesSent()
     {
         for (const QString& w : ctl({"stats", kUdid}).split(' '))

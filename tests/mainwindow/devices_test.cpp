@@ -3,16 +3,21 @@
 // with its name and chats, removal on detach, no node for a phone without
 // WhatsApp, the Trust box with Retry and Abort, the detection tips, and the
 // USB daemon the window starts only when none answers.
+#include "app/datasourceselform.h"
 #include "app/devicecommands.h"
 #include "app/mainwindow.h"
 #include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
 #include "base/datafolder.h"
+#include "chatstore/sqlite3db.h"
 #include "support/phonesimserve.h"
 #include "tools/fixturebuilder/chatdbbuilder.h"
 #include "windowtestsupport.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -401,6 +406,124 @@ TEST_F(DevicesWindowTest, DaemonStartedAsOwnChildOnlyWhenNoneAnswers)
     }
     EXPECT_EQ(sim->state(), QProcess::Running);
     EXPECT_TRUE(MobiledeviceSubscribe::daemonAnswers());
+}
+
+
+TEST_F(DevicesWindowTest, AChatGoesToTheOtherPhoneThroughItsContextMenu)
+{
+    const QString chatB = dir.filePath(QStringLiteral("chatB"));
+    buildNamedChats(chatB, ChatDbLayout::Modern, false, {"Zed"}, 3);
+    const QString phoneB = dir.filePath(QStringLiteral("phone-") + kUdidB);
+    {
+        QProcess p;
+        p.start(phonesim(), {"seed", "--phone", phoneB, "--udid", kUdidB, "--name", "Bob's iPhone", "--chat-folder",
+                             chatB});
+        ASSERT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+    }
+    startSimulator({seed(kUdidA, "Alice's iPhone"), phoneB});
+    // The chooser takes the one phone it offers.
+    QStringList offered;
+    QTimer chooser;
+    chooser.setInterval(20);
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* form = qobject_cast<DataSourceSelForm*>(w);
+            if (!form || !form->isVisible() || form->property("answered").toBool())
+                continue;
+            form->setProperty("answered", true);
+            for (int i = 0; i < form->cbDevice->count(); ++i)
+                offered << form->cbDevice->itemText(i);
+            form->btnOK->click();
+        }
+    });
+    chooser.start();
+    // The undo's question is answered Yes; every other box as it comes.
+    DeviceBoxAnswerer boxes([](const QString& text) {
+        return text.contains("Write the WhatsApp databases") ? QMessageBox::Yes : QMessageBox::NoButton;
+    });
+    MainWindow window(watching());
+    window.show();
+    ASSERT_TRUE(waitFor([&] { return phoneNodeNames(window).size() == 2; }, 30000)) << boxes.texts.join("\n").toStdString();
+    _IOSDeviceItemNode* a = window.deviceCommands()->nodeOf(kUdidA);
+    ASSERT_NE(a, nullptr);
+    ASSERT_FALSE(a->children.isEmpty());
+    window.selectNode(a->children.first());
+    ASSERT_TRUE(waitFor([&] { return window.smsModel()->rowCount() > 0; }, 10000));
+    const qint64 count = window.smsModel()->total();
+    const QString jid = static_cast<_ChatSessionItemNode*>(a->children.first())->session->ZCONTACTJID;
+
+    // The simulator's USB device id of a phone while attached (a restart gives a new one).
+    const auto deviceId = [&](const QString& udid) {
+        QProcess p;
+        p.start(phonesim(), {"ctl", "--control", controlAddress, "list"});
+        p.waitForFinished(10000);
+        for (const QString& entry : QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(' '))
+            if (entry.startsWith(udid + ":attached:"))
+                return entry.section(':', 2);
+        return QString();
+    };
+    const QString idBefore = deviceId(kUdidB);
+    // B's own database files as they are before the transfer.
+    QDirIterator before(phoneB + "/fs", {"ChatStorage.sqlite*"}, QDir::Files, QDirIterator::Subdirectories);
+    QMap<QString, QByteArray> own;
+    while (before.hasNext()) {
+        const QString path = before.next();
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            own.insert(path, f.readAll());
+    }
+    ASSERT_FALSE(own.isEmpty());
+    std::unique_ptr<QMenu> menu(window.createTreeContextMenu());
+    ASSERT_TRUE(menu);
+    QAction* transfer = menu->findChild<QAction*>("IDS_MI_I2I_CHAT");
+    ASSERT_NE(transfer, nullptr);
+    ASSERT_TRUE(transfer->isEnabled());
+    transfer->trigger();
+    EXPECT_EQ(offered, QStringList{"Bob's iPhone"});
+    EXPECT_TRUE(boxes.saw("\"Find My iPhone\" must be disabled on iPhone")) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw(QStringLiteral("Successfully transferred %1 messages to iPhone.").arg(count)))
+        << boxes.texts.join("\n").toStdString();
+
+    // The chat is in B's database as the phone applied the restore.
+    QDirIterator it(phoneB + "/fs", {"ChatStorage.sqlite"}, QDir::Files, QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext());
+    const QString database = it.next();
+    QTemporaryDir scratch;
+    ASSERT_TRUE(QFile::copy(database, scratch.filePath("c.sqlite")));
+    if (QFileInfo::exists(database + "-wal"))
+        ASSERT_TRUE(QFile::copy(database + "-wal", scratch.filePath("c.sqlite-wal")));
+    Sqlite3DB db;
+    db.openThrow(scratch.filePath("c.sqlite"), SQLITE_OPEN_READWRITE);
+    Sqlite3Sql sql("select count(*) from ZWAMESSAGE m join ZWACHATSESSION s on s.Z_PK = m.ZCHATSESSION "
+                   "where s.ZCONTACTJID = ?");
+    sql.addTextParam(jid);
+    Sqlite3Cursor c = db.queryThrow(sql);
+    ASSERT_TRUE(c.moveNext());
+    EXPECT_GE(c.getInt64(0), count);
+    // The phone restarts after the restore and is loaded again; then it can
+    // have its own databases back.
+    ASSERT_TRUE(waitFor([&] { return deviceId(kUdidB) != idBefore && !deviceId(kUdidB).isEmpty(); }, 30000));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            _IOSDeviceItemNode* n = window.deviceCommands()->nodeOf(kUdidB);
+            return n && !n->children.isEmpty();
+        },
+        30000));
+    window.selectNode(window.deviceCommands()->nodeOf(kUdidB));
+    std::unique_ptr<QMenu> phoneMenu(window.createTreeContextMenu());
+    ASSERT_TRUE(phoneMenu);
+    QAction* undo = phoneMenu->findChild<QAction*>("actUndoLastTransfer");
+    ASSERT_NE(undo, nullptr);
+    const QString idTransferred = deviceId(kUdidB);
+    undo->trigger();
+    EXPECT_TRUE(boxes.saw("received 0 messages since")) << boxes.texts.join("\n").toStdString();
+    EXPECT_TRUE(boxes.saw("are back as they were before the transfer")) << boxes.texts.join("\n").toStdString();
+    ASSERT_TRUE(waitFor([&] { return deviceId(kUdidB) != idTransferred && !deviceId(kUdidB).isEmpty(); }, 30000));
+    for (auto it = own.begin(); it != own.end(); ++it) {
+        QFile f(it.key());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << it.key().toStdString();
+        EXPECT_TRUE(f.readAll() == it.value()) << it.key().toStdString();
+    }
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ bool BackupSession::run(const Plist& request)
     const std::string u = target;
     Plist options(request.item("Options") ? plist_copy(request.item("Options")) : plist_new_dict());
     const bool forceFull = options.boolean("ForceFullBackup").value_or(false);
-    const Phone::Faults faults = m_phone.takeFaults();
+    const Phone::Faults faults = m_phone.takeFaults(false);
     const uint64_t bytesBefore = m_link.bytesSent();
     DeviceLink::Status st;
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -359,12 +360,26 @@ void Phone::dropConnections()
         c->abort();
 }
 
-Phone::Faults Phone::takeFaults()
+Phone::Faults Phone::takeFaults(bool restore)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Faults f = m_faults;
-    m_faults = Faults();
-    return f;
+    Faults taken;
+    if (restore) {
+        taken.restoreError = std::exchange(m_faults.restoreError, std::nullopt);
+        taken.disconnectDownload = std::exchange(m_faults.disconnectDownload, false);
+        taken.stallDownload = std::exchange(m_faults.stallDownload, false);
+    } else {
+        Faults kept;
+        kept.restoreError = m_faults.restoreError;
+        kept.disconnectDownload = m_faults.disconnectDownload;
+        kept.stallDownload = m_faults.stallDownload;
+        taken = m_faults;
+        taken.restoreError.reset();
+        taken.disconnectDownload = false;
+        taken.stallDownload = false;
+        m_faults = kept;
+    }
+    return taken;
 }
 
 void Phone::armFault(const std::function<void(Faults&)>& change)

@@ -84,7 +84,11 @@ public:
     void removeConnection(Connection* c);
     void dropConnections();
 
-    Faults takeFaults();                   // returns the armed faults and clears them
+    // Takes the faults armed for one kind of session (a restore: its error,
+    // and the stalls and drops inside downloaded files; a backup: all the
+    // others) and leaves the other kind's armed, so that a restore fault
+    // armed before a backup-then-restore sequence hits the restore.
+    Faults takeFaults(bool restore);
     void armFault(const std::function<void(Faults&)>& change);
     // How often a session reached an armed stall (tests wait for it before
     // they pull the phone out).

@@ -50,7 +50,14 @@ bool RestoreSession::run(const Plist& request)
     const bool reboot = options.boolean("RestoreShouldReboot").value_or(true);
     const bool removeNotRestored = options.boolean("RemoveItemsNotRestored").value_or(false);
     const std::optional<std::string> password = options.string("Password");
-    const Phone::Faults faults = m_phone.takeFaults();
+    const Phone::Faults faults = m_phone.takeFaults(true);
+    // The switches the host asked for (never the password), for tests.
+    {
+        Plist asked(options);
+        if (asked.item("Password"))
+            plist_dict_remove_item(asked.get(), "Password");
+        asked.writeFile(m_phone.folder() + "/LastRestoreOptions.plist");
+    }
 
     if (m_phone.flag("FindMyiPhone"))
         return m_link.processMessage(211, kFindMy);
