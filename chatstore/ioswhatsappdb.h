@@ -185,11 +185,25 @@ public:
     qint64 missingMediaCount() const { return m_missingMedia; }
 
 private:
+    // Where the columns a message or media row is read from sit in one
+    // result, found once per result rather than once per value.
+    struct MessageColumns {
+        explicit MessageColumns(const Sqlite3Cursor& c);
+        int pk, opt, flags, groupEventType, isFromMe, status, type, broadcast, chatSession, groupMember, mediaItem,
+            date, fromJid, pushName, stanzaId, text, toJid, sort, starred, parent;
+    };
+    struct MediaColumns {
+        MediaColumns(const Sqlite3Cursor& c, bool metadataColumn);
+        int pk, opt, fileSize, origin, movieDuration, message, aspectRatio, hAccuracy, latitude, longitude,
+            authorName, collectionName, localPath, url, thumbnailPath, title, vcardName, vcardString, xmppThumbPath,
+            metadata, mediaKey, quotedData, quotedSender, quotedStanzaId;
+    };
     // withDetails: also the media item and receipts (pages add those in bulk).
-    _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain, bool withDetails);
-    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow);
+    _Message readMessage(const Sqlite3Cursor& cursor, const MessageColumns& cols, const ChatIndex& index,
+                         QSet<qint64>& chain, bool withDetails);
+    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow, const MediaColumns& cols);
     void addPageDetails(QList<_Message>& messages);
-    void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& message);
+    void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const MediaColumns& cols, const _Message& message);
     void openContactsV2();
     // One stored ZRECEIPTINFO blob: kept as stored, its receipts, reactions
     // and poll added to the message.
@@ -227,10 +241,11 @@ private:
     int m_pendingLidRows = 0;
     int m_committedLidRows = 0;
     qint64 m_missingMedia = 0;
-    // Where the last full ascending page ended, so that the next page of the
-    // same request continues from there (invalid after any write).
+    // Where the last full page ended, so that the next page of the same
+    // request continues from there (invalid after any write).
     struct PageMark {
         bool valid = false;
+        bool ascending = true;
         bool hasSession = false;
         QString scope;
         int pageSize = 0;

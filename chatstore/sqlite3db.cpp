@@ -290,59 +290,58 @@ int Sqlite3Cursor::columnIndex(const QString& column) const
     return it == m_columns.constEnd() ? -1 : it.value();
 }
 
-QString Sqlite3Cursor::getText(const QString& column) const
+bool Sqlite3Cursor::validIndex(int index) const
 {
-    int i = columnIndex(column);
-    if (i < 0 || !m_stmt)
+    return m_stmt && index >= 0 && index < sqlite3_column_count(m_stmt->stmt);
+}
+
+QString Sqlite3Cursor::getText(int index) const
+{
+    if (!validIndex(index))
         return {};
-    const unsigned char* text = sqlite3_column_text(m_stmt->stmt, i);
+    const unsigned char* text = sqlite3_column_text(m_stmt->stmt, index);
     if (!text)
         return {};
-    return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(m_stmt->stmt, i));
+    return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(m_stmt->stmt, index));
 }
 
-int Sqlite3Cursor::getInt(const QString& column) const
+int Sqlite3Cursor::getInt(int index) const
 {
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int(m_stmt->stmt, i);
-}
-
-qint64 Sqlite3Cursor::getInt64(const QString& column) const
-{
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int64(m_stmt->stmt, i);
+    return validIndex(index) ? sqlite3_column_int(m_stmt->stmt, index) : 0;
 }
 
 qint64 Sqlite3Cursor::getInt64(int index) const
 {
-    if (!m_stmt || index < 0 || index >= sqlite3_column_count(m_stmt->stmt))
-        return 0;
-    return sqlite3_column_int64(m_stmt->stmt, index);
+    return validIndex(index) ? sqlite3_column_int64(m_stmt->stmt, index) : 0;
 }
 
-double Sqlite3Cursor::getDouble(const QString& column) const
+double Sqlite3Cursor::getDouble(int index) const
 {
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0.0 : sqlite3_column_double(m_stmt->stmt, i);
+    return validIndex(index) ? sqlite3_column_double(m_stmt->stmt, index) : 0.0;
 }
 
-QByteArray Sqlite3Cursor::getBlob(const QString& column) const
+QByteArray Sqlite3Cursor::getBlob(int index) const
 {
-    int i = columnIndex(column);
-    if (i < 0 || !m_stmt)
+    if (!validIndex(index))
         return {};
-    const void* data = sqlite3_column_blob(m_stmt->stmt, i);
-    int size = sqlite3_column_bytes(m_stmt->stmt, i);
+    const void* data = sqlite3_column_blob(m_stmt->stmt, index);
+    int size = sqlite3_column_bytes(m_stmt->stmt, index);
     if (!data || size <= 0)
         return {};
     return QByteArray(static_cast<const char*>(data), size);
 }
 
-bool Sqlite3Cursor::isNull(const QString& column) const
+bool Sqlite3Cursor::isNull(int index) const
 {
-    int i = columnIndex(column);
-    return i < 0 || !m_stmt || sqlite3_column_type(m_stmt->stmt, i) == SQLITE_NULL;
+    return !validIndex(index) || sqlite3_column_type(m_stmt->stmt, index) == SQLITE_NULL;
 }
+
+QString Sqlite3Cursor::getText(const QString& column) const { return getText(columnIndex(column)); }
+int Sqlite3Cursor::getInt(const QString& column) const { return getInt(columnIndex(column)); }
+qint64 Sqlite3Cursor::getInt64(const QString& column) const { return getInt64(columnIndex(column)); }
+double Sqlite3Cursor::getDouble(const QString& column) const { return getDouble(columnIndex(column)); }
+QByteArray Sqlite3Cursor::getBlob(const QString& column) const { return getBlob(columnIndex(column)); }
+bool Sqlite3Cursor::isNull(const QString& column) const { return isNull(columnIndex(column)); }
 
 QStringList Sqlite3Cursor::columnNames() const
 {

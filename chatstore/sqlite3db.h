@@ -85,10 +85,19 @@ public:
     QString getText(const QString& column) const;
     int getInt(const QString& column) const;
     qint64 getInt64(const QString& column) const;
-    qint64 getInt64(int index) const;
     double getDouble(const QString& column) const;
     QByteArray getBlob(const QString& column) const;
     bool isNull(const QString& column) const;
+    // The same by the column's position, as columnIndex() found it once for
+    // a whole result: readers of many rows skip the name look-up per value.
+    // A position outside the result (-1) reads as NULL.
+    int columnIndex(const QString& column) const;
+    QString getText(int index) const;
+    int getInt(int index) const;
+    qint64 getInt64(int index) const;
+    double getDouble(int index) const;
+    QByteArray getBlob(int index) const;
+    bool isNull(int index) const;
     // Column names of the result, in order.
     QStringList columnNames() const;
     QVariant value(int index) const;
@@ -97,7 +106,7 @@ private:
     friend class Sqlite3DB;
     struct Statement;
     explicit Sqlite3Cursor(std::unique_ptr<Statement> stmt);
-    int columnIndex(const QString& column) const;
+    bool validIndex(int index) const;
 
     std::unique_ptr<Statement> m_stmt;
     QHash<QString, int> m_columns;  // name as spelled and lower-cased -> index (first column wins)
