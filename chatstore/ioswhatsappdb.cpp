@@ -28,6 +28,13 @@ const char kListedChats[] =
 // source that is only read keeps them).
 const char kNotRemoved[] = " and (ZREMOVED is null or ZREMOVED=0)";
 
+// KiB of SQLite page cache of a connection while a job writes through it:
+// the indexes a merge of many messages updates stay in memory. It fills only
+// as far as the job touches the database, and goes back to SQLite's default
+// when the job's transaction ends. A setting of the connection, nothing stored.
+constexpr int kWritePageCacheKiB = 32768;
+constexpr int kDefaultPageCache = -2000;  // SQLite's own default: 2,000 KiB
+
 QString messageBody(bool hasRemovedColumn)
 {
     return QStringLiteral(
@@ -214,7 +221,15 @@ void IOSWhatsAppDb::beginTransaction()
     ensureOpen();
     m_merge.reset();
     m_pageMark.valid = false;
+    setJobPageCache(true);
     m_db.beginTran();
+}
+
+void IOSWhatsAppDb::setJobPageCache(bool on)
+{
+    if (m_db.isOpen())
+        m_db.exec(on ? QStringLiteral("PRAGMA cache_size=-%1").arg(kWritePageCacheKiB)
+                     : QStringLiteral("PRAGMA cache_size=%1").arg(kDefaultPageCache));
 }
 
 void IOSWhatsAppDb::endTransaction(bool commit)
@@ -229,6 +244,7 @@ void IOSWhatsAppDb::endTransaction(bool commit)
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::endTransaction failed. %s", e.what());
     }
+    setJobPageCache(false);
     // What the merge writer remembered may have been rolled back.
     m_merge.reset();
     m_pageMark.valid = false;

@@ -205,6 +205,8 @@ private:
     void addPageDetails(QList<_Message>& messages);
     void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const MediaColumns& cols, const _Message& message);
     void openContactsV2();
+    // The larger page cache of a job's transaction, or SQLite's default.
+    void setJobPageCache(bool on);
     // One stored ZRECEIPTINFO blob: kept as stored, its receipts, reactions
     // and poll added to the message.
     void addReceiptInfo(_Message& message, const QByteArray& blob);

@@ -243,6 +243,7 @@ void IOSWhatsAppDb::commitThrow()
         throw;
     }
     m_merge.reset();
+    setJobPageCache(false);
     m_committedLidRows = m_pendingLidRows;
     m_pendingLidRows = 0;
 }
@@ -455,8 +456,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     if (cols.msgMediaSectionId) {
         const bool dated = type == msgtype::kImage || type == msgtype::kVideo || type == msgtype::kGif;
         if (dated || type == msgtype::kDocument) {
-            const QString month =
-                coreDataToDateTime(m.ZMESSAGEDATE).toLocalTime().toString(QStringLiteral("yyyy-MM"));
+            const QString month = cache.localMonth(m.ZMESSAGEDATE);
             sql.addTextParam(dated ? month : QStringLiteral("doc-") + month);
         } else {
             sql.addNullParam();
@@ -517,9 +517,16 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         }
         if (!blobs.isEmpty()) {
             // Rows a deleted message with this row id left behind go first.
-            Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
-            drop.addInt64Param(n);
-            m_db.executeThrow(drop);
+            if (!cache.infoMessageCeiling) {
+                Sqlite3Cursor c = m_db.queryThrow("select max(ZMESSAGE) from ZWAMESSAGEINFO");
+                cache.infoMessageCeiling = c.moveNext() ? c.getInt64(0) : 0;
+            }
+            if (n <= *cache.infoMessageCeiling) {
+                Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
+                drop.addInt64Param(n);
+                m_db.executeThrow(drop);
+            }
+            cache.infoMessageCeiling = std::max(*cache.infoMessageCeiling, n);
             qint64 first = 0;
             for (const QByteArray& blob : blobs) {
                 Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");

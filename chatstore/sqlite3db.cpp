@@ -236,20 +236,7 @@ struct Sqlite3Cursor::Statement {
     }
 };
 
-Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt))
-{
-    // Each name is kept as the result spells it and in lower case: callers
-    // mostly ask with the result's own spelling, found without converting.
-    int n = sqlite3_column_count(m_stmt->stmt);
-    for (int i = 0; i < n; ++i) {
-        const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
-        const QString lower = name.toLower();
-        if (!m_columns.contains(lower))
-            m_columns.insert(lower, i);
-        if (!m_columns.contains(name))
-            m_columns.insert(name, i);
-    }
-}
+Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt)) {}
 
 Sqlite3Cursor::~Sqlite3Cursor() = default;
 
@@ -284,6 +271,21 @@ bool Sqlite3Cursor::moveNext()
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
 {
+    if (!m_columnsRead && m_stmt) {
+        // Each name is kept as the result spells it and in lower case:
+        // callers mostly ask with the result's own spelling, found without
+        // converting.
+        m_columnsRead = true;
+        const int n = sqlite3_column_count(m_stmt->stmt);
+        for (int i = 0; i < n; ++i) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
+            const QString lower = name.toLower();
+            if (!m_columns.contains(lower))
+                m_columns.insert(lower, i);
+            if (!m_columns.contains(name))
+                m_columns.insert(name, i);
+        }
+    }
     auto it = m_columns.constFind(column);
     if (it == m_columns.constEnd())
         it = m_columns.constFind(column.toLower());
@@ -400,6 +402,7 @@ void Sqlite3DB::close()
 {
     if (!db)
         return;
+    m_cache.reset();
     dropCache(db);
     sqlite3_close_v2(db);
     db = nullptr;
@@ -459,12 +462,13 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
         throw Sqlite3Error(QStringLiteral("database is not open"));
     // The text is converted and the cache looked up once per statement run.
     std::string text = sql.sql().toUtf8().toStdString();
-    std::shared_ptr<StatementCache> cache = cacheFor(db);
-    sqlite3_stmt* stmt = prepareThrow(text, *cache);
+    if (!m_cache)
+        m_cache = cacheFor(db);
+    sqlite3_stmt* stmt = prepareThrow(text, *m_cache);
     auto holder = std::make_unique<Sqlite3Cursor::Statement>();
     holder->stmt = stmt;
     holder->sql = std::move(text);
-    holder->cache = std::move(cache);
+    holder->cache = m_cache;
     bindParams(stmt, sql);
     return Sqlite3Cursor(std::move(holder));
 }

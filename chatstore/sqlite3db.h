@@ -109,7 +109,11 @@ private:
     bool validIndex(int index) const;
 
     std::unique_ptr<Statement> m_stmt;
-    QHash<QString, int> m_columns;  // name as spelled and lower-cased -> index (first column wins)
+    // Name as spelled and lower-cased -> index (first column wins); made on
+    // the first look-up by name, so that writes and reads by position never
+    // pay for it.
+    mutable QHash<QString, int> m_columns;
+    mutable bool m_columnsRead = false;
     bool m_done = false;
 };
 
@@ -147,6 +151,7 @@ private:
     sqlite3_stmt* prepareThrow(const std::string& text, struct StatementCache& cache);
     [[noreturn]] void throwLastError(const QString& context = {});
     QString m_path;
+    std::shared_ptr<StatementCache> m_cache;  // this connection's prepared statements
 };
 
 class Sqlite3Row {
