@@ -184,6 +184,36 @@ public:
     // unreadable in the source, over this object's life.
     qint64 missingMediaCount() const { return m_missingMedia; }
 
+    // A message search's candidates: the row numbers (in the order
+    // pageMessages gives for this chat, or for every chat when session is
+    // null) of the messages whose display text may contain `keyword`,
+    // ignoring case, with their row ids. Every message whose display text
+    // contains it is listed; a message whose display text is made of its
+    // stored texts and fixed labels alone is listed only when it does
+    // contain it, one with parts made from names or decoded payloads
+    // always. `cancelled` is asked between rows; true ends the scan early.
+    struct SearchCandidate {
+        qint64 row = 0;
+        qint64 pk = 0;
+    };
+    QList<SearchCandidate> searchCandidates(const _ChatSession* session, bool ascending, const QString& keyword,
+                                            const std::function<bool()>& cancelled = {});
+    // One message by its row id, read as a page reads it; an empty message
+    // when there is none.
+    _Message messageByPk(const ChatIndex& index, qint64 pk);
+
+    // Marks this folder's media files as the program's own private copies
+    // that nothing writes again in place (an import cache, whose writer
+    // only ever adds files under a temporary name and renames them): a
+    // merge from here may give its target a second name of such a file
+    // instead of a copy of its bytes.
+    void setMediaFilesArePrivateCopies(bool yes) { m_privateMediaCopies = yes; }
+    bool mediaFilesArePrivateCopies() const { return m_privateMediaCopies; }
+    // While set, copyMessageFiles links source files whose real path lies
+    // inside this folder (on the same file system) instead of copying them.
+    // Empty: always copy.
+    void setLinkableSourceFolder(const QString& folder) { m_linkableSourceFolder = folder; }
+
 private:
     // Where the columns a message or media row is read from sit in one
     // result, found once per result rather than once per value.
@@ -243,6 +273,12 @@ private:
     int m_pendingLidRows = 0;
     int m_committedLidRows = 0;
     qint64 m_missingMedia = 0;
+    bool m_privateMediaCopies = false;
+    // The keyword the search's SQL function looks for, and whether that
+    // function is registered on the open connection.
+    QString m_searchKeyword;
+    bool m_searchFunction = false;
+    QString m_linkableSourceFolder;
     // Where the last full page ended, so that the next page of the same
     // request continues from there (invalid after any write).
     struct PageMark {
