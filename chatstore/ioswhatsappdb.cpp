@@ -268,6 +268,7 @@ void IOSWhatsAppDb::closeDb()
     m_merge.reset();
     m_pageMark.valid = false;
     m_entityIdsRead = false;
+    m_searchFunction = false;
 }
 
 void IOSWhatsAppDb::listSessions(ChatIndex& index)
@@ -428,6 +429,107 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     }
     addPageDetails(messages);
     return messages;
+}
+
+namespace {
+
+// qm_has_keyword(text): whether the text contains the search's keyword,
+// ignoring case as the program's display rule does (full Unicode case
+// folding, which SQLite's LIKE and lower() do not do beyond ASCII).
+void hasKeywordFunction(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    const auto* keyword = static_cast<const QString*>(sqlite3_user_data(context));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const int size = sqlite3_value_bytes(argv[0]);
+    const QString value = text ? QString::fromUtf8(text, size) : QString();
+    sqlite3_result_int(context, value.contains(*keyword, Qt::CaseInsensitive) ? 1 : 0);
+}
+
+}  // namespace
+
+QList<IOSWhatsAppDb::SearchCandidate> IOSWhatsAppDb::searchCandidates(const _ChatSession* session, bool ascending,
+                                                                      const QString& keyword,
+                                                                      const std::function<bool()>& cancelled)
+{
+    ensureOpen();
+    if (!m_searchFunction) {
+        if (sqlite3_create_function_v2(m_db.db, "qm_has_keyword", 1, SQLITE_UTF8, &m_searchKeyword,
+                                       hasKeywordFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw Sqlite3Error(QString::fromUtf8(sqlite3_errmsg(m_db.db)), databasePath());
+        m_searchFunction = true;
+    }
+    m_searchKeyword = keyword;
+
+    // What messageDisplayText makes of each type, in SQL, for the types whose
+    // text is the stored text, the caption and a fixed label; a quote in
+    // front (decoded from the media item) and the other types' names and
+    // payloads are left to the display rule itself.
+    const QString t = QStringLiteral("ifnull(m.ZTEXT,'')");
+    const QString caption = QStringLiteral("(case when ifnull(i.ZTITLE,'')<>'' then ' '||i.ZTITLE else '' end)");
+    auto labelled = [&](const char* label) {
+        return QStringLiteral("qm_has_keyword(%1||'%2'||%3)").arg(t, QLatin1String(label), caption);
+    };
+    const QString quote = m_hasMetadataColumn      ? QStringLiteral("length(i.ZMETADATA)>0")
+                          : m_hasQuotedDataColumn ? QStringLiteral("length(i.QM_QUOTED_DATA)>0")
+                                                  : QStringLiteral("0");
+    using namespace msgtype;
+    const QString candidate =
+        QStringLiteral("case m.ZMESSAGETYPE+0 when %1 then qm_has_keyword('[MESSAGE DELETED]') ").arg(kDeleted) +
+        QStringLiteral("when %1 then 1 else case when i.Z_PK is not null and %2 then 1 else case m.ZMESSAGETYPE+0 ")
+            .arg(kGroupEvent)
+            .arg(quote) +
+        QStringLiteral("when %1 then qm_has_keyword(%2) ").arg(kText).arg(t) +
+        QStringLiteral("when %1 then %2 ").arg(kImage).arg(labelled("[IMAGE]")) +
+        QStringLiteral("when %1 then %2 ").arg(kVideo).arg(labelled("[VIDEO]")) +
+        QStringLiteral("when %1 then %2 ").arg(kRoundVideo).arg(labelled("[VIDEO]")) +
+        QStringLiteral("when %1 then %2 ").arg(kGif).arg(labelled("[GIF]")) +
+        QStringLiteral("when %1 then %2 ").arg(kSticker).arg(labelled("[STICKER]")) +
+        QStringLiteral("when %1 then qm_has_keyword(' [AUDIO]') ").arg(kAudio) +
+        QStringLiteral("when %1 then qm_has_keyword(' [VCARD]') ").arg(kContact) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||' [LOCATION]') ").arg(kLocation).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||'[VIEW ONCE IMAGE]') ").arg(kViewOnceImage).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||'[VIEW ONCE VIDEO]') ").arg(kViewOnceVideo).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(' [VIEW ONCE AUDIO]') ").arg(kViewOnceAudio) +
+        QStringLiteral("when %1 then qm_has_keyword('[CALL]') ").arg(kCall) +
+        QStringLiteral("else 1 end end end");
+
+    // The same rows in the same order as pageMessages, with its media
+    // item beside each (the page reader takes the first row of that id).
+    Sqlite3Sql sql(QStringLiteral("select m.Z_PK, ") + candidate + QStringLiteral(" ") +
+                   messageBody(m_hasRemovedColumn)
+                       .replace(QStringLiteral(" from ZWAMESSAGE as m "),
+                                QStringLiteral(" from ZWAMESSAGE as m left join ZWAMEDIAITEM as i on "
+                                               "i.rowid=(select min(rowid) from ZWAMEDIAITEM where "
+                                               "Z_PK=m.ZMEDIAITEM and m.ZMEDIAITEM>0) ")));
+    if (session) {
+        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
+        sql.addTextParam(session->ZCONTACTJID);
+    }
+    sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
+                            : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc"));
+    QList<SearchCandidate> out;
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    for (qint64 row = 0; c.moveNext(); ++row) {
+        if (cancelled && (row & 1023) == 0 && cancelled())
+            break;
+        if (c.getInt64(1) != 0)
+            out.append({row, c.getInt64(0)});
+    }
+    return out;
+}
+
+_Message IOSWhatsAppDb::messageByPk(const ChatIndex& index, qint64 pk)
+{
+    ensureOpen();
+    Sqlite3Sql sql("select * from ZWAMESSAGE where Z_PK=? limit 1");
+    sql.addInt64Param(pk);
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    if (!c.moveNext())
+        return _Message();
+    QSet<qint64> chain;
+    QList<_Message> one{readMessage(c, MessageColumns(c), index, chain, false)};
+    addPageDetails(one);
+    return one.first();
 }
 
 // The media items and receipts of a whole page in two statements instead of
