@@ -269,6 +269,8 @@ void IOSWhatsAppDb::closeDb()
     m_pageMark.valid = false;
     m_entityIdsRead = false;
     m_searchFunction = false;
+    m_allMessageColumns.reset();
+    m_allMediaColumns.reset();
 }
 
 void IOSWhatsAppDb::listSessions(ChatIndex& index)
@@ -527,9 +529,7 @@ _Message IOSWhatsAppDb::messageByPk(const ChatIndex& index, qint64 pk)
     if (!c.moveNext())
         return _Message();
     QSet<qint64> chain;
-    QList<_Message> one{readMessage(c, MessageColumns(c), index, chain, false)};
-    addPageDetails(one);
-    return one.first();
+    return readMessage(c, allMessageColumns(c), index, chain, true);
 }
 
 // The media items and receipts of a whole page in two statements instead of
@@ -554,7 +554,7 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
     if (!mediaIds.isEmpty()) {
         Sqlite3Cursor c = m_db.queryThrow(
             QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
-        const MediaColumns cols(c, m_hasMetadataColumn);
+        const MediaColumns& cols = allMediaColumns(c);
         QSet<qint64> seen;
         while (c.moveNext()) {
             const qint64 pk = c.getInt64(cols.pk);
@@ -684,6 +684,20 @@ IOSWhatsAppDb::MediaColumns::MediaColumns(const Sqlite3Cursor& c, bool metadataC
 {
 }
 
+const IOSWhatsAppDb::MessageColumns& IOSWhatsAppDb::allMessageColumns(const Sqlite3Cursor& c)
+{
+    if (!m_allMessageColumns || m_allMessageColumns->first != c.columnCount())
+        m_allMessageColumns.emplace(c.columnCount(), MessageColumns(c));
+    return m_allMessageColumns->second;
+}
+
+const IOSWhatsAppDb::MediaColumns& IOSWhatsAppDb::allMediaColumns(const Sqlite3Cursor& c)
+{
+    if (!m_allMediaColumns || m_allMediaColumns->first != c.columnCount())
+        m_allMediaColumns.emplace(c.columnCount(), MediaColumns(c, m_hasMetadataColumn));
+    return m_allMediaColumns->second;
+}
+
 _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns& cols, const ChatIndex& index,
                                     QSet<qint64>& chain, bool withDetails)
 {
@@ -717,7 +731,7 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns
             sql.addInt64Param(m.ZMEDIAITEM);
             Sqlite3Cursor media = m_db.queryThrow(sql);
             if (media.moveNext())
-                applyMediaRow(m, media, MediaColumns(media, m_hasMetadataColumn));
+                applyMediaRow(m, media, allMediaColumns(media));
         }
     }
 
@@ -731,7 +745,7 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns
             sql.addInt64Param(parentId);
             Sqlite3Cursor p = m_db.queryThrow(sql);
             if (p.moveNext())
-                m.parent = std::make_shared<_Message>(readMessage(p, MessageColumns(p), index, chain, true));
+                m.parent = std::make_shared<_Message>(readMessage(p, allMessageColumns(p), index, chain, true));
             chain.remove(m.Z_PK);
         }
     }

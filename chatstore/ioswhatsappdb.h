@@ -20,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <optional>
 #include <vector>
 
 class ChatMergeCache;
@@ -228,6 +230,12 @@ private:
             authorName, collectionName, localPath, url, thumbnailPath, title, vcardName, vcardString, xmppThumbPath,
             metadata, mediaKey, quotedData, quotedSender, quotedStanzaId;
     };
+    // The positions in "select * from" ZWAMESSAGE / ZWAMEDIAITEM, found
+    // once per connection (again when the table's number of columns changed).
+    const MessageColumns& allMessageColumns(const Sqlite3Cursor& c);
+    const MediaColumns& allMediaColumns(const Sqlite3Cursor& c);
+    std::optional<std::pair<int, MessageColumns>> m_allMessageColumns;
+    std::optional<std::pair<int, MediaColumns>> m_allMediaColumns;
     // withDetails: also the media item and receipts (pages add those in bulk).
     _Message readMessage(const Sqlite3Cursor& cursor, const MessageColumns& cols, const ChatIndex& index,
                          QSet<qint64>& chain, bool withDetails);

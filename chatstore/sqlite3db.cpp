@@ -345,6 +345,8 @@ double Sqlite3Cursor::getDouble(const QString& column) const { return getDouble(
 QByteArray Sqlite3Cursor::getBlob(const QString& column) const { return getBlob(columnIndex(column)); }
 bool Sqlite3Cursor::isNull(const QString& column) const { return isNull(columnIndex(column)); }
 
+int Sqlite3Cursor::columnCount() const { return m_stmt ? sqlite3_column_count(m_stmt->stmt) : 0; }
+
 QStringList Sqlite3Cursor::columnNames() const
 {
     QStringList names;

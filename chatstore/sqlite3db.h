@@ -98,8 +98,9 @@ public:
     double getDouble(int index) const;
     QByteArray getBlob(int index) const;
     bool isNull(int index) const;
-    // Column names of the result, in order.
+    // Column names of the result, in order, and their number.
     QStringList columnNames() const;
+    int columnCount() const;
     QVariant value(int index) const;
 
 private:
