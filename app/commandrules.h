@@ -16,7 +16,7 @@ namespace commands {
 constexpr bool kHaveTransfer = false;      // iPhone-to-iPhone, database-to-iPhone
 constexpr bool kHaveExtract = true;        // attachment extraction
 constexpr bool kHaveExportFile = true;     // export to a file
-constexpr bool kHavePrint = false;         // printing
+constexpr bool kHavePrint = true;          // printing
 constexpr bool kHaveImportiTunes = true;   // loading from an iTunes backup
 constexpr bool kHaveWriteiTunes = true;    // writing into an iTunes backup
 constexpr bool kHaveDeviceCache = true;    // device cache commands

@@ -4,6 +4,7 @@
 #include "app/messagebox.h"
 #include "app/progressjob.h"
 #include "base/busylock.h"
+#include "output/exportmessagespdf.h"
 #include "output/exportmessagesthread.h"
 #include "output/extractmediafilesthread.h"
 
@@ -124,8 +125,11 @@ bool ExportCommands::exportTo(const PAbsWAMsgsSource& source, const QString& pat
         output = folderBeside(path, QStringLiteral("-html"));
         format = ExportMessagesThread::kHtml;
     } else if (filter == kPdf) {
-        informationBox(commands::unavailableNote());
-        return false;
+        ExportMessagesPdf job(folderBeside(path, QStringLiteral("-pdf")), source);
+        const bool ok = runProgressJob(m_window, QString(), job);
+        if (ok)
+            m_lastOutput = job.outputPath();
+        return ok;
     } else {
         errorBox(QStringLiteral("unknown export format."));
         return false;

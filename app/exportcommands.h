@@ -1,6 +1,6 @@
 // Export and Extract of the main window (selected messages, the chat on
 // show, a whole database, or the tool bar's automatic scope): messages
-// written to a text, .doc, CSV file or HTML pages, and attachments copied
+// written to a text, .doc, CSV file, HTML pages or PDF files, and attachments copied
 // into a new folder. The dialogs come first; what follows them is in
 // exportTo() and extractTo(), which tests call with the answers.
 #pragma once

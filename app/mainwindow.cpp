@@ -11,6 +11,7 @@
 #include "app/messagecommands.h"
 #include "app/mytreeview.h"
 #include "app/onlinecommands.h"
+#include "app/printcommands.h"
 #include "app/progressform.h"
 #include "app/progressjob.h"
 #include "app/stylesheet.h"
@@ -138,6 +139,7 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     m_itunesImport = new ItunesImportCommands(this);
     m_exportToItunes = new ExportToItunesCommands(this);
     m_export = new ExportCommands(this);
+    m_print = new PrintCommands(this);
     m_links = new LinkCommands(this);
     m_chatFolders = new ChatFolderCommands(this);
 
@@ -1022,6 +1024,31 @@ void MainWindow::miExportToolbar()
     m_export->exportMessages(automaticScope());
 }
 
+void MainWindow::miPrint()
+{
+    m_print->printMessages(CommandScope::Selected);
+}
+
+void MainWindow::miPrintChat()
+{
+    m_print->printMessages(CommandScope::Chat);
+}
+
+void MainWindow::miPrintAll()
+{
+    m_print->printMessages(CommandScope::All);
+}
+
+void MainWindow::miPrintToolbar()
+{
+    m_print->printMessages(automaticScope());
+}
+
+void MainWindow::onPreviewPaintRequest(PrintWAMsgsPreview* preview, QPrinter* printer, PAbsWAMsgsSource source)
+{
+    m_print->paintPreview(preview, printer, source);
+}
+
 void MainWindow::miExport2ITunesBKSel()
 {
     m_exportToItunes->exportToItunes(CommandScope::Selected);
@@ -1162,10 +1189,6 @@ Q_UNAVAILABLE_COMMAND(miDb2iChat)
 Q_UNAVAILABLE_COMMAND(miDb2iAll)
 Q_UNAVAILABLE_COMMAND(miDb2iToolbar)
 Q_UNAVAILABLE_COMMAND(miRestoreFromCache)
-Q_UNAVAILABLE_COMMAND(miPrint)
-Q_UNAVAILABLE_COMMAND(miPrintChat)
-Q_UNAVAILABLE_COMMAND(miPrintAll)
-Q_UNAVAILABLE_COMMAND(miPrintToolbar)
 #undef Q_UNAVAILABLE_COMMAND
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,9 @@
 class ItemModelSms;
 class ChatFolderCommands;
 class ExportCommands;
+class PrintCommands;
+class PrintWAMsgsPreview;
+class QPrinter;
 class ExportToItunesCommands;
 class ItunesImportCommands;
 class LinkCommands;
@@ -69,6 +72,7 @@ public:
     ItunesImportCommands* itunesImportCommands() const { return m_itunesImport; }
     ExportToItunesCommands* exportToItunesCommands() const { return m_exportToItunes; }
     ExportCommands* exportCommands() const { return m_export; }
+    PrintCommands* printCommands() const { return m_print; }
     MessageCommands* messages() const { return m_messages; }
     LinkCommands* linkCommands() const { return m_links; }
     ChatFolderCommands* chatFolderCommands() const { return m_chatFolders; }
@@ -152,6 +156,8 @@ public slots:
     void miPrintChat();
     void miPrintAll();
     void miPrintToolbar();
+    // The print preview asks for its pages.
+    void onPreviewPaintRequest(PrintWAMsgsPreview* preview, QPrinter* printer, PAbsWAMsgsSource source);
     void miDelete();
     void miDeleteChat();
     void miDeleteAll();
@@ -238,6 +244,7 @@ private:
     ItunesImportCommands* m_itunesImport = nullptr;
     ExportToItunesCommands* m_exportToItunes = nullptr;
     ExportCommands* m_export = nullptr;
+    PrintCommands* m_print = nullptr;
     LinkCommands* m_links = nullptr;
     ChatFolderCommands* m_chatFolders = nullptr;
 

@@ -23,8 +23,6 @@
 class QWebEngineView;
 class BubbleWebPage;
 
-Q_DECLARE_METATYPE(PAbsWAMsgsSource)
-
 class WABubbleViewMgr : public QObject {
     Q_OBJECT
 public:

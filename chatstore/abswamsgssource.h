@@ -5,6 +5,8 @@
 
 #include "chatstore/chatrecords.h"
 
+#include <QMetaType>
+
 #include <map>
 #include <memory>
 
@@ -32,3 +34,6 @@ public:
     // One source per chat that the messages belong to.
     virtual SessionSources splitBySession() = 0;
 };
+
+// Sources travel in signals (the bubble view, the print preview).
+Q_DECLARE_METATYPE(PAbsWAMsgsSource)

@@ -1,14 +1,15 @@
-// quillometry-cli export SOURCE [--chat JID] --format txt|doc|csv|html --out
-// PATH [--overwrite]: writes the messages of a chat database (or of one chat)
-// to a file, or as HTML pages into a new folder. A file is written under a
-// temporary name and appears only when complete; an existing file is
-// replaced only with --overwrite, an existing folder never.
+// quillometry-cli export SOURCE [--chat JID] --format txt|doc|csv|html|pdf
+// --out PATH [--overwrite]: writes the messages of a chat database (or of one
+// chat) to a file, or as HTML pages or PDF files into a new folder. A file is
+// written under a temporary name and appears only when complete; an existing
+// file is replaced only with --overwrite, an existing folder never.
 #include "chatstore/wamsgsdatasource.h"
 #include "cli/chatsource.h"
 #include "cli/clicommand.h"
 #include "cli/clioutput.h"
 #include "cli/consolemonitor.h"
 #include "cli/exitcodes.h"
+#include "output/exportmessagespdf.h"
 #include "output/exportmessagesthread.h"
 
 #include <QDir>
@@ -26,12 +27,13 @@ int run(const CliArgs& args)
         number = ExportMessagesThread::kCsv;
     else if (format == QLatin1String("html"))
         number = ExportMessagesThread::kHtml;
-    if (number < 0) {
-        cliError(QStringLiteral("unknown export format \"%1\"; use txt, doc, csv or html.").arg(format));
+    const bool pdf = format == QLatin1String("pdf");
+    if (number < 0 && !pdf) {
+        cliError(QStringLiteral("unknown export format \"%1\"; use txt, doc, csv, html or pdf.").arg(format));
         return exitcode::kUsage;
     }
     QString out = QFileInfo(args.value(QStringLiteral("out"))).absoluteFilePath();
-    const bool folder = number == ExportMessagesThread::kHtml;
+    const bool folder = pdf || number == ExportMessagesThread::kHtml;
     // The written format follows --format, so a file gets its suffix.
     if (!folder && !out.endsWith(QLatin1Char('.') + format, Qt::CaseInsensitive))
         out += QLatin1Char('.') + format;
@@ -59,30 +61,39 @@ int run(const CliArgs& args)
     if (!view)
         return code;
 
-    ExportMessagesThread job(std::make_shared<WAMsgsDataSource>(view, chat, true), out, number);
+    const auto source = std::make_shared<WAMsgsDataSource>(view, chat, true);
+    std::unique_ptr<Job> job;
+    if (pdf)
+        job = std::make_unique<ExportMessagesPdf>(out, source);
+    else
+        job = std::make_unique<ExportMessagesThread>(source, out, number);
     ConsoleMonitor monitor;
-    code = monitor.runJob(job);
+    code = monitor.runJob(*job);
     if (code != exitcode::kSuccess)
         return code;
-    cliOut(monitor.successText() + QLatin1Char('\n') + QDir::toNativeSeparators(job.outputPath()) + QLatin1Char('\n'));
+    const QString written = pdf ? static_cast<ExportMessagesPdf&>(*job).outputPath()
+                                : static_cast<ExportMessagesThread&>(*job).outputPath();
+    cliOut(monitor.successText() + QLatin1Char('\n') + QDir::toNativeSeparators(written) + QLatin1Char('\n'));
     return exitcode::kSuccess;
 }
 
 const CliRegistrar reg({
     .name = QStringLiteral("export"),
     .summary = QStringLiteral("write the messages of a chat database (or of one chat) to a text, .doc (RTF) or "
-                              "CSV file, or as HTML pages with their attachments into a new folder"),
+                              "CSV file, as HTML pages with their attachments or as PDF files of chat bubbles "
+                              "(100 pages each) into a new folder"),
     .arguments = {chatSourceArgument()},
     .options = {{QStringLiteral("chat"), QStringLiteral("JID"), QStringLiteral("only the messages of this chat")},
-                {QStringLiteral("format"), QStringLiteral("FORMAT"), QStringLiteral("txt, doc, csv or html"), true},
+                {QStringLiteral("format"), QStringLiteral("FORMAT"), QStringLiteral("txt, doc, csv, html or pdf"), true},
                 {QStringLiteral("out"), QStringLiteral("PATH"),
-                 QStringLiteral("the file to write (the format's suffix is added when missing); for html the "
-                                "folder to create"),
+                 QStringLiteral("the file to write (the format's suffix is added when missing); for html and "
+                                "pdf the folder to create"),
                  true},
                 {QStringLiteral("overwrite"), QString(), QStringLiteral("replace an existing file")}},
     .examples = {QStringLiteral("export Anna_Backup --format csv --out chats.csv"),
                  QStringLiteral("export Anna_Backup --chat 4915550001@s.whatsapp.net --format txt --out anna.txt"),
-                 QStringLiteral("export Anna_Backup --format html --out chats-html")},
+                 QStringLiteral("export Anna_Backup --format html --out chats-html"),
+                 QStringLiteral("export Anna_Backup --chat 4915550001@s.whatsapp.net --format pdf --out anna-pdf")},
     .run = run,
 });
 

@@ -11,6 +11,7 @@
 #include "platform/osservices.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 
 
@@ -52,15 +53,21 @@ int unknownCommand(const QString& name)
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The PDF export paints text, which needs the graphical toolkit; the
+    // command line never opens a window, so it never needs a display
+    // either: the offscreen platform unless one was asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Standard output carries results (and JSON); log lines go to the log
+    // file only, or to standard error with --verbose. Set before the
+    // application object, whose start-up has things to say too.
+    setLogEcho(LogEcho::None);
+    qInstallMessageHandler(logMessageHandler);
+    QGuiApplication app(argc, argv);
     // A phone or daemon that goes away mid-write is an error, not the end.
     platform::ignoreBrokenPipe();
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(product::kVersion));
-    // Standard output carries results (and JSON); log lines go to the log
-    // file only, or to standard error with --verbose.
-    setLogEcho(LogEcho::None);
-    qInstallMessageHandler(logMessageHandler);
     // The jobs' texts (IDS_ keys) read the same as in the window.
     AppTranslator translator;
     translator.loadEmbedded();

@@ -53,6 +53,33 @@ QString suffixOr(const QString& path, const QString& fallback)
 
 }  // namespace
 
+bool isShownMessageType(int type)
+{
+    switch (type) {
+    case msgtype::kText:
+    case msgtype::kLink:
+    case msgtype::kImage:
+    case msgtype::kVideo:
+    case msgtype::kAudio:
+    case msgtype::kContact:
+    case msgtype::kLocation:
+    case msgtype::kDocument:
+    case msgtype::kGif:
+    case msgtype::kSticker:
+    case msgtype::kDeleted:
+    case msgtype::kViewOnceImage:
+    case msgtype::kViewOnceVideo:
+    case msgtype::kViewOnceAudio:
+    case msgtype::kRoundVideo:
+    case msgtype::kPoll:
+    case msgtype::kCall:
+    case msgtype::kGroupEvent:
+        return true;
+    default:
+        return false;
+    }
+}
+
 BubblePageBuilder::BubblePageBuilder(BubblePageOptions options) : m_options(std::move(options)) {}
 
 qint64 BubblePageBuilder::pageCount(qint64 total)
@@ -398,30 +425,9 @@ QString BubblePageBuilder::pollBody(const _Message& m) const
 
 QString BubblePageBuilder::messageBlock(const _Message& m) const
 {
-    switch (m.ZMESSAGETYPE) {
-    case msgtype::kText:
-    case msgtype::kLink:
-    case msgtype::kImage:
-    case msgtype::kVideo:
-    case msgtype::kAudio:
-    case msgtype::kContact:
-    case msgtype::kLocation:
-    case msgtype::kDocument:
-    case msgtype::kGif:
-    case msgtype::kSticker:
-    case msgtype::kDeleted:
-    case msgtype::kViewOnceImage:
-    case msgtype::kViewOnceVideo:
-    case msgtype::kViewOnceAudio:
-    case msgtype::kRoundVideo:
-    case msgtype::kPoll:
-    case msgtype::kCall:
-        return messageBubble(m);
-    case msgtype::kGroupEvent:
-        return centreBubble(groupEventText(m));
-    default:
+    if (!isShownMessageType(m.ZMESSAGETYPE))
         return {};
-    }
+    return m.ZMESSAGETYPE == msgtype::kGroupEvent ? centreBubble(groupEventText(m)) : messageBubble(m);
 }
 
 QString BubblePageBuilder::buildPage(AbsWAMsgsSource& source, qint64 total, qint64 page, bool nameChats) const

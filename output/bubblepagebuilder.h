@@ -16,6 +16,11 @@ class ExportFilesFolder;
 
 #include <QString>
 
+// Whether a message of this type is shown as a bubble (or, for group
+// events, a centred line); other types (internal records, unknown ones)
+// are not drawn, on pages and on paper alike.
+bool isShownMessageType(int type);
+
 struct BubblePageOptions {
     // Host (and optional ":port") of the vendor's web server. Emoji are
     // always drawn as characters from the colour font, never fetched from

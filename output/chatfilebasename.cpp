@@ -4,7 +4,6 @@
 #include "chatstore/displayrules.h"
 
 #include <QRegularExpression>
-#include <QSet>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -73,39 +72,45 @@ std::map<qint64, QString> distinctChatFileBaseNames(std::vector<PChatSession> se
     return names;
 }
 
+QStringList ChatPageNamer::take(const PChatSession& session, int pages)
+{
+    if (pages < 1)
+        return {};
+    const QString base = chatFileBaseName(session, 1);
+    QStringList candidate;
+    for (int variant = 0;; ++variant) {
+        candidate.clear();
+        bool free = true;
+        for (int page = 1; page <= pages && free; ++page) {
+            QString name;
+            if (variant == 0) {
+                name = chatFileBaseName(session, page);
+            } else {
+                const QString suffix =
+                    QStringLiteral("(%1)").arg(variant) + (page > 1 ? QStringLiteral("_%1").arg(page) : QString());
+                name = utf8Prefix(base, kMaxBytes - int(suffix.size())) + suffix;
+            }
+            free = !m_taken.contains(name.toCaseFolded());
+            candidate << name;
+        }
+        if (free)
+            break;
+    }
+    for (const QString& name : candidate)
+        m_taken.insert(name.toCaseFolded());
+    return candidate;
+}
+
 std::map<qint64, QStringList> distinctChatPageBaseNames(std::vector<std::pair<PChatSession, int>> chats)
 {
     std::sort(chats.begin(), chats.end(), [](const auto& a, const auto& b) {
         return (a.first ? a.first->Z_PK : 0) < (b.first ? b.first->Z_PK : 0);
     });
     std::map<qint64, QStringList> names;
-    QSet<QString> taken;
+    ChatPageNamer namer;
     for (const auto& [session, pages] : chats) {
-        if (pages < 1)
-            continue;
-        const QString base = chatFileBaseName(session, 1);
-        QStringList candidate;
-        for (int variant = 0;; ++variant) {
-            candidate.clear();
-            bool free = true;
-            for (int page = 1; page <= pages && free; ++page) {
-                QString name;
-                if (variant == 0) {
-                    name = chatFileBaseName(session, page);
-                } else {
-                    const QString suffix =
-                        QStringLiteral("(%1)").arg(variant) + (page > 1 ? QStringLiteral("_%1").arg(page) : QString());
-                    name = utf8Prefix(base, kMaxBytes - int(suffix.size())) + suffix;
-                }
-                free = !taken.contains(name.toCaseFolded());
-                candidate << name;
-            }
-            if (free)
-                break;
-        }
-        for (const QString& name : candidate)
-            taken.insert(name.toCaseFolded());
-        names[session ? session->Z_PK : 0] = candidate;
+        if (pages >= 1)
+            names[session ? session->Z_PK : 0] = namer.take(session, pages);
     }
     return names;
 }

@@ -3,7 +3,9 @@
 
 #include "chatstore/chatrecords.h"
 
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <vector>
@@ -28,6 +30,20 @@ QString chatFileBaseName(const PChatSession& session, int n);
 // chats whose names clash get "<base>", "<base>(1)", "<base>(2)", ... in
 // the order of their row ids.
 std::map<qint64, QString> distinctChatFileBaseNames(std::vector<PChatSession> sessions);
+
+// Hands out the base names of chats written as several files each, one chat
+// at a time, for exports that learn how many files a chat needs only once
+// it is written: "<base>", "<base>_2", ..., where <base> gets "(1)", "(2)",
+// ... until none of the chat's names equals (ignoring case) a name handed
+// out before. Given the chats in the order of their row ids, the names are
+// those of distinctChatPageBaseNames().
+class ChatPageNamer {
+public:
+    QStringList take(const PChatSession& session, int pages);
+
+private:
+    QSet<QString> m_taken;
+};
 
 // The same for chats written as several files each: for every chat (by row
 // id) the base names of its `pages` files, "<base>", "<base>_2", ...,

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -43,7 +44,11 @@ void ExportFilesFolder::copyAssets(const QString& assetFolder)
     // The style sheet and its images; nothing else that may lie there.
     const QStringList kinds = {QStringLiteral("*.css"), QStringLiteral("*.png"), QStringLiteral("*.jpg"),
                                QStringLiteral("*.jpeg"), QStringLiteral("*.gif"), QStringLiteral("*.svg")};
+    // The printed bubbles' frame tiles lie there too; pages do not use them.
+    static const QRegularExpression printTile(QStringLiteral("^(r|bb1|bb2)_\\d\\d\\.png$"));
     for (const QFileInfo& f : assets.entryInfoList(kinds, QDir::Files)) {
+        if (printTile.match(f.fileName()).hasMatch())
+            continue;
         const QString target = m_folder + QLatin1Char('/') + f.fileName();
         if (QFileInfo::exists(target))
             continue;

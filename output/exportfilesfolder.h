@@ -16,7 +16,7 @@ public:
     const QString& folder() const { return m_folder; }
 
     // Copies the style sheet and images of `assetFolder` (the bubble style
-    // set) that are not there yet; throws AppError when the style sheet is missing there or a
+    // set, without the printed bubbles' frame tiles) that are not there yet; throws AppError when the style sheet is missing there or a
     // copy fails.
     void copyAssets(const QString& assetFolder);
 

@@ -8,37 +8,12 @@
 #include "output/exportmessagescsv.h"
 #include "output/exportmessageshtml.h"
 #include "output/exportmessagestxt.h"
+#include "output/freshfolder.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <memory>
-
-namespace {
-
-QString cannotCreate(const QString& path)
-{
-    return QStringLiteral("Cannot create the folder %1.").arg(QDir::toNativeSeparators(path));
-}
-
-// Makes a new folder at `path`, or at the first free "<path>(n)"; returns
-// where. Never reuses a folder that exists.
-QString makeFreshFolder(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        throw AppError(cannotCreate(info.absolutePath()));
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString candidate = uniqueFilePath(info.absoluteFilePath());
-        if (QDir().mkdir(candidate))
-            return candidate;
-        if (!QFileInfo::exists(candidate))
-            break;  // could not be made, and nothing is in the way
-    }
-    throw AppError(cannotCreate(path));
-}
-
-}  // namespace
 
 ExportMessagesThread::ExportMessagesThread(PAbsWAMsgsSource source, QString outputPath, int format)
     : m_source(std::move(source)), m_outputPath(std::move(outputPath)), m_format(format)
@@ -73,7 +48,7 @@ QString ExportMessagesThread::exportMessages(JobMonitor& monitor)
         createdFolder = true;
     } else if (m_format == kNone && !QFileInfo::exists(m_outputPath)) {
         if (!QDir().mkpath(m_outputPath))
-            throw AppError(cannotCreate(m_outputPath));
+            throw AppError(cannotCreateFolderText(m_outputPath));
         createdFolder = true;
     }
 
@@ -122,7 +97,7 @@ qint64 ExportMessagesThread::exportHtml(JobMonitor& monitor, qint64 count)
 {
     const QString filesPath = m_outputPath + QStringLiteral("/files");
     if (!QDir().mkdir(filesPath))
-        throw AppError(cannotCreate(filesPath));
+        throw AppError(cannotCreateFolderText(filesPath));
     ExportFilesFolder files(filesPath);
     files.copyAssets(m_assetFolder.isEmpty() ? product::wabbFolder() : m_assetFolder);
 

@@ -1,6 +1,7 @@
 // Renders the program's icons and the bubble view's images from the SVG
 // drawings in this folder to the PNG and JPEG files that the program embeds
-// (res/icons/png/) or installs beside itself (wabb/). Run by hand after an
+// (res/icons/png/) or installs beside itself (wabb/), and cuts the printed
+// bubbles' frames into their nine tiles (wabb/bb1_01.png ...). Run by hand after an
 // SVG changed; the results are committed. From the project root:
 //   g++ -std=c++20 -fPIC res/icons/rendericons.cpp -o /tmp/rendericons \
 //       $(pkg-config --cflags --libs Qt6Gui Qt6Svg) && \
@@ -65,6 +66,25 @@ const Entry kEntries[] = {
     {"bubble/empty_photo.svg", "wabb/empty_photo.jpg", 200, 150, false},
 };
 
+// A printed bubble's frame, drawn whole and cut into nine tiles along its
+// borders: "<prefix>_01.png" (top left) to "<prefix>_09.png" (bottom right),
+// row by row. The middle and the edges are stretched when a bubble is drawn,
+// so within them every row (left and right edges) or column (top and bottom
+// edges) must be the same.
+struct Frame {
+    const char* svg;
+    const char* prefix;  // below the project root
+    int width;
+    int height;
+    int top, right, bottom, left;  // the border table of the bubble kind
+};
+
+const Frame kFrames[] = {
+    {"bubble/r.svg", "wabb/r", 30, 28, 5, 7, 7, 7},
+    {"bubble/bb1.svg", "wabb/bb1", 45, 41, 6, 7, 19, 22},
+    {"bubble/bb2.svg", "wabb/bb2", 43, 42, 7, 19, 19, 8},
+};
+
 QImage render(const QString& svgPath, int width, int height, bool round, bool* ok)
 {
     QSvgRenderer svg(svgPath);
@@ -119,6 +139,26 @@ int main(int argc, char** argv)
             continue;
         }
         sheet << img;
+    }
+    for (const Frame& f : kFrames) {
+        bool ok = false;
+        const QImage whole = render(root.filePath(QStringLiteral("res/icons/") + QLatin1String(f.svg)), f.width,
+                                    f.height, false, &ok);
+        const int xs[] = {0, f.left, f.width - f.right, f.width};
+        const int ys[] = {0, f.top, f.height - f.bottom, f.height};
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                const QRect cell(xs[col], ys[row], xs[col + 1] - xs[col], ys[row + 1] - ys[row]);
+                const QString out = root.filePath(QStringLiteral("%1_%2.png")
+                                                      .arg(QLatin1String(f.prefix))
+                                                      .arg(row * 3 + col + 1, 2, 10, QLatin1Char('0')));
+                if (!ok || cell.isEmpty() || !whole.copy(cell).save(out, "PNG")) {
+                    std::fprintf(stderr, "failed: %s -> %s\n", f.svg, qPrintable(out));
+                    ++failures;
+                }
+            }
+        }
+        sheet << whole;
     }
     if (argc > 2) {
         // Every image at its own size and at the sizes it is shown.

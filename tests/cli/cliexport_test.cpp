@@ -97,7 +97,7 @@ TEST_F(CliExport, FormatsOneChatAndRefusals)
     };
     const Case cases[] = {
         {{QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("--out"), dir.filePath(QStringLiteral("anna.txt"))}, 2},
-        {{QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--out"), dir.filePath(QStringLiteral("x"))}, 2},
+        {{QStringLiteral("--format"), QStringLiteral("xls"), QStringLiteral("--out"), dir.filePath(QStringLiteral("x"))}, 2},
         {{QStringLiteral("--format"), QStringLiteral("txt")}, 2},
         {{QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("--out"), dir.filePath(QStringLiteral("no/such/x.txt"))}, 1},
         {{QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("--chat"), QStringLiteral("x@g.us"), QStringLiteral("--out"), dir.filePath(QStringLiteral("y.txt"))}, 1},
@@ -108,7 +108,8 @@ TEST_F(CliExport, FormatsOneChatAndRefusals)
         EXPECT_FALSE(e.err.isEmpty());
     }
     EXPECT_EQ(QString::fromUtf8(readAll(dir.filePath(QStringLiteral("anna.txt")))), txt);
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("x.pdf"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("x.xls"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("x"))));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("y.txt"))));
     const Result again = run({QStringLiteral("export"), s.folder.root, QStringLiteral("--format"), QStringLiteral("txt"),
                               QStringLiteral("--out"), dir.filePath(QStringLiteral("anna.txt")),

@@ -226,3 +226,37 @@ TEST(WindowExport, TheSaveDialogAppendsTheChosenFiltersSuffixAndAsksAboutThatFil
     EXPECT_TRUE(readText(out.filePath("report.csv")).contains("Anna says 1"));
     EXPECT_FALSE(QFileInfo::exists(out.filePath("report")));
 }
+
+TEST(WindowExport, PdfFilesThroughTheMenus)
+{
+    resetDataFolder();
+    buildNamedChats(localDbPath("Family"), ChatDbLayout::Local, false, {"Anna", "Bob"}, 3);
+    QTemporaryDir out;
+    MainWindow w;
+    w.show();
+    Dialogs dialogs;
+    dialogs.install(w.exportCommands());
+    auto* family = treeChild(w.treeModel()->localDatabasesRoot(), "Family");
+    ASSERT_NE(family, nullptr);
+    selectAnswering(w, family);
+    dialogs.path = out.filePath("chats.pdf");
+    dialogs.filter = "PDF Files(*.pdf)";
+    {
+        BoxAnswerer boxes;
+        std::unique_ptr<QMenu> menu(w.createTreeContextMenu());
+        triggerEntry(menu.get(), "IDS_MI_EXPORT_ALL");
+        ASSERT_FALSE(boxes.texts.isEmpty());
+        EXPECT_EQ(boxes.texts.last(), "Successfully exported 6 Messages.");
+    }
+    // The chosen name without its suffix, and "-pdf": a folder of files.
+    const QString folder = out.filePath("chats-pdf");
+    EXPECT_EQ(w.exportCommands()->lastOutput(), folder);
+    QStringList files = QDir(folder).entryList(QDir::Files);
+    files.sort();
+    ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    EXPECT_TRUE(files[0].startsWith("Anna") && files[0].endsWith(".pdf"));
+    EXPECT_TRUE(files[1].startsWith("Bob") && files[1].endsWith(".pdf"));
+    for (const QString& f : files)
+        EXPECT_TRUE(readText(folder + "/" + f).startsWith("%PDF-"));
+    EXPECT_FALSE(QFileInfo::exists(out.filePath("chats.pdf")));
+}

@@ -40,6 +40,9 @@ EXPECTED_FILES = sorted([
     "usr/share/quillometry/wabb/empty_photo.jpg",
     "usr/share/quillometry/wabb/style.css",
     "usr/share/quillometry/wabb/voice.png",
+] + [
+    # The printed bubbles' frames: nine tiles per kind.
+    "usr/share/quillometry/wabb/%s_%02d.png" % (kind, n) for kind in ("r", "bb1", "bb2") for n in range(1, 10)
 ])
 
 # Runtime pieces that are not linked libraries but that features need.
@@ -176,6 +179,21 @@ def case_installed_run():
         wabb = m.group(1).strip()
         assert os.path.realpath(wabb) == os.path.realpath(os.path.join(root, "usr", "share", "quillometry", "wabb")), wabb
         assert os.path.isfile(os.path.join(wabb, "style.css"))
+        # PDF pages are framed with the installed tiles, without a display.
+        db = os.path.join(data, "db")
+        make_chatdb = os.path.join(BUILD, "tools", "make-chatdb", "make-chatdb")
+        if os.path.isfile(make_chatdb):
+            code, _, err = run([make_chatdb, db, "--messages", "20"])
+            assert code == 0, err
+            pdf_env = dict(env)
+            pdf_env.pop("DISPLAY", None)
+            pdf_env.pop("QT_QPA_PLATFORM", None)
+            out_dir = os.path.join(data, "pdf")
+            code, out, err = run([cli, "--verbose", "export", db, "--format", "pdf", "--out", out_dir], env=pdf_env)
+            assert code == 0, (code, out, err)
+            assert "drawn without" not in err, err
+            pdfs = [f for f in os.listdir(out_dir) if f.endswith(".pdf")]
+            assert pdfs and all(open(os.path.join(out_dir, f), "rb").read(5) == b"%PDF-" for f in pdfs), pdfs
         names = help_commands(cli, env)
         # The translation is embedded: texts read as in the build tree.
         code, out, err = run([cli, "help", names[0]], env=env)

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -180,6 +181,22 @@ int main(int argc, char* argv[])
         if (!db->children.isEmpty()) {
             w.selectNode(db->children.first());
             shot(QStringLiteral("local-chat"));
+            // The chat's print preview, photographed once its pages are
+            // painted and it waits for the user, then closed.
+            QTimer previewer;
+            previewer.setInterval(200);
+            QObject::connect(&previewer, &QTimer::timeout, [&] {
+                if (auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget())) {
+                    previewer.stop();
+                    preview->resize(1000, 760);
+                    shot(QStringLiteral("print-preview"), 800);
+                    preview->reject();
+                }
+            });
+            previewer.start();
+            if (auto* print = w.findChild<QAction*>(QStringLiteral("IDS_MI_PRINT_TOOLBAR")); print && print->isEnabled())
+                print->trigger();
+            previewer.stop();
         }
         // The whole database again, its last message reached with Ctrl+End:
         // the list's scroll bar at the bottom, the bubbles on the last page.
