@@ -9,6 +9,7 @@
 #include "app/wabubbleviewmgr.h"
 #include "base/busylock.h"
 #include "chatstore/displayrules.h"
+#include "chatstore/messagesearch.h"
 #include "chatstore/wamsgsdatasource.h"
 #include "chatstore/wamsgslistsource.h"
 
@@ -147,36 +148,29 @@ void MessageCommands::searchMessages()
         }
         const QModelIndex current = list->currentIndex();
         const qint64 start = current.isValid() ? current.row() + 1 : 0;
-        // Returns 1 on a match, 0 to go on, -1 when the user cancelled.
+        // Called before each message is read (row -1: while the candidates
+        // are picked); false stops the search without a word.
         const auto examine = [&](qint64 i) {
             if (form.cancelled.load())
-                return -1;
-            form.updateProgress(QString(), int(i * 100 / total), QString());
-            if (i >= model->rowCount())
-                return -1;  // the list shows fewer rows now
-            const _Message message = source->at(i);
-            if (messageDisplayText(message, true).contains(keyword, Qt::CaseInsensitive)) {
-                const QModelIndex found = model->index(int(i), 0);
-                list->setCurrentIndex(found);
-                list->scrollTo(found);
-                return 1;
+                return false;
+            if (i >= 0) {
+                form.updateProgress(QString(), int(i * 100 / total), QString());
+                if (i >= model->rowCount())
+                    return false;  // the list shows fewer rows now
             }
             QCoreApplication::processEvents();
             // The list may show another chat now (the tree stays usable
             // while the search runs): its rows are not the rows searched.
-            if (model->source() != source)
-                return -1;
-            return 0;
+            return model->source() == source;
         };
-        for (qint64 i = start; i < total; ++i) {
-            const int r = examine(i);
-            if (r != 0)
-                return;
-        }
-        for (qint64 i = 0; i < start && i < total; ++i) {
-            const int r = examine(i);
-            if (r != 0)
-                return;
+        const MessageSearchResult result = findNextMessage(source, keyword, start, examine);
+        if (result.stopped)
+            return;
+        if (result.row >= 0 && model->source() == source && result.row < model->rowCount()) {
+            const QModelIndex found = model->index(int(result.row), 0);
+            list->setCurrentIndex(found);
+            list->scrollTo(found);
+            return;
         }
         informationBox(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword));
     } catch (const std::exception& e) {

@@ -69,7 +69,7 @@ QString percentEncodedFileName(const QString& name)
 
 QString escapedFileName(const QString& name)
 {
-    const QRegularExpression reserved = reservedNamePattern();
+    static const QRegularExpression reserved = reservedNamePattern();
     if (reserved.match(name).hasMatch())
         return hexEscaped(name.toUtf8());
 

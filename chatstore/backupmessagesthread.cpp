@@ -26,6 +26,32 @@ bool readsTarget(const PAbsWAMsgsSource& source, const IOSWhatsAppDb& target)
     return a.exists() && b.exists() && a.canonicalFilePath() == b.canonicalFilePath();
 }
 
+// The media folder of the source when its files are the program's own
+// private copies (an import cache), else empty.
+QString privateSourceMediaFolder(const PAbsWAMsgsSource& source)
+{
+    const auto* data = dynamic_cast<const WAMsgsDataSource*>(source.get());
+    if (!data || !data->view())
+        return {};
+    const auto db = std::dynamic_pointer_cast<IOSWhatsAppDb>(data->view()->database());
+    return db && db->mediaFilesArePrivateCopies() ? db->mediaFolder() : QString();
+}
+
+// Lets the target link the source's private copies for one run only.
+class LinkableSourceScope {
+public:
+    LinkableSourceScope(IOSWhatsAppDb& target, const QString& folder) : m_target(target)
+    {
+        m_target.setLinkableSourceFolder(folder);
+    }
+    ~LinkableSourceScope() { m_target.setLinkableSourceFolder(QString()); }
+    LinkableSourceScope(const LinkableSourceScope&) = delete;
+    LinkableSourceScope& operator=(const LinkableSourceScope&) = delete;
+
+private:
+    IOSWhatsAppDb& m_target;
+};
+
 }  // namespace
 
 bool isProgressUnit(qint64 index, qint64 count)
@@ -54,6 +80,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
             throw AppError(QStringLiteral("The messages cannot be backed up into the database they come from."));
         const qint64 count = m_source->count();
         m_count = count;
+        const LinkableSourceScope linkable(*m_target, privateSourceMediaFolder(m_source));
         m_target->beginTransaction();
         qint64 added = 0;
         const qint64 missingBefore = m_target->missingMediaCount();

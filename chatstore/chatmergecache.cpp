@@ -1,5 +1,8 @@
 #include "chatstore/chatmergecache.h"
 
+#include "chatstore/displayrules.h"
+
+#include <QDateTime>
 #include <QStringList>
 
 ChatMergeCache::ChatMergeCache(const ChatSchema& schema)
@@ -92,4 +95,27 @@ void ChatMergeCache::noteLid(const QString& jid, const QString& phone, const QSt
         info.phone = phone;
     if (info.pushName.isEmpty())
         info.pushName = pushName;
+}
+
+QString ChatMergeCache::localMonth(double coreDataDate)
+{
+    const QDateTime utc = coreDataToDateTime(coreDataDate);
+    const qint64 at = utc.toMSecsSinceEpoch();
+    if (!m_month.isEmpty() && at >= m_monthStart && at < m_monthEnd)
+        return m_month;
+    const QDateTime local = utc.toLocalTime();
+    const QString month = local.toString(QStringLiteral("yyyy-MM"));
+    const QDate first(local.date().year(), local.date().month(), 1);
+    const QDateTime start(first, QTime(0, 0), Qt::LocalTime);
+    const QDateTime end(first.addMonths(1), QTime(0, 0), Qt::LocalTime);
+    // Kept only where the bounds are plainly right (a month whose first
+    // midnight a clock change skips is worked out every time).
+    if (start.isValid() && end.isValid() && start.toString(QStringLiteral("yyyy-MM")) == month &&
+        start.toMSecsSinceEpoch() <= at && at < end.toMSecsSinceEpoch() &&
+        end.addMSecs(-1).toString(QStringLiteral("yyyy-MM")) == month) {
+        m_monthStart = start.toMSecsSinceEpoch();
+        m_monthEnd = end.toMSecsSinceEpoch();
+        m_month = month;
+    }
+    return month;
 }

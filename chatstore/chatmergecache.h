@@ -90,6 +90,16 @@ public:
     // The format of the target's ZMETADATA, decided once per transaction.
     std::optional<bool> metadataIsKeyedArchive;
 
+    // The largest message row id that ZWAMESSAGEINFO rows name (read once,
+    // raised as rows are added): a new message above it has no rows left
+    // behind by a deleted message to clear first.
+    std::optional<qint64> infoMessageCeiling;
+
+    // "yyyy-MM" of a Core Data date in local time, as media sections name
+    // their month. Messages come in date order, so the month's bounds are
+    // kept and the text is made once per month instead of once per message.
+    QString localMonth(double coreDataDate);
+
     // Message rows written as another message's parent; a listed message
     // found among them later was added by this transaction all the same.
     void noteParentRow(qint64 rowId) { m_parentRows.insert(rowId); }
@@ -108,4 +118,7 @@ private:
     QSet<QString> m_picturesSeen;
     QSet<qint64> m_parentRows;
     QHash<QString, LidInfo> m_lids;
+    qint64 m_monthStart = 0;  // msecs since the Unix epoch, [start, end) of m_month
+    qint64 m_monthEnd = 0;
+    QString m_month;
 };

@@ -28,6 +28,13 @@ const char kListedChats[] =
 // source that is only read keeps them).
 const char kNotRemoved[] = " and (ZREMOVED is null or ZREMOVED=0)";
 
+// KiB of SQLite page cache of a connection while a job writes through it:
+// the indexes a merge of many messages updates stay in memory. It fills only
+// as far as the job touches the database, and goes back to SQLite's default
+// when the job's transaction ends. A setting of the connection, nothing stored.
+constexpr int kWritePageCacheKiB = 32768;
+constexpr int kDefaultPageCache = -2000;  // SQLite's own default: 2,000 KiB
+
 QString messageBody(bool hasRemovedColumn)
 {
     return QStringLiteral(
@@ -214,7 +221,15 @@ void IOSWhatsAppDb::beginTransaction()
     ensureOpen();
     m_merge.reset();
     m_pageMark.valid = false;
+    setJobPageCache(true);
     m_db.beginTran();
+}
+
+void IOSWhatsAppDb::setJobPageCache(bool on)
+{
+    if (m_db.isOpen())
+        m_db.exec(on ? QStringLiteral("PRAGMA cache_size=-%1").arg(kWritePageCacheKiB)
+                     : QStringLiteral("PRAGMA cache_size=%1").arg(kDefaultPageCache));
 }
 
 void IOSWhatsAppDb::endTransaction(bool commit)
@@ -229,6 +244,7 @@ void IOSWhatsAppDb::endTransaction(bool commit)
     } catch (const std::exception& e) {
         qDebug("IOSWhatsAppDb::endTransaction failed. %s", e.what());
     }
+    setJobPageCache(false);
     // What the merge writer remembered may have been rolled back.
     m_merge.reset();
     m_pageMark.valid = false;
@@ -252,6 +268,9 @@ void IOSWhatsAppDb::closeDb()
     m_merge.reset();
     m_pageMark.valid = false;
     m_entityIdsRead = false;
+    m_searchFunction = false;
+    m_allMessageColumns.reset();
+    m_allMediaColumns.reset();
 }
 
 void IOSWhatsAppDb::listSessions(ChatIndex& index)
@@ -344,50 +363,173 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     QList<_Message> messages;
     if (page < 1 || pageSize < 1)
         return messages;
-    // A page that continues the previous ascending page of the same request
-    // starts after that page's last row (found through the date index)
-    // instead of skipping all earlier rows: reading a whole database page by
-    // page stays linear. Both forms give the same rows in the same order;
-    // the row id breaks ties of date and sort value.
+    // A page that continues the previous page of the same request starts
+    // right after that page's last row (found through the date index)
+    // instead of skipping all earlier rows: reading a whole chat page by
+    // page stays linear in either order. Both forms give the same rows in
+    // the same order; the row id breaks ties of date and sort value.
     const QString scope = session ? session->ZCONTACTJID : QString();
-    const bool continues = ascending && m_pageMark.valid && m_pageMark.page + 1 == page &&
+    const bool continues = m_pageMark.valid && m_pageMark.ascending == ascending && m_pageMark.page + 1 == page &&
                            m_pageMark.pageSize == pageSize && m_pageMark.scope == scope &&
                            m_pageMark.hasSession == (session != nullptr);
-    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn));
+    const PageMark mark = m_pageMark;
+    m_pageMark.valid = false;
+
+    const QString select = QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn);
+    const QString order = ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
+                                    : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
+    auto scoped = [&](Sqlite3Sql& sql) {
+        if (session) {
+            sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
+            sql.addTextParam(session->ZCONTACTJID);
+        }
+    };
+    bool lastKeyed = false;
+    auto read = [&](const Sqlite3Sql& sql) {
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        const MessageColumns cols(c);
+        while (c.moveNext()) {
+            QSet<qint64> chain;
+            messages.append(readMessage(c, cols, index, chain, false));
+            lastKeyed = !c.isNull(cols.date) && !c.isNull(cols.sort);
+        }
+    };
+    messages.reserve(pageSize);
+
+    Sqlite3Sql sql(select);
+    scoped(sql);
+    if (continues) {
+        // NULL sorts first: in oldest-first order every row without a date
+        // or sort value lies before the mark and was read already.
+        if (ascending)
+            sql.appendSql(QStringLiteral(" and m.ZMESSAGEDATE>=? and (m.ZMESSAGEDATE>? or m.ZSORT>? or "
+                                         "(m.ZSORT=? and m.Z_PK>?))"));
+        else
+            sql.appendSql(QStringLiteral(" and m.ZMESSAGEDATE<=? and (m.ZMESSAGEDATE<? or m.ZSORT<? or "
+                                         "m.ZSORT is null or (m.ZSORT=? and m.Z_PK<?))"));
+        sql.addDoubleParam(mark.date).addDoubleParam(mark.date);
+        sql.addInt64Param(mark.sort).addInt64Param(mark.sort).addInt64Param(mark.pk);
+        sql.appendSql(order + QStringLiteral(" limit %1").arg(pageSize));
+    } else {
+        sql.appendSql(order + QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
+    }
+    read(sql);
+    if (continues && !ascending && messages.size() < pageSize) {
+        // Newest first, rows without a date come last, after every dated
+        // one; the range above cannot reach them.
+        Sqlite3Sql rest(select);
+        scoped(rest);
+        rest.appendSql(QStringLiteral(" and m.ZMESSAGEDATE is null") + order +
+                       QStringLiteral(" limit %1").arg(pageSize - messages.size()));
+        read(rest);
+    }
+    // A row without date or sort value cannot be continued from by key.
+    if (lastKeyed && messages.size() == pageSize) {
+        const _Message& last = messages.constLast();
+        m_pageMark = {true, ascending, session != nullptr, scope, pageSize, page, last.ZMESSAGEDATE, last.ZSORT,
+                      last.Z_PK};
+    }
+    addPageDetails(messages);
+    return messages;
+}
+
+namespace {
+
+// qm_has_keyword(text): whether the text contains the search's keyword,
+// ignoring case as the program's display rule does (full Unicode case
+// folding, which SQLite's LIKE and lower() do not do beyond ASCII).
+void hasKeywordFunction(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    const auto* keyword = static_cast<const QString*>(sqlite3_user_data(context));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const int size = sqlite3_value_bytes(argv[0]);
+    const QString value = text ? QString::fromUtf8(text, size) : QString();
+    sqlite3_result_int(context, value.contains(*keyword, Qt::CaseInsensitive) ? 1 : 0);
+}
+
+}  // namespace
+
+QList<IOSWhatsAppDb::SearchCandidate> IOSWhatsAppDb::searchCandidates(const _ChatSession* session, bool ascending,
+                                                                      const QString& keyword,
+                                                                      const std::function<bool()>& cancelled)
+{
+    ensureOpen();
+    if (!m_searchFunction) {
+        if (sqlite3_create_function_v2(m_db.db, "qm_has_keyword", 1, SQLITE_UTF8, &m_searchKeyword,
+                                       hasKeywordFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw Sqlite3Error(QString::fromUtf8(sqlite3_errmsg(m_db.db)), databasePath());
+        m_searchFunction = true;
+    }
+    m_searchKeyword = keyword;
+
+    // What messageDisplayText makes of each type, in SQL, for the types whose
+    // text is the stored text, the caption and a fixed label; a quote in
+    // front (decoded from the media item) and the other types' names and
+    // payloads are left to the display rule itself.
+    const QString t = QStringLiteral("ifnull(m.ZTEXT,'')");
+    const QString caption = QStringLiteral("(case when ifnull(i.ZTITLE,'')<>'' then ' '||i.ZTITLE else '' end)");
+    auto labelled = [&](const char* label) {
+        return QStringLiteral("qm_has_keyword(%1||'%2'||%3)").arg(t, QLatin1String(label), caption);
+    };
+    const QString quote = m_hasMetadataColumn      ? QStringLiteral("length(i.ZMETADATA)>0")
+                          : m_hasQuotedDataColumn ? QStringLiteral("length(i.QM_QUOTED_DATA)>0")
+                                                  : QStringLiteral("0");
+    using namespace msgtype;
+    const QString candidate =
+        QStringLiteral("case m.ZMESSAGETYPE+0 when %1 then qm_has_keyword('[MESSAGE DELETED]') ").arg(kDeleted) +
+        QStringLiteral("when %1 then 1 else case when i.Z_PK is not null and %2 then 1 else case m.ZMESSAGETYPE+0 ")
+            .arg(kGroupEvent)
+            .arg(quote) +
+        QStringLiteral("when %1 then qm_has_keyword(%2) ").arg(kText).arg(t) +
+        QStringLiteral("when %1 then %2 ").arg(kImage).arg(labelled("[IMAGE]")) +
+        QStringLiteral("when %1 then %2 ").arg(kVideo).arg(labelled("[VIDEO]")) +
+        QStringLiteral("when %1 then %2 ").arg(kRoundVideo).arg(labelled("[VIDEO]")) +
+        QStringLiteral("when %1 then %2 ").arg(kGif).arg(labelled("[GIF]")) +
+        QStringLiteral("when %1 then %2 ").arg(kSticker).arg(labelled("[STICKER]")) +
+        QStringLiteral("when %1 then qm_has_keyword(' [AUDIO]') ").arg(kAudio) +
+        QStringLiteral("when %1 then qm_has_keyword(' [VCARD]') ").arg(kContact) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||' [LOCATION]') ").arg(kLocation).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||'[VIEW ONCE IMAGE]') ").arg(kViewOnceImage).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(%2||'[VIEW ONCE VIDEO]') ").arg(kViewOnceVideo).arg(t) +
+        QStringLiteral("when %1 then qm_has_keyword(' [VIEW ONCE AUDIO]') ").arg(kViewOnceAudio) +
+        QStringLiteral("when %1 then qm_has_keyword('[CALL]') ").arg(kCall) +
+        QStringLiteral("else 1 end end end");
+
+    // The same rows in the same order as pageMessages, with its media
+    // item beside each (the page reader takes the first row of that id).
+    Sqlite3Sql sql(QStringLiteral("select m.Z_PK, ") + candidate + QStringLiteral(" ") +
+                   messageBody(m_hasRemovedColumn)
+                       .replace(QStringLiteral(" from ZWAMESSAGE as m "),
+                                QStringLiteral(" from ZWAMESSAGE as m left join ZWAMEDIAITEM as i on "
+                                               "i.rowid=(select min(rowid) from ZWAMEDIAITEM where "
+                                               "Z_PK=m.ZMEDIAITEM and m.ZMEDIAITEM>0) ")));
     if (session) {
         sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
         sql.addTextParam(session->ZCONTACTJID);
     }
-    if (continues) {
-        sql.appendSql(QStringLiteral(" and m.ZMESSAGEDATE>=? and (m.ZMESSAGEDATE>? or (m.ZMESSAGEDATE=? and "
-                                     "(m.ZSORT>? or (m.ZSORT=? and m.Z_PK>?))))"));
-        sql.addDoubleParam(m_pageMark.date).addDoubleParam(m_pageMark.date).addDoubleParam(m_pageMark.date);
-        sql.addInt64Param(m_pageMark.sort).addInt64Param(m_pageMark.sort).addInt64Param(m_pageMark.pk);
-    }
     sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
                             : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc"));
-    if (continues)
-        sql.appendSql(QStringLiteral(" limit %1").arg(pageSize));
-    else
-        sql.appendSql(QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
-    m_pageMark.valid = false;
-    bool lastKeyed = false;
-    {
-        Sqlite3Cursor c = m_db.queryThrow(sql);
-        messages.reserve(pageSize);
-        while (c.moveNext()) {
-            QSet<qint64> chain;
-            messages.append(readMessage(c, index, chain, false));
-            lastKeyed = !c.isNull(QStringLiteral("ZMESSAGEDATE")) && !c.isNull(QStringLiteral("ZSORT"));
-        }
+    QList<SearchCandidate> out;
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    for (qint64 row = 0; c.moveNext(); ++row) {
+        if (cancelled && (row & 1023) == 0 && cancelled())
+            break;
+        if (c.getInt64(1) != 0)
+            out.append({row, c.getInt64(0)});
     }
-    // A row without date or sort value cannot be continued from by key.
-    if (ascending && lastKeyed && messages.size() == pageSize) {
-        const _Message& last = messages.constLast();
-        m_pageMark = {true, session != nullptr, scope, pageSize, page, last.ZMESSAGEDATE, last.ZSORT, last.Z_PK};
-    }
-    addPageDetails(messages);
-    return messages;
+    return out;
+}
+
+_Message IOSWhatsAppDb::messageByPk(const ChatIndex& index, qint64 pk)
+{
+    ensureOpen();
+    Sqlite3Sql sql("select * from ZWAMESSAGE where Z_PK=? limit 1");
+    sql.addInt64Param(pk);
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    if (!c.moveNext())
+        return _Message();
+    QSet<qint64> chain;
+    return readMessage(c, allMessageColumns(c), index, chain, true);
 }
 
 // The media items and receipts of a whole page in two statements instead of
@@ -412,14 +554,15 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
     if (!mediaIds.isEmpty()) {
         Sqlite3Cursor c = m_db.queryThrow(
             QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
+        const MediaColumns& cols = allMediaColumns(c);
         QSet<qint64> seen;
         while (c.moveNext()) {
-            const qint64 pk = c.getInt64(QStringLiteral("Z_PK"));
+            const qint64 pk = c.getInt64(cols.pk);
             if (seen.contains(pk))
                 continue;
             seen.insert(pk);
             for (int i : byMedia.value(pk))
-                applyMediaRow(messages[i], c);
+                applyMediaRow(messages[i], c, cols);
         }
     }
     if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
@@ -485,32 +628,99 @@ _Message IOSWhatsAppDb::rowToMessage(const Sqlite3Cursor& cursor, const ChatInde
 {
     ensureOpen();
     QSet<qint64> chain;
-    return readMessage(cursor, index, chain, true);
+    return readMessage(cursor, MessageColumns(cursor), index, chain, true);
 }
 
-_Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& index, QSet<qint64>& chain,
-                                    bool withDetails)
+IOSWhatsAppDb::MessageColumns::MessageColumns(const Sqlite3Cursor& c)
+    : pk(c.columnIndex(QStringLiteral("Z_PK"))),
+      opt(c.columnIndex(QStringLiteral("Z_OPT"))),
+      flags(c.columnIndex(QStringLiteral("ZFLAGS"))),
+      groupEventType(c.columnIndex(QStringLiteral("ZGROUPEVENTTYPE"))),
+      isFromMe(c.columnIndex(QStringLiteral("ZISFROMME"))),
+      status(c.columnIndex(QStringLiteral("ZMESSAGESTATUS"))),
+      type(c.columnIndex(QStringLiteral("ZMESSAGETYPE"))),
+      broadcast(c.columnIndex(QStringLiteral("ZBROADCAST"))),
+      chatSession(c.columnIndex(QStringLiteral("ZCHATSESSION"))),
+      groupMember(c.columnIndex(QStringLiteral("ZGROUPMEMBER"))),
+      mediaItem(c.columnIndex(QStringLiteral("ZMEDIAITEM"))),
+      date(c.columnIndex(QStringLiteral("ZMESSAGEDATE"))),
+      fromJid(c.columnIndex(QStringLiteral("ZFROMJID"))),
+      pushName(c.columnIndex(QStringLiteral("ZPUSHNAME"))),
+      stanzaId(c.columnIndex(QStringLiteral("ZSTANZAID"))),
+      text(c.columnIndex(QStringLiteral("ZTEXT"))),
+      toJid(c.columnIndex(QStringLiteral("ZTOJID"))),
+      sort(c.columnIndex(QStringLiteral("ZSORT"))),
+      starred(c.columnIndex(QStringLiteral("ZSTARRED"))),
+      parent(c.columnIndex(QStringLiteral("ZPARENTMESSAGE")))
+{
+}
+
+IOSWhatsAppDb::MediaColumns::MediaColumns(const Sqlite3Cursor& c, bool metadataColumn)
+    : pk(c.columnIndex(QStringLiteral("Z_PK"))),
+      opt(c.columnIndex(QStringLiteral("Z_OPT"))),
+      fileSize(c.columnIndex(QStringLiteral("ZFILESIZE"))),
+      origin(c.columnIndex(QStringLiteral("ZMEDIAORIGIN"))),
+      movieDuration(c.columnIndex(QStringLiteral("ZMOVIEDURATION"))),
+      message(c.columnIndex(QStringLiteral("ZMESSAGE"))),
+      aspectRatio(c.columnIndex(QStringLiteral("ZASPECTRATIO"))),
+      hAccuracy(c.columnIndex(QStringLiteral("ZHACCURACY"))),
+      latitude(c.columnIndex(QStringLiteral("ZLATITUDE"))),
+      longitude(c.columnIndex(QStringLiteral("ZLONGITUDE"))),
+      authorName(c.columnIndex(QStringLiteral("ZAUTHORNAME"))),
+      collectionName(c.columnIndex(QStringLiteral("ZCOLLECTIONNAME"))),
+      localPath(c.columnIndex(QStringLiteral("ZMEDIALOCALPATH"))),
+      url(c.columnIndex(QStringLiteral("ZMEDIAURL"))),
+      thumbnailPath(c.columnIndex(QStringLiteral("ZTHUMBNAILLOCALPATH"))),
+      title(c.columnIndex(QStringLiteral("ZTITLE"))),
+      vcardName(c.columnIndex(QStringLiteral("ZVCARDNAME"))),
+      vcardString(c.columnIndex(QStringLiteral("ZVCARDSTRING"))),
+      xmppThumbPath(c.columnIndex(QStringLiteral("ZXMPPTHUMBPATH"))),
+      // Stored metadata: the phone's column, else the local database's own.
+      metadata(c.columnIndex(metadataColumn ? QStringLiteral("ZMETADATA") : QStringLiteral("QM_METADATA"))),
+      mediaKey(c.columnIndex(QStringLiteral("ZMEDIAKEY"))),
+      quotedData(c.columnIndex(QStringLiteral("QM_QUOTED_DATA"))),
+      quotedSender(c.columnIndex(QStringLiteral("QM_QUOTED_SENDER"))),
+      quotedStanzaId(c.columnIndex(QStringLiteral("QM_QUOTED_STANZAID")))
+{
+}
+
+const IOSWhatsAppDb::MessageColumns& IOSWhatsAppDb::allMessageColumns(const Sqlite3Cursor& c)
+{
+    if (!m_allMessageColumns || m_allMessageColumns->first != c.columnCount())
+        m_allMessageColumns.emplace(c.columnCount(), MessageColumns(c));
+    return m_allMessageColumns->second;
+}
+
+const IOSWhatsAppDb::MediaColumns& IOSWhatsAppDb::allMediaColumns(const Sqlite3Cursor& c)
+{
+    if (!m_allMediaColumns || m_allMediaColumns->first != c.columnCount())
+        m_allMediaColumns.emplace(c.columnCount(), MediaColumns(c, m_hasMetadataColumn));
+    return m_allMediaColumns->second;
+}
+
+_Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns& cols, const ChatIndex& index,
+                                    QSet<qint64>& chain, bool withDetails)
 {
     _Message m;
-    m.Z_PK = c.getInt64(QStringLiteral("Z_PK"));
-    m.Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
-    m.ZFLAGS = c.getInt(QStringLiteral("ZFLAGS"));
-    m.ZGROUPEVENTTYPE = c.getInt(QStringLiteral("ZGROUPEVENTTYPE"));
-    m.ZISFROMME = c.getInt(QStringLiteral("ZISFROMME"));
-    m.ZMESSAGESTATUS = c.getInt(QStringLiteral("ZMESSAGESTATUS"));
-    m.ZMESSAGETYPE = c.getInt(QStringLiteral("ZMESSAGETYPE"));
-    m.ZBROADCAST = c.getInt64(QStringLiteral("ZBROADCAST"));
-    m.ZCHATSESSION = c.getInt64(QStringLiteral("ZCHATSESSION"));
-    m.ZGROUPMEMBER = c.getInt64(QStringLiteral("ZGROUPMEMBER"));
-    m.ZMEDIAITEM = c.getInt64(QStringLiteral("ZMEDIAITEM"));
-    m.ZMESSAGEDATE = c.getDouble(QStringLiteral("ZMESSAGEDATE"));
-    m.ZFROMJID = c.getText(QStringLiteral("ZFROMJID"));
-    m.ZPUSHNAME = c.getText(QStringLiteral("ZPUSHNAME"));
-    m.ZSTANZAID = c.getText(QStringLiteral("ZSTANZAID"));
-    m.ZTEXT = c.getText(QStringLiteral("ZTEXT"));
-    m.ZTOJID = c.getText(QStringLiteral("ZTOJID"));
-    m.ZSORT = c.getInt64(QStringLiteral("ZSORT"));
-    m.ZSTARRED = c.getInt(QStringLiteral("ZSTARRED"));
+    m.Z_PK = c.getInt64(cols.pk);
+    m.Z_OPT = c.getInt(cols.opt);
+    m.ZFLAGS = c.getInt(cols.flags);
+    m.ZGROUPEVENTTYPE = c.getInt(cols.groupEventType);
+    m.ZISFROMME = c.getInt(cols.isFromMe);
+    m.ZMESSAGESTATUS = c.getInt(cols.status);
+    m.ZMESSAGETYPE = c.getInt(cols.type);
+    m.ZBROADCAST = c.getInt64(cols.broadcast);
+    m.ZCHATSESSION = c.getInt64(cols.chatSession);
+    m.ZGROUPMEMBER = c.getInt64(cols.groupMember);
+    m.ZMEDIAITEM = c.getInt64(cols.mediaItem);
+    m.ZMESSAGEDATE = c.getDouble(cols.date);
+    m.ZFROMJID = c.getText(cols.fromJid);
+    m.ZPUSHNAME = c.getText(cols.pushName);
+    m.ZSTANZAID = c.getText(cols.stanzaId);
+    m.ZTEXT = c.getText(cols.text);
+    m.ZTOJID = c.getText(cols.toJid);
+    m.ZSORT = c.getInt64(cols.sort);
+    m.ZSTARRED = c.getInt(cols.starred);
     m.session = index.session(m.ZCHATSESSION);
     if (m.ZGROUPMEMBER > 0)
         m.member = index.member(m.ZGROUPMEMBER);
@@ -521,21 +731,21 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
             sql.addInt64Param(m.ZMEDIAITEM);
             Sqlite3Cursor media = m_db.queryThrow(sql);
             if (media.moveNext())
-                applyMediaRow(m, media);
+                applyMediaRow(m, media, allMediaColumns(media));
         }
     }
 
     // Parents are read recursively; a chain that comes back to a message
     // already on it, or that runs too deep, ends there.
     if (m_hasParentColumn) {
-        const qint64 parentId = c.getInt64(QStringLiteral("ZPARENTMESSAGE"));
+        const qint64 parentId = c.getInt64(cols.parent);
         if (parentId != 0 && parentId != m.Z_PK && !chain.contains(parentId) && chain.size() < kMaxParentDepth) {
             chain.insert(m.Z_PK);
             Sqlite3Sql sql("select * from ZWAMESSAGE where Z_PK=? limit 1");
             sql.addInt64Param(parentId);
             Sqlite3Cursor p = m_db.queryThrow(sql);
             if (p.moveNext())
-                m.parent = std::make_shared<_Message>(readMessage(p, index, chain, true));
+                m.parent = std::make_shared<_Message>(readMessage(p, allMessageColumns(p), index, chain, true));
             chain.remove(m.Z_PK);
         }
     }
@@ -552,33 +762,32 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const ChatIndex& ind
 
 // A link message keeps its type, its own text and its media item (with the
 // URL) as stored: the URL takes the text's place only on display.
-void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
+void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c, const MediaColumns& cols)
 {
     auto media = std::make_shared<_MediaItem>();
-    media->Z_PK = c.getInt64(QStringLiteral("Z_PK"));
-    media->Z_OPT = c.getInt(QStringLiteral("Z_OPT"));
-    media->ZFILESIZE = c.getInt64(QStringLiteral("ZFILESIZE"));
-    media->ZMEDIAORIGIN = c.getInt(QStringLiteral("ZMEDIAORIGIN"));
-    media->ZMOVIEDURATION = c.getInt(QStringLiteral("ZMOVIEDURATION"));
-    media->ZMESSAGE = c.getInt64(QStringLiteral("ZMESSAGE"));
-    media->ZASPECTRATIO = c.getDouble(QStringLiteral("ZASPECTRATIO"));
-    media->ZHACCURACY = c.getDouble(QStringLiteral("ZHACCURACY"));
-    media->ZLATITUDE = c.getDouble(QStringLiteral("ZLATITUDE"));
-    media->ZLONGITUDE = c.getDouble(QStringLiteral("ZLONGITUDE"));
-    media->ZAUTHORNAME = c.getText(QStringLiteral("ZAUTHORNAME"));
-    media->ZCOLLECTIONNAME = c.getText(QStringLiteral("ZCOLLECTIONNAME"));
-    media->ZMEDIALOCALPATH = c.getText(QStringLiteral("ZMEDIALOCALPATH"));
-    media->ZMEDIAURL = c.getText(QStringLiteral("ZMEDIAURL"));
-    media->ZTHUMBNAILLOCALPATH = c.getText(QStringLiteral("ZTHUMBNAILLOCALPATH"));
-    media->ZTITLE = c.getText(QStringLiteral("ZTITLE"));
-    media->ZVCARDNAME = c.getText(QStringLiteral("ZVCARDNAME"));
-    const QString cards = c.getText(QStringLiteral("ZVCARDSTRING"));
+    media->Z_PK = c.getInt64(cols.pk);
+    media->Z_OPT = c.getInt(cols.opt);
+    media->ZFILESIZE = c.getInt64(cols.fileSize);
+    media->ZMEDIAORIGIN = c.getInt(cols.origin);
+    media->ZMOVIEDURATION = c.getInt(cols.movieDuration);
+    media->ZMESSAGE = c.getInt64(cols.message);
+    media->ZASPECTRATIO = c.getDouble(cols.aspectRatio);
+    media->ZHACCURACY = c.getDouble(cols.hAccuracy);
+    media->ZLATITUDE = c.getDouble(cols.latitude);
+    media->ZLONGITUDE = c.getDouble(cols.longitude);
+    media->ZAUTHORNAME = c.getText(cols.authorName);
+    media->ZCOLLECTIONNAME = c.getText(cols.collectionName);
+    media->ZMEDIALOCALPATH = c.getText(cols.localPath);
+    media->ZMEDIAURL = c.getText(cols.url);
+    media->ZTHUMBNAILLOCALPATH = c.getText(cols.thumbnailPath);
+    media->ZTITLE = c.getText(cols.title);
+    media->ZVCARDNAME = c.getText(cols.vcardName);
+    const QString cards = c.getText(cols.vcardString);
     if (!cards.isEmpty())
         media->cardTexts = cards.split(kVCardSeparator);
-    media->ZXMPPTHUMBPATH = c.getText(QStringLiteral("ZXMPPTHUMBPATH"));
-    // Stored metadata: the phone's column, else the local database's own.
-    media->ZMETADATA = c.getBlob(m_hasMetadataColumn ? QStringLiteral("ZMETADATA") : QStringLiteral("QM_METADATA"));
-    media->ZMEDIAKEY = c.getBlob(QStringLiteral("ZMEDIAKEY"));
+    media->ZXMPPTHUMBPATH = c.getText(cols.xmppThumbPath);
+    media->ZMETADATA = c.getBlob(cols.metadata);
+    media->ZMEDIAKEY = c.getBlob(cols.mediaKey);
     if (m.ZMESSAGETYPE == msgtype::kDocument) {
         const QString author = media->ZAUTHORNAME.trimmed();
         media->ZTITLE = author.isEmpty() ? m.ZTEXT.trimmed() : author;
@@ -601,11 +810,12 @@ void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c)
         QFileInfo(media->thumbnailFile).isFile())
         media->mediaFile = media->thumbnailFile;
 
-    readQuote(*media, c, m);
+    readQuote(*media, c, cols, m);
     m.media = media;
 }
 
-void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& m)
+void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const MediaColumns& cols,
+                              const _Message& m)
 {
     _QuotedRef& quote = media.quote;
     if (m_hasMetadataColumn) {
@@ -637,12 +847,12 @@ void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const
             quote.stanzaId = archivedObject(objects, root, "stanzaID", &zero).toText();
         }
     } else if (m_hasQuotedDataColumn) {
-        const QByteArray data = row.getBlob(QStringLiteral("QM_QUOTED_DATA"));
+        const QByteArray data = row.getBlob(cols.quotedData);
         if (data.isEmpty())
             return;
         quote.payload = parseQuotedPayload(data);
-        quote.senderJid = row.getText(QStringLiteral("QM_QUOTED_SENDER"));
-        quote.stanzaId = row.getText(QStringLiteral("QM_QUOTED_STANZAID"));
+        quote.senderJid = row.getText(cols.quotedSender);
+        quote.stanzaId = row.getText(cols.quotedStanzaId);
     } else {
         return;
     }

@@ -20,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <optional>
 #include <vector>
 
 class ChatMergeCache;
@@ -184,13 +186,65 @@ public:
     // unreadable in the source, over this object's life.
     qint64 missingMediaCount() const { return m_missingMedia; }
 
+    // A message search's candidates: the row numbers (in the order
+    // pageMessages gives for this chat, or for every chat when session is
+    // null) of the messages whose display text may contain `keyword`,
+    // ignoring case, with their row ids. Every message whose display text
+    // contains it is listed; a message whose display text is made of its
+    // stored texts and fixed labels alone is listed only when it does
+    // contain it, one with parts made from names or decoded payloads
+    // always. `cancelled` is asked between rows; true ends the scan early.
+    struct SearchCandidate {
+        qint64 row = 0;
+        qint64 pk = 0;
+    };
+    QList<SearchCandidate> searchCandidates(const _ChatSession* session, bool ascending, const QString& keyword,
+                                            const std::function<bool()>& cancelled = {});
+    // One message by its row id, read as a page reads it; an empty message
+    // when there is none.
+    _Message messageByPk(const ChatIndex& index, qint64 pk);
+
+    // Marks this folder's media files as the program's own private copies
+    // that nothing writes again in place (an import cache, whose writer
+    // only ever adds files under a temporary name and renames them): a
+    // merge from here may give its target a second name of such a file
+    // instead of a copy of its bytes.
+    void setMediaFilesArePrivateCopies(bool yes) { m_privateMediaCopies = yes; }
+    bool mediaFilesArePrivateCopies() const { return m_privateMediaCopies; }
+    // While set, copyMessageFiles links source files whose real path lies
+    // inside this folder (on the same file system) instead of copying them.
+    // Empty: always copy.
+    void setLinkableSourceFolder(const QString& folder) { m_linkableSourceFolder = folder; }
+
 private:
+    // Where the columns a message or media row is read from sit in one
+    // result, found once per result rather than once per value.
+    struct MessageColumns {
+        explicit MessageColumns(const Sqlite3Cursor& c);
+        int pk, opt, flags, groupEventType, isFromMe, status, type, broadcast, chatSession, groupMember, mediaItem,
+            date, fromJid, pushName, stanzaId, text, toJid, sort, starred, parent;
+    };
+    struct MediaColumns {
+        MediaColumns(const Sqlite3Cursor& c, bool metadataColumn);
+        int pk, opt, fileSize, origin, movieDuration, message, aspectRatio, hAccuracy, latitude, longitude,
+            authorName, collectionName, localPath, url, thumbnailPath, title, vcardName, vcardString, xmppThumbPath,
+            metadata, mediaKey, quotedData, quotedSender, quotedStanzaId;
+    };
+    // The positions in "select * from" ZWAMESSAGE / ZWAMEDIAITEM, found
+    // once per connection (again when the table's number of columns changed).
+    const MessageColumns& allMessageColumns(const Sqlite3Cursor& c);
+    const MediaColumns& allMediaColumns(const Sqlite3Cursor& c);
+    std::optional<std::pair<int, MessageColumns>> m_allMessageColumns;
+    std::optional<std::pair<int, MediaColumns>> m_allMediaColumns;
     // withDetails: also the media item and receipts (pages add those in bulk).
-    _Message readMessage(const Sqlite3Cursor& cursor, const ChatIndex& index, QSet<qint64>& chain, bool withDetails);
-    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow);
+    _Message readMessage(const Sqlite3Cursor& cursor, const MessageColumns& cols, const ChatIndex& index,
+                         QSet<qint64>& chain, bool withDetails);
+    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow, const MediaColumns& cols);
     void addPageDetails(QList<_Message>& messages);
-    void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const _Message& message);
+    void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const MediaColumns& cols, const _Message& message);
     void openContactsV2();
+    // The larger page cache of a job's transaction, or SQLite's default.
+    void setJobPageCache(bool on);
     // One stored ZRECEIPTINFO blob: kept as stored, its receipts, reactions
     // and poll added to the message.
     void addReceiptInfo(_Message& message, const QByteArray& blob);
@@ -227,10 +281,17 @@ private:
     int m_pendingLidRows = 0;
     int m_committedLidRows = 0;
     qint64 m_missingMedia = 0;
-    // Where the last full ascending page ended, so that the next page of the
-    // same request continues from there (invalid after any write).
+    bool m_privateMediaCopies = false;
+    // The keyword the search's SQL function looks for, and whether that
+    // function is registered on the open connection.
+    QString m_searchKeyword;
+    bool m_searchFunction = false;
+    QString m_linkableSourceFolder;
+    // Where the last full page ended, so that the next page of the same
+    // request continues from there (invalid after any write).
     struct PageMark {
         bool valid = false;
+        bool ascending = true;
         bool hasSession = false;
         QString scope;
         int pageSize = 0;

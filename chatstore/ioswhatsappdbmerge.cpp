@@ -14,6 +14,7 @@
 #include "chatstore/mediapaths.h"
 #include "chatstore/receiptcodec.h"
 #include "chatstore/replymetadata.h"
+#include "platform/osservices.h"
 
 #include <QDebug>
 #include <QDir>
@@ -89,9 +90,18 @@ enum class CopyOutcome { Copied, Skipped, SourceMissing, WriteFailed };
 
 // Copies source to destination through a temporary file beside it that is
 // renamed only when every byte was written. A write that fails says why in
-// *writeError.
-CopyOutcome copyThroughTemporary(const QString& source, const QString& destination, QString* writeError = nullptr)
+// *writeError. With mayLink (a private copy nothing writes again) the
+// destination becomes a second name of the source where the file system
+// allows; otherwise the blocks are cloned or copied by the kernel where it
+// can, and read and written here only where it cannot.
+CopyOutcome copyThroughTemporary(const QString& source, const QString& destination, QString* writeError = nullptr,
+                                 bool mayLink = false)
 {
+    // A link appears complete under its name at once, and never replaces
+    // anything there (a name that is taken, a link among them, fails).
+    if (mayLink && QFileInfo(source).isFile() && !QFileInfo(source).isSymLink() &&
+        platform::hardLinkFile(source, destination))
+        return CopyOutcome::Copied;
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return CopyOutcome::SourceMissing;
@@ -105,6 +115,11 @@ CopyOutcome copyThroughTemporary(const QString& source, const QString& destinati
     QSaveFile out(destination);
     if (!out.open(QIODevice::WriteOnly))
         return failed(out.errorString());
+    if (platform::cloneFileContents(in.handle(), out.handle())) {
+        if (!out.commit())
+            return failed(out.errorString());
+        return CopyOutcome::Copied;
+    }
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
@@ -141,7 +156,7 @@ QString writeFailureText(const QString& source, const QString& destination, cons
 
 // copyMediaFile with the reason when nothing was copied.
 CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile,
-                                 QString* writeError)
+                                 QString* writeError, bool mayLink = false)
 {
     if (sourceFile.isEmpty() || !QFileInfo(sourceFile).isFile())
         return CopyOutcome::SourceMissing;
@@ -164,7 +179,7 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
     if (!isInsideFolder(QDir(mediaFolder).absolutePath(), destination))
         return CopyOutcome::Skipped;
     QString why;
-    const CopyOutcome outcome = copyThroughTemporary(sourceFile, destination, &why);
+    const CopyOutcome outcome = copyThroughTemporary(sourceFile, destination, &why, mayLink);
     if (outcome == CopyOutcome::WriteFailed && writeError)
         *writeError = writeFailureText(sourceFile, destination, why);
     return outcome;
@@ -243,6 +258,7 @@ void IOSWhatsAppDb::commitThrow()
         throw;
     }
     m_merge.reset();
+    setJobPageCache(false);
     m_committedLidRows = m_pendingLidRows;
     m_pendingLidRows = 0;
 }
@@ -455,8 +471,7 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     if (cols.msgMediaSectionId) {
         const bool dated = type == msgtype::kImage || type == msgtype::kVideo || type == msgtype::kGif;
         if (dated || type == msgtype::kDocument) {
-            const QString month =
-                coreDataToDateTime(m.ZMESSAGEDATE).toLocalTime().toString(QStringLiteral("yyyy-MM"));
+            const QString month = cache.localMonth(m.ZMESSAGEDATE);
             sql.addTextParam(dated ? month : QStringLiteral("doc-") + month);
         } else {
             sql.addNullParam();
@@ -517,9 +532,16 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         }
         if (!blobs.isEmpty()) {
             // Rows a deleted message with this row id left behind go first.
-            Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
-            drop.addInt64Param(n);
-            m_db.executeThrow(drop);
+            if (!cache.infoMessageCeiling) {
+                Sqlite3Cursor c = m_db.queryThrow("select max(ZMESSAGE) from ZWAMESSAGEINFO");
+                cache.infoMessageCeiling = c.moveNext() ? c.getInt64(0) : 0;
+            }
+            if (n <= *cache.infoMessageCeiling) {
+                Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
+                drop.addInt64Param(n);
+                m_db.executeThrow(drop);
+            }
+            cache.infoMessageCeiling = std::max(*cache.infoMessageCeiling, n);
             qint64 first = 0;
             for (const QByteArray& blob : blobs) {
                 Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
@@ -820,8 +842,10 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
                 continue;
             QDir().mkpath(profileFolder());
             QString why;
+            const bool mayLink =
+                !m_linkableSourceFolder.isEmpty() && isInsideFolder(m_linkableSourceFolder, source);
             if (isInsideFolder(QDir(profileFolder()).absolutePath(), destination) &&
-                copyThroughTemporary(source, destination, &why) == CopyOutcome::WriteFailed)
+                copyThroughTemporary(source, destination, &why, mayLink) == CopyOutcome::WriteFailed)
                 throw AppError(writeFailureText(source, destination, why));
         }
     }
@@ -843,7 +867,9 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
                 continue;
             }
             QString why;
-            switch (copyMediaFileChecked(mediaFolder(), *stored, *file, &why)) {
+            const bool mayLink =
+                !m_linkableSourceFolder.isEmpty() && isInsideFolder(m_linkableSourceFolder, *file);
+            switch (copyMediaFileChecked(mediaFolder(), *stored, *file, &why, mayLink)) {
             case CopyOutcome::SourceMissing:
                 if (attachment)
                     ++m_missingMedia;

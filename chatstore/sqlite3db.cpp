@@ -236,20 +236,7 @@ struct Sqlite3Cursor::Statement {
     }
 };
 
-Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt))
-{
-    // Each name is kept as the result spells it and in lower case: callers
-    // mostly ask with the result's own spelling, found without converting.
-    int n = sqlite3_column_count(m_stmt->stmt);
-    for (int i = 0; i < n; ++i) {
-        const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
-        const QString lower = name.toLower();
-        if (!m_columns.contains(lower))
-            m_columns.insert(lower, i);
-        if (!m_columns.contains(name))
-            m_columns.insert(name, i);
-    }
-}
+Sqlite3Cursor::Sqlite3Cursor(std::unique_ptr<Statement> stmt) : m_stmt(std::move(stmt)) {}
 
 Sqlite3Cursor::~Sqlite3Cursor() = default;
 
@@ -284,65 +271,81 @@ bool Sqlite3Cursor::moveNext()
 
 int Sqlite3Cursor::columnIndex(const QString& column) const
 {
+    if (!m_columnsRead && m_stmt) {
+        // Each name is kept as the result spells it and in lower case:
+        // callers mostly ask with the result's own spelling, found without
+        // converting.
+        m_columnsRead = true;
+        const int n = sqlite3_column_count(m_stmt->stmt);
+        for (int i = 0; i < n; ++i) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(m_stmt->stmt, i));
+            const QString lower = name.toLower();
+            if (!m_columns.contains(lower))
+                m_columns.insert(lower, i);
+            if (!m_columns.contains(name))
+                m_columns.insert(name, i);
+        }
+    }
     auto it = m_columns.constFind(column);
     if (it == m_columns.constEnd())
         it = m_columns.constFind(column.toLower());
     return it == m_columns.constEnd() ? -1 : it.value();
 }
 
-QString Sqlite3Cursor::getText(const QString& column) const
+bool Sqlite3Cursor::validIndex(int index) const
 {
-    int i = columnIndex(column);
-    if (i < 0 || !m_stmt)
+    return m_stmt && index >= 0 && index < sqlite3_column_count(m_stmt->stmt);
+}
+
+QString Sqlite3Cursor::getText(int index) const
+{
+    if (!validIndex(index))
         return {};
-    const unsigned char* text = sqlite3_column_text(m_stmt->stmt, i);
+    const unsigned char* text = sqlite3_column_text(m_stmt->stmt, index);
     if (!text)
         return {};
-    return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(m_stmt->stmt, i));
+    return QString::fromUtf8(reinterpret_cast<const char*>(text), sqlite3_column_bytes(m_stmt->stmt, index));
 }
 
-int Sqlite3Cursor::getInt(const QString& column) const
+int Sqlite3Cursor::getInt(int index) const
 {
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int(m_stmt->stmt, i);
-}
-
-qint64 Sqlite3Cursor::getInt64(const QString& column) const
-{
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0 : sqlite3_column_int64(m_stmt->stmt, i);
+    return validIndex(index) ? sqlite3_column_int(m_stmt->stmt, index) : 0;
 }
 
 qint64 Sqlite3Cursor::getInt64(int index) const
 {
-    if (!m_stmt || index < 0 || index >= sqlite3_column_count(m_stmt->stmt))
-        return 0;
-    return sqlite3_column_int64(m_stmt->stmt, index);
+    return validIndex(index) ? sqlite3_column_int64(m_stmt->stmt, index) : 0;
 }
 
-double Sqlite3Cursor::getDouble(const QString& column) const
+double Sqlite3Cursor::getDouble(int index) const
 {
-    int i = columnIndex(column);
-    return (i < 0 || !m_stmt) ? 0.0 : sqlite3_column_double(m_stmt->stmt, i);
+    return validIndex(index) ? sqlite3_column_double(m_stmt->stmt, index) : 0.0;
 }
 
-QByteArray Sqlite3Cursor::getBlob(const QString& column) const
+QByteArray Sqlite3Cursor::getBlob(int index) const
 {
-    int i = columnIndex(column);
-    if (i < 0 || !m_stmt)
+    if (!validIndex(index))
         return {};
-    const void* data = sqlite3_column_blob(m_stmt->stmt, i);
-    int size = sqlite3_column_bytes(m_stmt->stmt, i);
+    const void* data = sqlite3_column_blob(m_stmt->stmt, index);
+    int size = sqlite3_column_bytes(m_stmt->stmt, index);
     if (!data || size <= 0)
         return {};
     return QByteArray(static_cast<const char*>(data), size);
 }
 
-bool Sqlite3Cursor::isNull(const QString& column) const
+bool Sqlite3Cursor::isNull(int index) const
 {
-    int i = columnIndex(column);
-    return i < 0 || !m_stmt || sqlite3_column_type(m_stmt->stmt, i) == SQLITE_NULL;
+    return !validIndex(index) || sqlite3_column_type(m_stmt->stmt, index) == SQLITE_NULL;
 }
+
+QString Sqlite3Cursor::getText(const QString& column) const { return getText(columnIndex(column)); }
+int Sqlite3Cursor::getInt(const QString& column) const { return getInt(columnIndex(column)); }
+qint64 Sqlite3Cursor::getInt64(const QString& column) const { return getInt64(columnIndex(column)); }
+double Sqlite3Cursor::getDouble(const QString& column) const { return getDouble(columnIndex(column)); }
+QByteArray Sqlite3Cursor::getBlob(const QString& column) const { return getBlob(columnIndex(column)); }
+bool Sqlite3Cursor::isNull(const QString& column) const { return isNull(columnIndex(column)); }
+
+int Sqlite3Cursor::columnCount() const { return m_stmt ? sqlite3_column_count(m_stmt->stmt) : 0; }
 
 QStringList Sqlite3Cursor::columnNames() const
 {
@@ -401,6 +404,7 @@ void Sqlite3DB::close()
 {
     if (!db)
         return;
+    m_cache.reset();
     dropCache(db);
     sqlite3_close_v2(db);
     db = nullptr;
@@ -460,12 +464,13 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
         throw Sqlite3Error(QStringLiteral("database is not open"));
     // The text is converted and the cache looked up once per statement run.
     std::string text = sql.sql().toUtf8().toStdString();
-    std::shared_ptr<StatementCache> cache = cacheFor(db);
-    sqlite3_stmt* stmt = prepareThrow(text, *cache);
+    if (!m_cache)
+        m_cache = cacheFor(db);
+    sqlite3_stmt* stmt = prepareThrow(text, *m_cache);
     auto holder = std::make_unique<Sqlite3Cursor::Statement>();
     holder->stmt = stmt;
     holder->sql = std::move(text);
-    holder->cache = std::move(cache);
+    holder->cache = m_cache;
     bindParams(stmt, sql);
     return Sqlite3Cursor(std::move(holder));
 }

@@ -85,22 +85,36 @@ public:
     QString getText(const QString& column) const;
     int getInt(const QString& column) const;
     qint64 getInt64(const QString& column) const;
-    qint64 getInt64(int index) const;
     double getDouble(const QString& column) const;
     QByteArray getBlob(const QString& column) const;
     bool isNull(const QString& column) const;
-    // Column names of the result, in order.
+    // The same by the column's position, as columnIndex() found it once for
+    // a whole result: readers of many rows skip the name look-up per value.
+    // A position outside the result (-1) reads as NULL.
+    int columnIndex(const QString& column) const;
+    QString getText(int index) const;
+    int getInt(int index) const;
+    qint64 getInt64(int index) const;
+    double getDouble(int index) const;
+    QByteArray getBlob(int index) const;
+    bool isNull(int index) const;
+    // Column names of the result, in order, and their number.
     QStringList columnNames() const;
+    int columnCount() const;
     QVariant value(int index) const;
 
 private:
     friend class Sqlite3DB;
     struct Statement;
     explicit Sqlite3Cursor(std::unique_ptr<Statement> stmt);
-    int columnIndex(const QString& column) const;
+    bool validIndex(int index) const;
 
     std::unique_ptr<Statement> m_stmt;
-    QHash<QString, int> m_columns;  // name as spelled and lower-cased -> index (first column wins)
+    // Name as spelled and lower-cased -> index (first column wins); made on
+    // the first look-up by name, so that writes and reads by position never
+    // pay for it.
+    mutable QHash<QString, int> m_columns;
+    mutable bool m_columnsRead = false;
     bool m_done = false;
 };
 
@@ -138,6 +152,7 @@ private:
     sqlite3_stmt* prepareThrow(const std::string& text, struct StatementCache& cache);
     [[noreturn]] void throwLastError(const QString& context = {});
     QString m_path;
+    std::shared_ptr<StatementCache> m_cache;  // this connection's prepared statements
 };
 
 class Sqlite3Row {

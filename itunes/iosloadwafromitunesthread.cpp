@@ -220,10 +220,16 @@ std::shared_ptr<IOSWhatsAppDb> IOSLoadWAFromiTunesThread::openLoadedDb(const QSt
 {
     const QDir app(appFolder);
     const QString contacts = app.filePath(QStringLiteral("Documents/Contacts.sqlite"));
-    return std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
-                                           QFileInfo(contacts).isFile() ? contacts : QString(),
-                                           app.filePath(QStringLiteral("Library")),
-                                           app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
+    auto db = std::make_shared<IOSWhatsAppDb>(app.filePath(QStringLiteral("Documents/ChatStorage.sqlite")),
+                                              QFileInfo(contacts).isFile() ? contacts : QString(),
+                                              app.filePath(QStringLiteral("Library")),
+                                              app.filePath(QStringLiteral("Library/Media/Profile")), false, false);
+    // Every media file here was written by a copy of this job under a
+    // temporary name and renamed; none is ever written again in place (a
+    // later copy keeps it or renames a new file over its name). A save may
+    // therefore link them instead of copying their bytes once more.
+    db->setMediaFilesArePrivateCopies(true);
+    return db;
 }
 
 QString IOSLoadWAFromiTunesThread::proposedDatabaseName(const BackupManifest& backup, const QString& targetFolder,

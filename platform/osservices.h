@@ -75,6 +75,21 @@ QList<VolumeInfo> mountedVolumes();
 // The volume that holds `path` (an existing file or folder).
 VolumeInfo volumeOf(const QString& path);
 
+// Gives the file `source` a second name `destination` (a hard link), which
+// must not exist yet. Both names then share one file: only for files that
+// nothing writes again in place. False when the system cannot (another file
+// system, links not supported, the name taken).
+bool hardLinkFile(const QString& source, const QString& destination);
+
+// Fills the empty file open for writing as `outFd` with the content of the
+// file open for reading as `inFd` without moving the bytes through the
+// program: the file system's shared copy of the blocks (a reflink) where it
+// has one, else the kernel's own copy. The copy is independent of the
+// original either way. False (the output emptied again) when neither
+// works; the caller then copies by reading and writing. The descriptors'
+// positions are left as they were.
+bool cloneFileContents(int inFd, int outFd);
+
 // True when the file or folder belongs to the user this program runs as.
 bool ownedByCurrentUser(const QString& path);
 

@@ -3,27 +3,54 @@
 #include "base/job.h"
 #include "base/recordingmonitor.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <cstdio>
 
 bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* options)
 {
+    bool ok = true;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--layout") && i + 1 < args.size()) {
             const QString v = args[++i];
             options->layout = v == QLatin1String("modern") ? ChatDbLayout::Modern
                               : v == QLatin1String("today") ? ChatDbLayout::Today
                                                             : ChatDbLayout::Local;
+        } else {
+            options->sizes.clear();
+            for (const QString& part : args[i].split(QLatin1Char(','))) {
+                const qint64 n = part.toLongLong();
+                ok = ok && n > 0;
+                options->sizes << n;
+            }
         }
-        else
-            options->messages = args[i].toLongLong();
     }
-    if (options->messages <= 0) {
-        std::fprintf(stderr, "usage: %s [MESSAGES] [--layout local|modern|today]\n", name);
+    if (!ok || options->sizes.isEmpty()) {
+        std::fprintf(stderr, "usage: %s [MESSAGES[,MESSAGES...]] [--layout local|modern|today]\n", name);
         return false;
     }
+    options->messages = options->sizes.first();
     return true;
+}
+
+double statusMiB(const char* key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+void resetPeakMemory()
+{
+    // Linux 4.0 and later: VmHWM starts again from the current size.
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
 }
 
 const char* layoutName(ChatDbLayout layout)

@@ -9,13 +9,22 @@
 #include <QStringList>
 
 struct BenchOptions {
-    qint64 messages = 200000;
+    qint64 messages = 200000;             // the first (or only) size
+    QList<qint64> sizes{200000};          // every size asked for, in order
     ChatDbLayout layout = ChatDbLayout::Local;
 };
 
-// Reads [MESSAGES] [--layout local|modern]. False after printing the usage
-// of the program `name` when the message count is not a positive number.
+// Reads [MESSAGES[,MESSAGES...]] [--layout local|modern|today]: one size, or
+// several separated by commas (each measured in turn, for how the figures
+// grow with the size). False after printing the usage of the program
+// `name` when a message count is not a positive number.
 bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* options);
+
+// Resident memory of this process from /proc/self/status, in MiB ("VmRSS:",
+// "VmHWM:" for the peak); -1 when unknown.
+double statusMiB(const char* key);
+// Starts the peak (VmHWM) afresh from the current resident size.
+void resetPeakMemory();
 
 const char* layoutName(ChatDbLayout layout);
 

@@ -1,4 +1,4 @@
-// merge_bench [MESSAGES] [--layout local|modern|today]: writes a chat
+// merge_bench [MESSAGES[,MESSAGES...]] [--layout local|modern|today]: writes a chat
 // database of MESSAGES messages (200,000 by default) in three chats (today:
 // also a group of @lid members, replies in reply metadata and reactions),
 // then backs all of them up into an empty local database with
@@ -29,32 +29,13 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <malloc.h>
 #include <sqlite3.h>
 
 namespace {
-
-// Resident sizes from /proc/self/status, in MiB.
-double statusMiB(const char* key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-// Resets VmHWM to the current resident size (Linux 4.0 and later).
-void resetPeak()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
 
 class BenchMonitor : public JobMonitor {
 public:
@@ -95,7 +76,7 @@ struct Run {
 Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view)
 {
     view->resetCache();
-    resetPeak();
+    resetPeakMemory();
     BenchMonitor monitor;
     BackupMessagesThread job(target, std::make_shared<WAMsgsDataSource>(view, nullptr, true));
     QElapsedTimer t;
@@ -113,16 +94,37 @@ Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view
     return r;
 }
 
+struct SizeFigures {
+    qint64 messages = 0;
+    double firstRate = 0;   // msg/s
+    double secondRate = 0;
+    double peakMiB = 0;
+};
+QList<SizeFigures> g_sizes;
+
+// msg/s and peak memory of every size, and how they changed from the
+// smallest to the largest.
+void printGrowth()
+{
+    if (g_sizes.size() < 2)
+        return;
+    std::printf("\ngrowth:\n");
+    for (const SizeFigures& f : g_sizes)
+        std::printf("  %8lld messages: first merge %.0f msg/s, second %.0f msg/s, peak RSS %.1f MiB\n", f.messages,
+                    f.firstRate, f.secondRate, f.peakMiB);
+    const SizeFigures& a = g_sizes.first();
+    const SizeFigures& b = g_sizes.last();
+    std::printf("  from %lld to %lld messages: first merge msg/s %+.0f%%, second %+.0f%%; peak RSS %.1f -> %.1f MiB\n",
+                a.messages, b.messages, 100.0 * (b.firstRate / a.firstRate - 1), 100.0 * (b.secondRate / a.secondRate - 1),
+                a.peakMiB, b.peakMiB);
+}
+
 }  // namespace
 
-int main(int argc, char* argv[])
+// One size: the database written, the runs measured, the figures printed
+// (and kept for the growth summary). 0 on success.
+int benchSize(qint64 messages, ChatDbLayout layout)
 {
-    QCoreApplication app(argc, argv);
-    BenchOptions options;
-    if (!parseBenchOptions(app.arguments().mid(1), "merge_bench", &options))
-        return 2;
-    const qint64 messages = options.messages;
-    const ChatDbLayout layout = options.layout;
     QTemporaryDir dir;
     QElapsedTimer t;
     t.start();
@@ -147,6 +149,8 @@ int main(int argc, char* argv[])
                 "tenths: %s\n",
                 count, second.added, second.totalMs, count / (second.totalMs / 1000.0), second.peakMiB,
                 qPrintable(sampleText(second.samples)));
+    g_sizes.append({messages, count / (first.totalMs / 1000.0), count / (second.totalMs / 1000.0),
+                    std::max(first.peakMiB, second.peakMiB)});
     std::printf("heap in use by tenths (MiB): first %s; second %s\nSQLite memory by tenths (MiB): first %s; second %s\n",
                 qPrintable(sampleText(first.heap)), qPrintable(sampleText(second.heap)),
                 qPrintable(sampleText(first.sqlite)), qPrintable(sampleText(second.sqlite)));
@@ -254,5 +258,22 @@ int main(int argc, char* argv[])
     if (layout != ChatDbLayout::Local)
         std::printf("ratio phone target first merge / shell copy: %.1f x; second merge / shell copy: %.1f x\n",
                     phoneFirst.totalMs / shellMs, phoneSecond.totalMs / shellMs);
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    BenchOptions options;
+    if (!parseBenchOptions(app.arguments().mid(1), "merge_bench", &options))
+        return 2;
+    for (const qint64 size : options.sizes) {
+        if (options.sizes.size() > 1)
+            std::printf("\n== %lld messages ==\n", size);
+        resetPeakMemory();
+        if (const int code = benchSize(size, options.layout); code != 0)
+            return code;
+    }
+    printGrowth();
     return 0;
 }

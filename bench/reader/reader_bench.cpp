@@ -1,4 +1,4 @@
-// reader_bench [MESSAGES] [--layout local|modern|today]: writes a chat database of
+// reader_bench [MESSAGES[,MESSAGES...]] [--layout local|modern|today]: writes a chat database of
 // MESSAGES messages (200,000 by default), then times listing the chats,
 // counting, and reading every message through a WAMsgsDataSource page by
 // page, oldest first and newest first. Beside it, in the same run, the
@@ -38,16 +38,37 @@ QString pagedScript(qint64 count, int pageSize, bool ascending)
     return script;
 }
 
+struct SizeFigures {
+    qint64 messages = 0;
+    double ascendingRate = 0;  // msg/s
+    double descendingRate = 0;
+    double peakMiB = 0;
+};
+QList<SizeFigures> g_sizes;
+
+// msg/s and peak memory of every size, and how they changed from the
+// smallest to the largest.
+void printGrowth()
+{
+    if (g_sizes.size() < 2)
+        return;
+    std::printf("\ngrowth:\n");
+    for (const SizeFigures& f : g_sizes)
+        std::printf("  %8lld messages: ascending %.0f msg/s, descending %.0f msg/s, peak RSS %.1f MiB\n", f.messages,
+                    f.ascendingRate, f.descendingRate, f.peakMiB);
+    const SizeFigures& a = g_sizes.first();
+    const SizeFigures& b = g_sizes.last();
+    std::printf("  from %lld to %lld messages: ascending msg/s %+.0f%%, descending %+.0f%%; peak RSS %.1f -> %.1f MiB\n",
+                a.messages, b.messages, 100.0 * (b.ascendingRate / a.ascendingRate - 1),
+                100.0 * (b.descendingRate / a.descendingRate - 1), a.peakMiB, b.peakMiB);
+}
+
 }  // namespace
 
-int main(int argc, char* argv[])
+// One size: the database written, the runs measured, the figures printed
+// (and kept for the growth summary). 0 on success.
+int benchSize(qint64 messages, ChatDbLayout layout)
 {
-    QCoreApplication app(argc, argv);
-    BenchOptions options;
-    if (!parseBenchOptions(app.arguments().mid(1), "reader_bench", &options))
-        return 2;
-    const qint64 messages = options.messages;
-    const ChatDbLayout layout = options.layout;
     QTemporaryDir dir;
     QElapsedTimer t;
 
@@ -68,6 +89,8 @@ int main(int argc, char* argv[])
     const qint64 count = db->countMessages(nullptr);
     const double countMs = ms(t);
 
+    resetPeakMemory();
+    const double rssBefore = statusMiB("VmRSS:");
     double readMs[2] = {0, 0};
     qint64 withMedia = 0;
     qint64 withQuote = 0;
@@ -90,11 +113,16 @@ int main(int argc, char* argv[])
         readMs[pass] = ms(t);
     }
 
+    const double peakMiB = statusMiB("VmHWM:");
+    g_sizes.append({messages, count / (readMs[0] / 1000.0), count / (readMs[1] / 1000.0), peakMiB});
     std::printf("listSessions: %zu chats in %.2f ms\n", view->index().sessions.size(), listMs);
+    std::printf("peak RSS while reading: %.1f MiB (%.1f MiB before)\n", peakMiB, rssBefore);
     std::printf("countMessages: %lld in %.2f ms\n", count, countMs);
-    std::printf("read through WAMsgsDataSource (pages of %d): ascending %.0f ms (%.0f msg/s), descending %.0f ms; "
+    std::printf("read through WAMsgsDataSource (pages of %d): ascending %.0f ms (%.0f msg/s), descending %.0f ms "
+                "(%.0f msg/s); "
                 "%lld with media items, %lld replies, %lld with reactions\n",
-                view->pageSize(), readMs[0], count / (readMs[0] / 1000.0), readMs[1], withMedia, withQuote,
+                view->pageSize(), readMs[0], count / (readMs[0] / 1000.0), readMs[1], count / (readMs[1] / 1000.0),
+                withMedia, withQuote,
                 withReactions);
 
     const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
@@ -120,7 +148,25 @@ int main(int argc, char* argv[])
                 shellCount, shellPaged, shellPagedDesc, shellJoined);
     if (shellPaged > 0 && shellJoined > 0)
         std::printf("ratio reader/shell: ascending %.2f x the paged statements, %.2f x the joined statement; "
-                    "descending %.2f x\n",
-                    readMs[0] / shellPaged, readMs[0] / shellJoined, readMs[1] / shellPagedDesc);
+                    "descending %.2f x the paged statements, %.2f x the joined statement; descending/ascending %.2f x\n",
+                    readMs[0] / shellPaged, readMs[0] / shellJoined, readMs[1] / shellPagedDesc,
+                    readMs[1] / shellJoined, readMs[1] / readMs[0]);
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    BenchOptions options;
+    if (!parseBenchOptions(app.arguments().mid(1), "reader_bench", &options))
+        return 2;
+    for (const qint64 size : options.sizes) {
+        if (options.sizes.size() > 1)
+            std::printf("\n== %lld messages ==\n", size);
+        resetPeakMemory();
+        if (const int code = benchSize(size, options.layout); code != 0)
+            return code;
+    }
+    printGrowth();
     return 0;
 }
