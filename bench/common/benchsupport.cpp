@@ -156,3 +156,22 @@ double runShell(const QString& shell, const QString& database, const QString& sc
     }
     return ms(t);
 }
+
+void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>& sizes)
+{
+    if (sizes.size() < 2)
+        return;
+    std::printf("\ngrowth:\n");
+    for (const SizeFigures& f : sizes) {
+        std::printf("  %8lld messages:", f.messages);
+        for (std::size_t i = 0; i < names.size() && i < f.rates.size(); ++i)
+            std::printf("%s %s %.0f msg/s", i ? "," : "", names[i], f.rates[i]);
+        std::printf(", peak RSS %.1f MiB\n", f.peakMiB);
+    }
+    const SizeFigures& a = sizes.first();
+    const SizeFigures& b = sizes.last();
+    std::printf("  from %lld to %lld messages:", a.messages, b.messages);
+    for (std::size_t i = 0; i < names.size() && i < a.rates.size() && i < b.rates.size(); ++i)
+        std::printf("%s %s msg/s %+.0f%%", i ? "," : "", names[i], 100.0 * (b.rates[i] / a.rates[i] - 1));
+    std::printf("; peak RSS %.1f -> %.1f MiB\n", a.peakMiB, b.peakMiB);
+}

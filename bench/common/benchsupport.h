@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 struct BenchOptions {
     qint64 messages = 200000;             // the first (or only) size
     QList<qint64> sizes{200000};          // every size asked for, in order
@@ -49,3 +51,16 @@ bool runTool(const QString& program, const QStringList& args);
 // Runs the sqlite3 shell on a script against a database; returns
 // milliseconds, or -1 when it failed (the shell's error goes to stderr).
 double runShell(const QString& shell, const QString& database, const QString& script);
+
+// The figures of one size when a benchmark measures several: messages per
+// second of each measured kind (named when printed) and the peak memory.
+struct SizeFigures {
+    qint64 messages = 0;
+    std::vector<double> rates;  // msg/s, in the order of the names
+    double peakMiB = 0;
+};
+
+// Prints every size's rates and peak memory, then how they changed from the
+// first size to the last; nothing for fewer than two sizes. `names` name the
+// rates ("first merge", "ascending", ...).
+void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>& sizes);

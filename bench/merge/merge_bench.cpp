@@ -94,30 +94,7 @@ Run backup(const std::shared_ptr<IOSWhatsAppDb>& target, const PChatDbView& view
     return r;
 }
 
-struct SizeFigures {
-    qint64 messages = 0;
-    double firstRate = 0;   // msg/s
-    double secondRate = 0;
-    double peakMiB = 0;
-};
 QList<SizeFigures> g_sizes;
-
-// msg/s and peak memory of every size, and how they changed from the
-// smallest to the largest.
-void printGrowth()
-{
-    if (g_sizes.size() < 2)
-        return;
-    std::printf("\ngrowth:\n");
-    for (const SizeFigures& f : g_sizes)
-        std::printf("  %8lld messages: first merge %.0f msg/s, second %.0f msg/s, peak RSS %.1f MiB\n", f.messages,
-                    f.firstRate, f.secondRate, f.peakMiB);
-    const SizeFigures& a = g_sizes.first();
-    const SizeFigures& b = g_sizes.last();
-    std::printf("  from %lld to %lld messages: first merge msg/s %+.0f%%, second %+.0f%%; peak RSS %.1f -> %.1f MiB\n",
-                a.messages, b.messages, 100.0 * (b.firstRate / a.firstRate - 1), 100.0 * (b.secondRate / a.secondRate - 1),
-                a.peakMiB, b.peakMiB);
-}
 
 }  // namespace
 
@@ -149,7 +126,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
                 "tenths: %s\n",
                 count, second.added, second.totalMs, count / (second.totalMs / 1000.0), second.peakMiB,
                 qPrintable(sampleText(second.samples)));
-    g_sizes.append({messages, count / (first.totalMs / 1000.0), count / (second.totalMs / 1000.0),
+    g_sizes.append({messages, {count / (first.totalMs / 1000.0), count / (second.totalMs / 1000.0)},
                     std::max(first.peakMiB, second.peakMiB)});
     std::printf("heap in use by tenths (MiB): first %s; second %s\nSQLite memory by tenths (MiB): first %s; second %s\n",
                 qPrintable(sampleText(first.heap)), qPrintable(sampleText(second.heap)),
@@ -274,6 +251,6 @@ int main(int argc, char* argv[])
         if (const int code = benchSize(size, options.layout); code != 0)
             return code;
     }
-    printGrowth();
+    printGrowth({"first merge", "second"}, g_sizes);
     return 0;
 }

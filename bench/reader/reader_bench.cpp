@@ -38,30 +38,7 @@ QString pagedScript(qint64 count, int pageSize, bool ascending)
     return script;
 }
 
-struct SizeFigures {
-    qint64 messages = 0;
-    double ascendingRate = 0;  // msg/s
-    double descendingRate = 0;
-    double peakMiB = 0;
-};
 QList<SizeFigures> g_sizes;
-
-// msg/s and peak memory of every size, and how they changed from the
-// smallest to the largest.
-void printGrowth()
-{
-    if (g_sizes.size() < 2)
-        return;
-    std::printf("\ngrowth:\n");
-    for (const SizeFigures& f : g_sizes)
-        std::printf("  %8lld messages: ascending %.0f msg/s, descending %.0f msg/s, peak RSS %.1f MiB\n", f.messages,
-                    f.ascendingRate, f.descendingRate, f.peakMiB);
-    const SizeFigures& a = g_sizes.first();
-    const SizeFigures& b = g_sizes.last();
-    std::printf("  from %lld to %lld messages: ascending msg/s %+.0f%%, descending %+.0f%%; peak RSS %.1f -> %.1f MiB\n",
-                a.messages, b.messages, 100.0 * (b.ascendingRate / a.ascendingRate - 1),
-                100.0 * (b.descendingRate / a.descendingRate - 1), a.peakMiB, b.peakMiB);
-}
 
 }  // namespace
 
@@ -114,7 +91,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
     }
 
     const double peakMiB = statusMiB("VmHWM:");
-    g_sizes.append({messages, count / (readMs[0] / 1000.0), count / (readMs[1] / 1000.0), peakMiB});
+    g_sizes.append({messages, {count / (readMs[0] / 1000.0), count / (readMs[1] / 1000.0)}, peakMiB});
     std::printf("listSessions: %zu chats in %.2f ms\n", view->index().sessions.size(), listMs);
     std::printf("peak RSS while reading: %.1f MiB (%.1f MiB before)\n", peakMiB, rssBefore);
     std::printf("countMessages: %lld in %.2f ms\n", count, countMs);
@@ -167,6 +144,6 @@ int main(int argc, char* argv[])
         if (const int code = benchSize(size, options.layout); code != 0)
             return code;
     }
-    printGrowth();
+    printGrowth({"ascending", "descending"}, g_sizes);
     return 0;
 }

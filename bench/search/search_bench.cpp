@@ -23,26 +23,7 @@
 
 namespace {
 
-struct SizeFigures {
-    qint64 messages = 0;
-    double rate = 0;  // msg/s of the search without a match
-    double peakMiB = 0;
-};
 QList<SizeFigures> g_sizes;
-
-void printGrowth()
-{
-    if (g_sizes.size() < 2)
-        return;
-    std::printf("\ngrowth:\n");
-    for (const SizeFigures& f : g_sizes)
-        std::printf("  %8lld messages: search without a match %.0f msg/s, peak RSS %.1f MiB\n", f.messages, f.rate,
-                    f.peakMiB);
-    const SizeFigures& a = g_sizes.first();
-    const SizeFigures& b = g_sizes.last();
-    std::printf("  from %lld to %lld messages: msg/s %+.0f%%; peak RSS %.1f -> %.1f MiB\n", a.messages, b.messages,
-                100.0 * (b.rate / a.rate - 1), a.peakMiB, b.peakMiB);
-}
 
 int benchSize(qint64 messages, ChatDbLayout layout)
 {
@@ -91,7 +72,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
                      oldFound[0], found[1], oldFound[1]);
         return 1;
     }
-    g_sizes.append({messages, count / (newMs[0] / 1000.0), peakMiB});
+    g_sizes.append({messages, {count / (newMs[0] / 1000.0)}, peakMiB});
     std::printf("search, candidates from SQLite: no match %.0f ms (%.0f msg/s), match in the newest row %.0f ms "
                 "(row %lld of %lld); peak RSS %.1f MiB\n",
                 newMs[0], count / (newMs[0] / 1000.0), newMs[1], found[1], count, peakMiB);
@@ -132,6 +113,6 @@ int main(int argc, char* argv[])
         if (const int code = benchSize(size, options.layout); code != 0)
             return code;
     }
-    printGrowth();
+    printGrowth({"search without a match"}, g_sizes);
     return 0;
 }
