@@ -175,3 +175,14 @@ void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>
         std::printf("%s %s msg/s %+.0f%%", i ? "," : "", names[i], 100.0 * (b.rates[i] / a.rates[i] - 1));
     std::printf("; peak RSS %.1f -> %.1f MiB\n", a.peakMiB, b.peakMiB);
 }
+
+int runEverySize(const BenchOptions& options, const std::function<int(qint64, ChatDbLayout)>& bench)
+{
+    for (const qint64 size : options.sizes) {
+        if (options.sizes.size() > 1)
+            std::printf("\n== %lld messages ==\n", size);
+        if (const int code = bench(size, options.layout); code != 0)
+            return code;
+    }
+    return 0;
+}

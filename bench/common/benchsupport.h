@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 struct BenchOptions {
@@ -64,3 +65,8 @@ struct SizeFigures {
 // first size to the last; nothing for fewer than two sizes. `names` name the
 // rates ("first merge", "ascending", ...).
 void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>& sizes);
+
+// Runs `bench` for every size asked for, under a heading of its own when
+// there are several; the first code other than 0 ends the run and is
+// returned.
+int runEverySize(const BenchOptions& options, const std::function<int(qint64, ChatDbLayout)>& bench);

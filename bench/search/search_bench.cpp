@@ -107,12 +107,8 @@ int main(int argc, char* argv[])
     BenchOptions options;
     if (!parseBenchOptions(app.arguments().mid(1), "search_bench", &options))
         return 2;
-    for (const qint64 size : options.sizes) {
-        if (options.sizes.size() > 1)
-            std::printf("\n== %lld messages ==\n", size);
-        if (const int code = benchSize(size, options.layout); code != 0)
-            return code;
-    }
+    if (const int code = runEverySize(options, benchSize); code != 0)
+        return code;
     printGrowth({"search without a match"}, g_sizes);
     return 0;
 }
