@@ -56,7 +56,8 @@ int main(int argc, char* argv[])
     // The PDF export paints text, which needs the graphical toolkit; the
     // command line never opens a window, so it never needs a display
     // either: the offscreen platform unless one was asked for.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const bool ownPlatform = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (ownPlatform)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Standard output carries results (and JSON); log lines go to the log
     // file only, or to standard error with --verbose. Set before the
@@ -64,6 +65,10 @@ int main(int argc, char* argv[])
     setLogEcho(LogEcho::None);
     qInstallMessageHandler(logMessageHandler);
     QGuiApplication app(argc, argv);
+    // Chosen for this process only: programs it starts (a browser, a file
+    // manager) must come up on the user's display.
+    if (ownPlatform)
+        qunsetenv("QT_QPA_PLATFORM");
     // A phone or daemon that goes away mid-write is an error, not the end.
     platform::ignoreBrokenPipe();
     QCoreApplication::setApplicationName(QStringLiteral("quillometry-cli"));
