@@ -79,10 +79,7 @@ protected:
 
     CliResult cli(const QStringList& args, int ms = 180000)
     {
-        QMap<QString, QString> env{{"XDG_DATA_HOME", dir.filePath("data")}, {"TMPDIR", dir.filePath("tmp")}};
-        if (!mux.isEmpty())
-            env.insert("USBMUXD_SOCKET_ADDRESS", mux);
-        return runCliProcess(kCli, args, env, ms);
+        return runCliInFolder(kCli, dir.path(), mux, args, {}, ms);
     }
     QString ctl(const QStringList& words) { return phonesimCtl(kPhonesim, control, words); }
     qint64 bytesSent()

@@ -133,11 +133,7 @@ protected:
 
     CliResult cli(const QStringList& args, QMap<QString, QString> env = {}, int ms = 240000)
     {
-        env.insert("XDG_DATA_HOME", dir.filePath("data"));
-        env.insert("TMPDIR", dir.filePath("tmp"));
-        if (!mux.isEmpty())
-            env.insert("USBMUXD_SOCKET_ADDRESS", mux);
-        return runCliProcess(kCli, args, env, ms);
+        return runCliInFolder(kCli, dir.path(), mux, args, env, ms);
     }
     QString ctl(const QStringList& words) { return phonesimCtl(kPhonesim, control, words); }
     // The phone's USB device id while attached, else empty.

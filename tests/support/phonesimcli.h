@@ -43,6 +43,19 @@ inline CliResult runCliProcess(const QString& program, const QStringList& args, 
     return r;
 }
 
+// Runs the command line with its data folder in `folder`/data and its
+// temporary folder in `folder`/tmp, reaching the simulated phones through
+// `mux` when it is known; `env` adds to that.
+inline CliResult runCliInFolder(const QString& program, const QString& folder, const QString& mux,
+                                const QStringList& args, QMap<QString, QString> env, int ms)
+{
+    env.insert("XDG_DATA_HOME", folder + "/data");
+    env.insert("TMPDIR", folder + "/tmp");
+    if (!mux.isEmpty())
+        env.insert("USBMUXD_SOCKET_ADDRESS", mux);
+    return runCliProcess(program, args, env, ms);
+}
+
 // One command on the simulator's control channel; its answer.
 inline QString phonesimCtl(const QString& phonesim, const QString& control, const QStringList& words)
 {
