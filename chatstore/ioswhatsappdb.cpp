@@ -951,8 +951,10 @@ QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppI
 void IOSWhatsAppDb::deleteChat(qint64 chatId)
 {
     ensureOpen();
-    if (m_merge)
+    if (m_merge) {
         m_merge->forgetChats();
+        m_merge->forgetRowIds();
+    }
     m_pageMark.valid = false;
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };
