@@ -1154,30 +1154,37 @@ void IOSWhatsAppDb::renumberSort()
         std::vector<SortItem> items;
         for (qint64 chat : chats) {
             items.clear();
+            bool anyOddSort = false;  // NULL, or not stored as an integer
             {
-                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER "
-                               "from ZWAMESSAGE where ZCHATSESSION=?");
+                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER,"
+                               "typeof(ZSORT)='integer' from ZWAMESSAGE where ZCHATSESSION=?");
                 sql.addInt64Param(chat);
                 Sqlite3Cursor c = m_db.queryThrow(sql);
-                while (c.moveNext())
-                    items.push_back({c.getInt64(0), c.getInt64(QStringLiteral("ZSORT")),
-                                     c.getDouble(QStringLiteral("ZMESSAGEDATE")),
-                                     c.getInt64(QStringLiteral("ZGROUPMEMBER"))});
+                while (c.moveNext()) {
+                    anyOddSort = anyOddSort || c.getInt(4) == 0;
+                    items.push_back({c.getInt64(0), c.getInt64(1), c.getDouble(2), c.getInt64(3)});
+                }
             }
             if (items.empty())
                 continue;
             orderSortItems(items);
-            map.byPk.clear();
-            map.byPk.reserve(items.size());
-            for (size_t i = 0; i < items.size(); ++i)
-                map.byPk.emplace_back(items[i].pk, int(i + 1));
-            std::sort(map.byPk.begin(), map.byPk.end());
-
-            // Rows already holding their number are left alone.
-            Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) where ZCHATSESSION=? "
-                                "and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
-            renumber.addInt64Param(chat);
-            m_db.executeThrow(renumber);
+            // Rows already holding their number are left alone; a chat whose
+            // rows all hold theirs (a new chat merged in order, say) is not
+            // written at all.
+            bool renumbered = !anyOddSort;
+            for (size_t i = 0; renumbered && i < items.size(); ++i)
+                renumbered = items[i].sort == qint64(i + 1);
+            if (!renumbered) {
+                map.byPk.clear();
+                map.byPk.reserve(items.size());
+                for (size_t i = 0; i < items.size(); ++i)
+                    map.byPk.emplace_back(items[i].pk, int(i + 1));
+                std::sort(map.byPk.begin(), map.byPk.end());
+                Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) "
+                                    "where ZCHATSESSION=? and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
+                renumber.addInt64Param(chat);
+                m_db.executeThrow(renumber);
+            }
 
             const SortItem& last = items.back();
             Sqlite3Sql session(
