@@ -215,7 +215,8 @@ Sqlite3Sql& Sqlite3Sql::addNullParam()
 
 Sqlite3Sql& Sqlite3Sql::appendSql(const QString& sql)
 {
-    m_sql += sql;
+    m_sql = this->sql() + sql;
+    m_utf8.clear();
     return *this;
 }
 
@@ -463,7 +464,7 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
     if (!db)
         throw Sqlite3Error(QStringLiteral("database is not open"));
     // The text is converted and the cache looked up once per statement run.
-    std::string text = sql.sql().toUtf8().toStdString();
+    std::string text = sql.utf8();
     if (!m_cache)
         m_cache = cacheFor(db);
     sqlite3_stmt* stmt = prepareThrow(text, *m_cache);

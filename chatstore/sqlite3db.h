@@ -52,7 +52,9 @@ public:
     };
 
     Sqlite3Sql() = default;
-    Sqlite3Sql(const char* sql) : m_sql(QString::fromUtf8(sql)) {}
+    // A text given as UTF-8 is kept as it is: the statement cache looks it
+    // up without converting it twice on every run.
+    Sqlite3Sql(const char* sql) : m_utf8(sql) {}
     Sqlite3Sql(const QString& sql) : m_sql(sql) {}
 
     Sqlite3Sql& addTextParam(const QString& value);
@@ -63,11 +65,19 @@ public:
     Sqlite3Sql& addNullParam();
     Sqlite3Sql& appendSql(const QString& sql);
 
-    const QString& sql() const { return m_sql; }
+    const QString& sql() const
+    {
+        if (!m_utf8.empty() && m_sql.isEmpty())
+            m_sql = QString::fromStdString(m_utf8);
+        return m_sql;
+    }
+    // The text as UTF-8, as SQLite takes it.
+    std::string utf8() const { return m_utf8.empty() ? m_sql.toStdString() : m_utf8; }
     const QList<Param>& params() const { return m_params; }
 
 private:
-    QString m_sql;
+    mutable QString m_sql;
+    std::string m_utf8;  // set when the text was given as UTF-8 and not changed since
     QList<Param> m_params;
 };
 
