@@ -573,9 +573,9 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
             QStringLiteral("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE in (%1) order by Z_PK")
                 .arg(messageIds.join(QLatin1Char(','))));
         while (c.moveNext()) {
-            const auto it = byId.constFind(c.getInt64(QStringLiteral("ZMESSAGE")));
+            const auto it = byId.constFind(c.getInt64(0));
             if (it != byId.constEnd())
-                addReceiptInfo(messages[*it], c.getBlob(QStringLiteral("ZRECEIPTINFO")));
+                addReceiptInfo(messages[*it], c.getBlob(1));
         }
     }
 }

@@ -54,8 +54,8 @@ public:
     Sqlite3Sql() = default;
     // A text given as UTF-8 is kept as it is: the statement cache looks it
     // up without converting it twice on every run.
-    Sqlite3Sql(const char* sql) : m_utf8(sql) {}
-    Sqlite3Sql(const QString& sql) : m_sql(sql) {}
+    Sqlite3Sql(const char* sql) : m_utf8(sql) { m_params.reserve(kReservedParams); }
+    Sqlite3Sql(const QString& sql) : m_sql(sql) { m_params.reserve(kReservedParams); }
 
     Sqlite3Sql& addTextParam(const QString& value);
     Sqlite3Sql& addIntParam(int value);
@@ -76,6 +76,9 @@ public:
     const QList<Param>& params() const { return m_params; }
 
 private:
+    // Room for the parameters of most statements, so that adding them does
+    // not grow the list step by step.
+    static constexpr int kReservedParams = 16;
     mutable QString m_sql;
     std::string m_utf8;  // set when the text was given as UTF-8 and not changed since
     QList<Param> m_params;
