@@ -1156,6 +1156,15 @@ void IOSWhatsAppDb::renumberSort()
             items.clear();
             bool anyOddSort = false;  // NULL, or not stored as an integer
             {
+                // Room for exactly the chat's rows: grown step by step, the
+                // list of a big chat would hold twice its size and more.
+                Sqlite3Sql count("select count(*) from ZWAMESSAGE where ZCHATSESSION=?");
+                count.addInt64Param(chat);
+                Sqlite3Cursor c = m_db.queryThrow(count);
+                items.shrink_to_fit();
+                items.reserve(c.moveNext() ? size_t(std::max<qint64>(0, c.getInt64(0))) : 0);
+            }
+            {
                 Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER,"
                                "typeof(ZSORT)='integer' from ZWAMESSAGE where ZCHATSESSION=?");
                 sql.addInt64Param(chat);
