@@ -26,10 +26,10 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -187,9 +187,6 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
     return outcome;
 }
 
-// True when `file` is the file a stored path names (or the program's
-// encoded copy of it), and not a fallback the reader substituted (a
-// thumbnail standing in for a missing media file, or the reverse).
 // The columns a media item row may set, in the order its insert names them.
 enum class MediaColumn {
     Z_ENT, Z_OPT, ZFILESIZE, ZMEDIAORIGIN, ZMOVIEDURATION, ZMESSAGE, ZHACCURACY, ZLATITUDE, ZLONGITUDE,
@@ -263,6 +260,9 @@ private:
     std::array<Sqlite3Sql::Param, size_t(MediaColumn::Count)> m_values;
 };
 
+// True when `file` is the file a stored path names (or the program's
+// encoded copy of it), and not a fallback the reader substituted (a
+// thumbnail standing in for a missing media file, or the reverse).
 bool fileMatchesStoredName(const QString& file, const QString& stored)
 {
     const QString fileName = QFileInfo(file).fileName();

@@ -576,6 +576,46 @@ TEST(MergeWriter, ParentChainsStopAtACycle)
     EXPECT_EQ(probe.integer(QStringLiteral("select ZPARENTMESSAGE from ZWAMESSAGE where Z_PK=%1").arg(childId)), pb);
 }
 
+// A message row names its own media item and its first receipt row, also
+// when the rows of its parent, merged from inside it, were written between
+// its own row and its receipt rows.
+TEST(MergeWriter, AMessageRowNamesItsOwnMediaItemAndFirstReceiptRow)
+{
+    QTemporaryDir dir;
+    const ChatDbFolder f = modernTarget(dir.path());
+    auto target = openTarget(f);
+    const PChatSession anna = personalChat(kAnna, QStringLiteral("Anna"));
+    auto withRows = [&](const QString& stanza, double date, int receiptRows) {
+        auto m = std::make_shared<_Message>(textMessage(anna, stanza, false, date));
+        m->media = std::make_shared<_MediaItem>();
+        m->media->ZMEDIALOCALPATH = QStringLiteral("Media/%1.jpg").arg(stanza);
+        for (int i = 0; i < receiptRows; ++i)
+            m->receiptInfos << (stanza + QString::number(i)).toUtf8();
+        return m;
+    };
+    auto child = withRows(QStringLiteral("CH"), 10, 2);
+    child->parent = withRows(QStringLiteral("PA"), 20, 3);
+    auto plain = std::make_shared<_Message>(textMessage(anna, QStringLiteral("PL"), false, 30));
+    auto last = withRows(QStringLiteral("LA"), 40, 1);
+    target->beginTransaction();
+    for (const auto& m : {child, plain, last})
+        target->mergeMessage(*m, -2);
+    target->commitThrow();
+
+    Probe probe(f.databasePath);
+    EXPECT_EQ(probe.integer(QStringLiteral("select count(*) from ZWAMESSAGE")), 4);
+    EXPECT_EQ(probe.integer(QStringLiteral("select count(*) from ZWAMESSAGEINFO")), 6);
+    for (const QVariantList& row : probe.rows(QStringLiteral(
+             "select m.ZSTANZAID, ifnull(m.ZMEDIAITEM, 0), "
+             "ifnull((select Z_PK from ZWAMEDIAITEM where ZMESSAGE=m.Z_PK), 0), ifnull(m.ZMESSAGEINFO, 0), "
+             "ifnull((select min(Z_PK) from ZWAMESSAGEINFO where ZMESSAGE=m.Z_PK), 0) from ZWAMESSAGE m"))) {
+        const std::string stanza = row.value(0).toString().toStdString();
+        EXPECT_EQ(row.value(1).toLongLong(), row.value(2).toLongLong()) << stanza;
+        EXPECT_EQ(row.value(3).toLongLong(), row.value(4).toLongLong()) << stanza;
+        EXPECT_EQ(row.value(1).toLongLong() == 0, stanza == "PL") << stanza;
+    }
+}
+
 // ---- deleting ------------------------------------------------------------------
 
 TEST(MergeWriter, DeletingMessagesLeavesNoDanglingRowsAndClosesSortGaps)
