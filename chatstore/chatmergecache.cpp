@@ -1,6 +1,7 @@
 #include "chatstore/chatmergecache.h"
 
 #include "chatstore/displayrules.h"
+#include "chatstore/sqlite3db.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -64,8 +65,25 @@ ChatMergeCache::ChatMergeCache(const ChatSchema& schema)
     if (c.msgErrorStatus)
         cols << QStringLiteral("ZMESSAGEERRORSTATUS");
     cols << QStringLiteral("ZCHATSESSION") << QStringLiteral("ZGROUPMEMBER");
-    m_messageInsert = QStringLiteral("insert into ZWAMESSAGE(%1) values(?%2)")
-                          .arg(cols.join(QLatin1Char(',')), QStringLiteral(",?").repeated(cols.size() - 1));
+    for (int shape = 0; shape < 4; ++shape) {
+        QStringList names = cols;
+        if (shape & 1)
+            names << QStringLiteral("ZMEDIAITEM");
+        if (shape & 2)
+            names << QStringLiteral("ZMESSAGEINFO");
+        m_messageInsert[shape] = QStringLiteral("insert into ZWAMESSAGE(%1) values(?%2)")
+                                     .arg(names.join(QLatin1Char(',')), QStringLiteral(",?").repeated(names.size() - 1));
+    }
+}
+
+qint64 ChatMergeCache::nextRowId(Sqlite3DB& db, const QString& table)
+{
+    auto it = m_lastRowIds.find(table);
+    if (it == m_lastRowIds.end()) {
+        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(QStringLiteral("select max(rowid) from %1").arg(table)));
+        it = m_lastRowIds.insert(table, c.moveNext() ? c.getInt64(0) : 0);
+    }
+    return *it + 1;
 }
 
 ChatMergeCache::Chat* ChatMergeCache::chat(const QString& jid)

@@ -15,6 +15,8 @@
 
 #include <optional>
 
+class Sqlite3DB;
+
 class ChatMergeCache {
 public:
     struct Chat {
@@ -67,9 +69,25 @@ public:
     explicit ChatMergeCache(const ChatSchema& schema);
 
     const Columns& columns() const { return m_columns; }
-    // The insert statement of ZWAMESSAGE for this target (one text, so that
-    // the prepared statement is reused).
-    const QString& messageInsertSql() const { return m_messageInsert; }
+    // The insert statement of ZWAMESSAGE for this target (one text per
+    // shape, so that the prepared statement is reused). A message with a
+    // media item or receipt rows also names ZMEDIAITEM / ZMESSAGEINFO, bound
+    // last, in that order.
+    const QString& messageInsertSql(bool withMedia = false, bool withInfo = false) const
+    {
+        return m_messageInsert[(withMedia ? 1 : 0) + (withInfo ? 2 : 0)];
+    }
+    // The insert statement of ZWAMEDIAITEM for one set of columns (a bit
+    // per column); empty until the caller has made it.
+    QString& mediaInsertSql(quint32 columnMask) { return m_mediaInserts[columnMask]; }
+
+    // The row id SQLite gives the next row of `table` (the largest one
+    // plus one), as far as this job knows it: read once, then moved on by
+    // rememberRowId. A guess only; callers check the id they get.
+    qint64 nextRowId(Sqlite3DB& db, const QString& table);
+    void rememberRowId(const QString& table, qint64 rowId) { m_lastRowIds[table] = rowId; }
+    // After rows were deleted, the guesses are read again.
+    void forgetRowIds() { m_lastRowIds.clear(); }
 
     // The cached chat of a JID, or null when the target's row is not known yet.
     Chat* chat(const QString& jid);
@@ -112,7 +130,9 @@ public:
 
 private:
     Columns m_columns;
-    QString m_messageInsert;
+    QString m_messageInsert[4];
+    QHash<quint32, QString> m_mediaInserts;
+    QHash<QString, qint64> m_lastRowIds;
     QHash<QString, Chat> m_chats;
     QHash<QString, qint64> m_pendingMax;
     QSet<QString> m_picturesSeen;

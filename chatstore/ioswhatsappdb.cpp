@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
@@ -601,6 +602,8 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
             QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
         const MediaColumns& cols = allMediaColumns(c);
         QSet<qint64> seen;
+        m_pageMediaFolder.emplace(mediaFolder());
+        const auto done = qScopeGuard([this] { m_pageMediaFolder.reset(); });
         while (c.moveNext()) {
             const qint64 pk = c.getInt64(cols.pk);
             if (seen.contains(pk))
@@ -913,14 +916,16 @@ void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const
 
 QString IOSWhatsAppDb::resolveMediaPath(const QString& stored) const
 {
-    const QString path = pathInsideFolder(mediaFolder(), stored);
+    std::optional<FolderResolver> once;
+    FolderResolver& folder = m_pageMediaFolder ? *m_pageMediaFolder : once.emplace(mediaFolder());
+    const QString path = folder.pathInside(stored);
     if (path.isEmpty() || QFileInfo(path).isFile())
         return path;
     // The program stores its own copies under an encoded file name.
     const QFileInfo info(path);
     const QString candidate =
         info.absolutePath() + QLatin1Char('/') + percentEncodedFileName(decomposedText(info.fileName()));
-    if (candidate != path && QFileInfo(candidate).isFile() && isInsideFolder(mediaFolder(), candidate))
+    if (candidate != path && QFileInfo(candidate).isFile() && folder.isInside(candidate))
         return candidate;
     return path;
 }
@@ -996,8 +1001,10 @@ QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppI
 void IOSWhatsAppDb::deleteChat(qint64 chatId)
 {
     ensureOpen();
-    if (m_merge)
+    if (m_merge) {
         m_merge->forgetChats();
+        m_merge->forgetRowIds();
+    }
     m_pageMark.valid = false;
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };

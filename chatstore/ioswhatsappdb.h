@@ -10,6 +10,7 @@
 #include "chatstore/abswhatsappdb.h"
 #include "chatstore/chatmergecache.h"
 #include "chatstore/chatschema.h"
+#include "chatstore/folderresolver.h"
 #include "chatstore/jiddirectory.h"
 #include "chatstore/sqlite3db.h"
 
@@ -295,6 +296,9 @@ private:
     QString m_searchKeyword;
     bool m_searchFunction = false;
     QString m_linkableSourceFolder;
+    // While a page's media rows are read: the media folder's resolver, so
+    // that the folders of a page's files are resolved once.
+    mutable std::optional<FolderResolver> m_pageMediaFolder;
     // Where the last full page ended, so that the next page of the same
     // request continues from there (invalid after any write).
     struct PageMark {

@@ -25,6 +25,8 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -188,6 +190,79 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
 // True when `file` is the file a stored path names (or the program's
 // encoded copy of it), and not a fallback the reader substituted (a
 // thumbnail standing in for a missing media file, or the reverse).
+// The columns a media item row may set, in the order its insert names them.
+enum class MediaColumn {
+    Z_ENT, Z_OPT, ZFILESIZE, ZMEDIAORIGIN, ZMOVIEDURATION, ZMESSAGE, ZHACCURACY, ZLATITUDE, ZLONGITUDE,
+    ZMEDIALOCALPATH, ZMEDIAURL, ZTHUMBNAILLOCALPATH, ZVCARDNAME, ZVCARDSTRING, ZXMPPTHUMBPATH, ZASPECTRATIO,
+    ZAUTHORNAME, ZCOLLECTIONNAME, ZTITLE, ZMEDIAKEY, ZMETADATA, QM_METADATA, QM_QUOTED_DATA, QM_QUOTED_SENDER,
+    QM_QUOTED_STANZAID, Count
+};
+
+const char* const kMediaColumnNames[] = {
+    "Z_ENT", "Z_OPT", "ZFILESIZE", "ZMEDIAORIGIN", "ZMOVIEDURATION", "ZMESSAGE", "ZHACCURACY", "ZLATITUDE", "ZLONGITUDE",
+    "ZMEDIALOCALPATH", "ZMEDIAURL", "ZTHUMBNAILLOCALPATH", "ZVCARDNAME", "ZVCARDSTRING", "ZXMPPTHUMBPATH",
+    "ZASPECTRATIO", "ZAUTHORNAME", "ZCOLLECTIONNAME", "ZTITLE", "ZMEDIAKEY", "ZMETADATA", "QM_METADATA",
+    "QM_QUOTED_DATA", "QM_QUOTED_SENDER", "QM_QUOTED_STANZAID"};
+static_assert(std::size(kMediaColumnNames) == size_t(MediaColumn::Count));
+
+// One media item row: the columns that are set, each bound by its C++
+// type (integers as integers, doubles as reals, texts, blobs). Rows that
+// set the same columns share one statement text, so SQLite prepares each
+// shape once per job.
+class MediaRow {
+public:
+    void set(MediaColumn c, qint64 v) { slot(c) = {Sqlite3Sql::ParamKind::Int64, {}, v, 0.0, {}}; }
+    void set(MediaColumn c, int v) { set(c, qint64(v)); }
+    void set(MediaColumn c, double v) { slot(c) = {Sqlite3Sql::ParamKind::Double, {}, 0, v, {}}; }
+    void set(MediaColumn c, const QString& v) { slot(c) = {Sqlite3Sql::ParamKind::Text, v, 0, 0.0, {}}; }
+    void set(MediaColumn c, const QByteArray& v) { slot(c) = {Sqlite3Sql::ParamKind::Blob, {}, 0, 0.0, v}; }
+
+    Sqlite3Sql statement(ChatMergeCache& cache) const
+    {
+        QString& text = cache.mediaInsertSql(m_mask);
+        if (text.isEmpty()) {
+            QStringList names;
+            for (int i = 0; i < int(MediaColumn::Count); ++i)
+                if (m_mask & (1u << i))
+                    names << QLatin1String(kMediaColumnNames[i]);
+            text = QStringLiteral("insert into ZWAMEDIAITEM(%1) values(?%2)")
+                       .arg(names.join(QLatin1Char(',')), QStringLiteral(",?").repeated(names.size() - 1));
+        }
+        Sqlite3Sql sql(text);
+        for (int i = 0; i < int(MediaColumn::Count); ++i) {
+            if (!(m_mask & (1u << i)))
+                continue;
+            const Sqlite3Sql::Param& p = m_values[i];
+            switch (p.kind) {
+            case Sqlite3Sql::ParamKind::Int64:
+                sql.addInt64Param(p.integer);
+                break;
+            case Sqlite3Sql::ParamKind::Double:
+                sql.addDoubleParam(p.real);
+                break;
+            case Sqlite3Sql::ParamKind::Text:
+                sql.addTextParam(p.text);
+                break;
+            case Sqlite3Sql::ParamKind::Blob:
+                sql.addBlobParam(p.blob);
+                break;
+            default:
+                sql.addNullParam();
+            }
+        }
+        return sql;
+    }
+
+private:
+    Sqlite3Sql::Param& slot(MediaColumn c)
+    {
+        m_mask |= 1u << int(c);
+        return m_values[int(c)];
+    }
+    quint32 m_mask = 0;
+    std::array<Sqlite3Sql::Param, size_t(MediaColumn::Count)> m_values;
+};
+
 bool fileMatchesStoredName(const QString& file, const QString& stored)
 {
     const QString fileName = QFileInfo(file).fileName();
@@ -456,8 +531,31 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     const qint64 memberPk = chat && m.member ? senderMember(*chat, *m.member) : 0;
     noteLids(m);
 
+    // Receipt rows: every stored blob as it is (receipts, reactions, a
+    // poll); only a message read without blobs gets its receipts encoded.
+    QList<QByteArray> blobs;
+    if (cols.messageInfoTable) {
+        for (const QByteArray& blob : m.receiptInfos)
+            if (!blob.isEmpty())
+                blobs << blob;
+        if (blobs.isEmpty() && !m.receipts.isEmpty()) {
+            const QByteArray encoded = encodeReceipts(m.receipts);
+            if (!encoded.isEmpty())
+                blobs << encoded;
+        }
+    }
+
+    // The message row names its media item and first receipt row by the
+    // ids they are about to get, so that it is written once; a guess that
+    // turns out wrong is put right below.
+    static const QString kMediaTable = QStringLiteral("ZWAMEDIAITEM");
+    static const QString kInfoTable = QStringLiteral("ZWAMESSAGEINFO");
+    const bool linkInfo = cols.msgMessageInfo && !blobs.isEmpty();
+    const qint64 mediaGuess = m.media ? cache.nextRowId(m_db, kMediaTable) : 0;
+    const qint64 infoGuess = linkInfo ? cache.nextRowId(m_db, kInfoTable) : 0;
+
     const int type = m.ZMESSAGETYPE;
-    Sqlite3Sql sql(cache.messageInsertSql());
+    Sqlite3Sql sql(cache.messageInsertSql(bool(m.media), linkInfo));
     sql.addIntParam(entMessage).addIntParam(m.Z_OPT).addInt64Param(m.ZSORT).addIntParam(m.ZGROUPEVENTTYPE);
     sql.addIntParam(m.ZISFROMME != 0 && type != msgtype::kGroupEvent ? 1 : 0);
     sql.addIntParam(8).addIntParam(type).addDoubleParam(m.ZMESSAGEDATE);
@@ -489,15 +587,21 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         sql.addIntParam(0);
     bindIdOrNull(sql, chatPk);
     bindIdOrNull(sql, memberPk);
+    if (m.media)
+        sql.addInt64Param(mediaGuess);
+    if (linkInfo)
+        sql.addInt64Param(infoGuess);
     m_db.executeThrow(sql);
     const qint64 n = m_db.lastInsertId();
     cache.noteInsert(kWAMessage, n);
 
     if (m.media) {
         const qint64 media = insertMediaItem(n, *m.media, m);
-        Sqlite3Sql link("update ZWAMESSAGE set ZMEDIAITEM=? where Z_PK=?");
-        link.addInt64Param(media).addInt64Param(n);
-        m_db.executeThrow(link);
+        if (media != mediaGuess) {
+            Sqlite3Sql link("update ZWAMESSAGE set ZMEDIAITEM=? where Z_PK=?");
+            link.addInt64Param(media).addInt64Param(n);
+            m_db.executeThrow(link);
+        }
     }
 
     // The parent: an existing copy, or merged first. A chain that comes
@@ -518,46 +622,36 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
         }
     }
 
-    // Receipt rows: every stored blob as it is (receipts, reactions, a
-    // poll); only a message read without blobs gets its receipts encoded.
-    if (cols.messageInfoTable) {
-        QList<QByteArray> blobs;
-        for (const QByteArray& blob : m.receiptInfos)
-            if (!blob.isEmpty())
-                blobs << blob;
-        if (blobs.isEmpty() && !m.receipts.isEmpty()) {
-            const QByteArray encoded = encodeReceipts(m.receipts);
-            if (!encoded.isEmpty())
-                blobs << encoded;
+    if (!blobs.isEmpty()) {
+        // Rows a deleted message with this row id left behind go first.
+        if (!cache.infoMessageCeiling) {
+            Sqlite3Cursor c = m_db.queryThrow("select max(ZMESSAGE) from ZWAMESSAGEINFO");
+            cache.infoMessageCeiling = c.moveNext() ? c.getInt64(0) : 0;
         }
-        if (!blobs.isEmpty()) {
-            // Rows a deleted message with this row id left behind go first.
-            if (!cache.infoMessageCeiling) {
-                Sqlite3Cursor c = m_db.queryThrow("select max(ZMESSAGE) from ZWAMESSAGEINFO");
-                cache.infoMessageCeiling = c.moveNext() ? c.getInt64(0) : 0;
-            }
-            if (n <= *cache.infoMessageCeiling) {
-                Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
-                drop.addInt64Param(n);
-                m_db.executeThrow(drop);
-            }
-            cache.infoMessageCeiling = std::max(*cache.infoMessageCeiling, n);
-            qint64 first = 0;
-            for (const QByteArray& blob : blobs) {
-                Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
-                info.addIntParam(entityId(QStringLiteral("WAMessageInfo"))).addIntParam(1).addInt64Param(n);
-                info.addBlobParam(blob);
-                m_db.executeThrow(info);
-                const qint64 infoId = m_db.lastInsertId();
-                cache.noteInsert(QStringLiteral("WAMessageInfo"), infoId);
-                if (first == 0)
-                    first = infoId;
-            }
-            if (cols.msgMessageInfo) {
-                Sqlite3Sql link("update ZWAMESSAGE set ZMESSAGEINFO=? where Z_PK=?");
-                link.addInt64Param(first).addInt64Param(n);
-                m_db.executeThrow(link);
-            }
+        if (n <= *cache.infoMessageCeiling) {
+            Sqlite3Sql drop("delete from ZWAMESSAGEINFO where ZMESSAGE=?");
+            drop.addInt64Param(n);
+            m_db.executeThrow(drop);
+        }
+        cache.infoMessageCeiling = std::max(*cache.infoMessageCeiling, n);
+        static const QString kInfoEntity = QStringLiteral("WAMessageInfo");
+        const int entInfo = entityId(kInfoEntity);
+        qint64 first = 0;
+        for (const QByteArray& blob : blobs) {
+            Sqlite3Sql info("insert into ZWAMESSAGEINFO(Z_ENT,Z_OPT,ZMESSAGE,ZRECEIPTINFO) values(?,?,?,?)");
+            info.addIntParam(entInfo).addIntParam(1).addInt64Param(n);
+            info.addBlobParam(blob);
+            m_db.executeThrow(info);
+            const qint64 infoId = m_db.lastInsertId();
+            cache.noteInsert(kInfoEntity, infoId);
+            cache.rememberRowId(kInfoTable, infoId);
+            if (first == 0)
+                first = infoId;
+        }
+        if (linkInfo && first != infoGuess) {
+            Sqlite3Sql link("update ZWAMESSAGE set ZMESSAGEINFO=? where Z_PK=?");
+            link.addInt64Param(first).addInt64Param(n);
+            m_db.executeThrow(link);
         }
     }
     return n;
@@ -725,22 +819,22 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     ChatMergeCache& cache = mergeCache();
     const ChatMergeCache::Columns& cols = cache.columns();
     const int type = m.ZMESSAGETYPE;
-    Sqlite3Row row;
-    row[QStringLiteral("Z_ENT")] = entityId(QStringLiteral("WAMediaItem"));
-    row[QStringLiteral("Z_OPT")] = item.Z_OPT;
-    row[QStringLiteral("ZFILESIZE")] = item.ZFILESIZE;
-    row[QStringLiteral("ZMEDIAORIGIN")] = item.ZMEDIAORIGIN;
-    row[QStringLiteral("ZMOVIEDURATION")] = item.ZMOVIEDURATION;
-    row[QStringLiteral("ZMESSAGE")] = messageId;
-    row[QStringLiteral("ZHACCURACY")] = item.ZHACCURACY;
-    row[QStringLiteral("ZLATITUDE")] = item.ZLATITUDE;
-    row[QStringLiteral("ZLONGITUDE")] = item.ZLONGITUDE;
+    MediaRow row;
+    row.set(MediaColumn::Z_ENT, entityId(QStringLiteral("WAMediaItem")));
+    row.set(MediaColumn::Z_OPT, item.Z_OPT);
+    row.set(MediaColumn::ZFILESIZE, item.ZFILESIZE);
+    row.set(MediaColumn::ZMEDIAORIGIN, item.ZMEDIAORIGIN);
+    row.set(MediaColumn::ZMOVIEDURATION, item.ZMOVIEDURATION);
+    row.set(MediaColumn::ZMESSAGE, messageId);
+    row.set(MediaColumn::ZHACCURACY, item.ZHACCURACY);
+    row.set(MediaColumn::ZLATITUDE, item.ZLATITUDE);
+    row.set(MediaColumn::ZLONGITUDE, item.ZLONGITUDE);
     if (!item.ZMEDIALOCALPATH.isEmpty())
-        row[QStringLiteral("ZMEDIALOCALPATH")] = item.ZMEDIALOCALPATH;
+        row.set(MediaColumn::ZMEDIALOCALPATH, item.ZMEDIALOCALPATH);
     if (!item.ZMEDIAURL.isEmpty())
-        row[QStringLiteral("ZMEDIAURL")] = item.ZMEDIAURL;
+        row.set(MediaColumn::ZMEDIAURL, item.ZMEDIAURL);
     if (!item.ZTHUMBNAILLOCALPATH.isEmpty())
-        row[QStringLiteral("ZTHUMBNAILLOCALPATH")] = item.ZTHUMBNAILLOCALPATH;
+        row.set(MediaColumn::ZTHUMBNAILLOCALPATH, item.ZTHUMBNAILLOCALPATH);
 
     // Card and document texts by the message's type.
     if (type == msgtype::kContact) {
@@ -752,34 +846,34 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
             name = QStringLiteral("%1 contacts").arg(item.cardTexts.size()) + kNameSeparator +
                    names.join(kNameSeparator);
         }
-        row[QStringLiteral("ZVCARDNAME")] = name;
+        row.set(MediaColumn::ZVCARDNAME, name);
         if (!item.cardTexts.isEmpty())
-            row[QStringLiteral("ZVCARDSTRING")] = item.cardTexts.join(kVCardSeparator);
+            row.set(MediaColumn::ZVCARDSTRING, item.cardTexts.join(kVCardSeparator));
     } else if (type == msgtype::kDocument) {
-        row[QStringLiteral("ZVCARDNAME")] = item.ZVCARDNAME.isNull() ? QStringLiteral("") : item.ZVCARDNAME;
+        row.set(MediaColumn::ZVCARDNAME, item.ZVCARDNAME.isNull() ? QStringLiteral("") : item.ZVCARDNAME);
         if (!item.cardTexts.isEmpty())
-            row[QStringLiteral("ZVCARDSTRING")] = item.cardTexts.first();
+            row.set(MediaColumn::ZVCARDSTRING, item.cardTexts.first());
     } else {
         if (type == msgtype::kSticker)
-            row[QStringLiteral("ZVCARDSTRING")] = QStringLiteral("image/webp");
+            row.set(MediaColumn::ZVCARDSTRING, QStringLiteral("image/webp"));
         if (!item.ZVCARDNAME.isEmpty())
-            row[QStringLiteral("ZVCARDNAME")] = item.ZVCARDNAME;
+            row.set(MediaColumn::ZVCARDNAME, item.ZVCARDNAME);
     }
 
     if (!item.ZXMPPTHUMBPATH.isEmpty())
-        row[QStringLiteral("ZXMPPTHUMBPATH")] = item.ZXMPPTHUMBPATH;
+        row.set(MediaColumn::ZXMPPTHUMBPATH, item.ZXMPPTHUMBPATH);
     if (cols.mediaAspectRatio)
-        row[QStringLiteral("ZASPECTRATIO")] = item.ZASPECTRATIO;
+        row.set(MediaColumn::ZASPECTRATIO, item.ZASPECTRATIO);
     const QString author = type == msgtype::kDocument ? item.ZTITLE : item.ZAUTHORNAME;
     if (cols.mediaAuthorName && !author.isEmpty())
-        row[QStringLiteral("ZAUTHORNAME")] = author;
+        row.set(MediaColumn::ZAUTHORNAME, author);
     if (cols.mediaCollectionName && !item.ZCOLLECTIONNAME.isEmpty())
-        row[QStringLiteral("ZCOLLECTIONNAME")] = item.ZCOLLECTIONNAME;
+        row.set(MediaColumn::ZCOLLECTIONNAME, item.ZCOLLECTIONNAME);
     if (cols.mediaTitle && !item.ZTITLE.isEmpty())
-        row[QStringLiteral("ZTITLE")] = item.ZTITLE;
+        row.set(MediaColumn::ZTITLE, item.ZTITLE);
 
     if (cols.mediaKey && !item.ZMEDIAKEY.isEmpty())
-        row[QStringLiteral("ZMEDIAKEY")] = item.ZMEDIAKEY;
+        row.set(MediaColumn::ZMEDIAKEY, item.ZMEDIAKEY);
 
     // Metadata: stored bytes in the target's format travel as they are
     // (whatever else they hold: a media path, forwarding); otherwise a quote
@@ -787,24 +881,26 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     if (cols.mediaMetadata) {
         const bool archive = targetKeepsKeyedArchives();
         if (!item.ZMETADATA.isEmpty() && isKeyedArchiveMetadata(item.ZMETADATA) == archive)
-            row[QStringLiteral("ZMETADATA")] = item.ZMETADATA;
+            row.set(MediaColumn::ZMETADATA, item.ZMETADATA);
         else if (item.hasQuote())
-            row[QStringLiteral("ZMETADATA")] = archive ? quoteMetadataArchive(item.quote)
-                                                       : encodeReplyMetadata(item.quote, quotedPayloadBytes(item.quote));
+            row.set(MediaColumn::ZMETADATA, archive ? quoteMetadataArchive(item.quote)
+                                                       : encodeReplyMetadata(item.quote, quotedPayloadBytes(item.quote)));
     } else {
         if (cols.mediaOwnMetadata && !item.ZMETADATA.isEmpty())
-            row[QStringLiteral("QM_METADATA")] = item.ZMETADATA;
+            row.set(MediaColumn::QM_METADATA, item.ZMETADATA);
         if (item.hasQuote() && cols.mediaQuotedData) {
-            row[QStringLiteral("QM_QUOTED_DATA")] = quotedPayloadBytes(item.quote);
+            row.set(MediaColumn::QM_QUOTED_DATA, quotedPayloadBytes(item.quote));
             if (cols.mediaQuotedSender)
-                row[QStringLiteral("QM_QUOTED_SENDER")] = item.quote.senderJid;
+                row.set(MediaColumn::QM_QUOTED_SENDER, item.quote.senderJid);
             if (cols.mediaQuotedStanzaId)
-                row[QStringLiteral("QM_QUOTED_STANZAID")] = item.quote.stanzaId;
+                row.set(MediaColumn::QM_QUOTED_STANZAID, item.quote.stanzaId);
         }
     }
-    m_db.executeThrow(row.insertSql(QStringLiteral("ZWAMEDIAITEM")));
+    m_db.executeThrow(row.statement(cache));
     const qint64 id = m_db.lastInsertId();
-    cache.noteInsert(QStringLiteral("WAMediaItem"), id);
+    static const QString kMediaEntity = QStringLiteral("WAMediaItem");
+    cache.noteInsert(kMediaEntity, id);
+    cache.rememberRowId(QStringLiteral("ZWAMEDIAITEM"), id);
     return id;
 }
 
@@ -887,8 +983,10 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
 bool IOSWhatsAppDb::deleteMessage(const _Message& message)
 {
     ensureOpen();
-    if (m_merge)
+    if (m_merge) {
         m_merge->forgetChats();
+        m_merge->forgetRowIds();
+    }
     m_pageMark.valid = false;
     // The row's current values: earlier deletions of the same job have
     // already moved the sort values that the message was read with.
@@ -1056,30 +1154,37 @@ void IOSWhatsAppDb::renumberSort()
         std::vector<SortItem> items;
         for (qint64 chat : chats) {
             items.clear();
+            bool anyOddSort = false;  // NULL, or not stored as an integer
             {
-                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER "
-                               "from ZWAMESSAGE where ZCHATSESSION=?");
+                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER,"
+                               "typeof(ZSORT)='integer' from ZWAMESSAGE where ZCHATSESSION=?");
                 sql.addInt64Param(chat);
                 Sqlite3Cursor c = m_db.queryThrow(sql);
-                while (c.moveNext())
-                    items.push_back({c.getInt64(0), c.getInt64(QStringLiteral("ZSORT")),
-                                     c.getDouble(QStringLiteral("ZMESSAGEDATE")),
-                                     c.getInt64(QStringLiteral("ZGROUPMEMBER"))});
+                while (c.moveNext()) {
+                    anyOddSort = anyOddSort || c.getInt(4) == 0;
+                    items.push_back({c.getInt64(0), c.getInt64(1), c.getDouble(2), c.getInt64(3)});
+                }
             }
             if (items.empty())
                 continue;
             orderSortItems(items);
-            map.byPk.clear();
-            map.byPk.reserve(items.size());
-            for (size_t i = 0; i < items.size(); ++i)
-                map.byPk.emplace_back(items[i].pk, int(i + 1));
-            std::sort(map.byPk.begin(), map.byPk.end());
-
-            // Rows already holding their number are left alone.
-            Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) where ZCHATSESSION=? "
-                                "and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
-            renumber.addInt64Param(chat);
-            m_db.executeThrow(renumber);
+            // Rows already holding their number are left alone; a chat whose
+            // rows all hold theirs (a new chat merged in order, say) is not
+            // written at all.
+            bool renumbered = !anyOddSort;
+            for (size_t i = 0; renumbered && i < items.size(); ++i)
+                renumbered = items[i].sort == qint64(i + 1);
+            if (!renumbered) {
+                map.byPk.clear();
+                map.byPk.reserve(items.size());
+                for (size_t i = 0; i < items.size(); ++i)
+                    map.byPk.emplace_back(items[i].pk, int(i + 1));
+                std::sort(map.byPk.begin(), map.byPk.end());
+                Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) "
+                                    "where ZCHATSESSION=? and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
+                renumber.addInt64Param(chat);
+                m_db.executeThrow(renumber);
+            }
 
             const SortItem& last = items.back();
             Sqlite3Sql session(

@@ -283,6 +283,19 @@ TEST(MergeWriter, RenumberSortRepairsTheBookkeepingOfEveryChat)
         EXPECT_EQ(probe.column(QStringLiteral("select Z_PK from ZWAMESSAGE where ZLASTSESSION=%1").arg(chat)),
                   QList<qint64>{last});
     }
+    // A value that only reads as the right number (a real, a NULL) is
+    // written again as the integer, and the chat's order stays.
+    for (const char* odd : {"2.5", "NULL", "'4'"}) {
+        probe.db().executeThrow(Sqlite3Sql(
+            QStringLiteral("update ZWAMESSAGE set ZSORT=%1 where ZCHATSESSION=%2 and ZSORT=%3")
+                .arg(QLatin1String(odd)).arg(annaPk).arg(QLatin1String(odd) == QLatin1String("2.5") ? 2 : 4)));
+        target->renumberSort();
+        EXPECT_EQ(probe.column(QStringLiteral("select ZSORT from ZWAMESSAGE where ZCHATSESSION=%1 and "
+                                              "typeof(ZSORT)='integer' order by ZSORT").arg(annaPk)),
+                  (QList<qint64>{1, 2, 3, 4}))
+            << odd;
+    }
+
     // The cycle sorted without fault: B, C, A by the rule, D last by date.
     QStringList annaOrder;
     for (const QVariantList& r : probe.rows(

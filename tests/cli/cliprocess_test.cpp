@@ -313,7 +313,10 @@ TEST_F(CliProcess, DeleteAsksFirstAndRemovesAChatOrTheWholeDatabase)
 TEST_F(CliProcess, CtrlCDuringABackupLeavesTheTargetAsItWas)
 {
     const SampleChatDb small = sample(QStringLiteral("small"));
-    const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 60000);
+    // Big enough that the merge is still running when this test, however
+    // slowly it is scheduled, gets to hold it (a backup runs at tens of
+    // thousands of messages a second).
+    const SampleChatDb big = buildSampleChatDb(dir.filePath(QStringLiteral("big")), ChatDbLayout::Modern, 200000);
     ASSERT_EQ(run({QStringLiteral("backup"), small.folder.root, QStringLiteral("--to"), QStringLiteral("Kept")}).code, 0);
 
     auto interrupted = [&](const QString& name) {
