@@ -30,6 +30,10 @@ public:
     // Page `page` (from 1) of `pageSize` messages, oldest or newest first.
     virtual QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
                                          int pageSize, bool ascending) = 0;
+    // `limit` messages from row `offset` (from 0) on, in the same order as
+    // pageMessages gives them.
+    virtual QList<_Message> rangeMessages(const ChatIndex& index, const _ChatSession* session, qint64 offset,
+                                          int limit, bool ascending) = 0;
 
     const QString& databasePath() const { return m_databasePath; }
     const QString& contactsPath() const { return m_contactsPath; }

@@ -1,5 +1,7 @@
 #include "chatstore/chatdbview.h"
 
+#include <algorithm>
+
 ChatDbView::ChatDbView(PAbsWhatsAppDb db, int pageSize)
     : m_db(std::move(db)), m_pageSize(pageSize > 0 ? pageSize : kDefaultPageSize)
 {
@@ -12,9 +14,24 @@ _Message ChatDbView::at(const _ChatSession* session, qint64 index, bool ascendin
     const qint64 page = index / m_pageSize + 1;
     if (m_pageSession != session || m_pageNumber != page || m_pageAscending != ascending) {
         // Forget the old page first: if the read fails, nothing stale stays.
+        const bool continues = m_pageByNumber && m_pageSession == session && m_pageAscending == ascending &&
+                               m_pageNumber + 1 == page;
         m_page.clear();
         m_pageNumber = 0;
-        m_page = m_db->pageMessages(m_index, session, int(page), m_pageSize, ascending);
+        const qint64 first = (page - 1) * m_pageSize;
+        if (!continues && m_countSession == session && m_count >= 0 && first > m_count / 2 && first < m_count) {
+            // A jump into the later half of a counted history (the last
+            // message, a search hit near the end): the same rows, read from
+            // the other end, skip the fewer rows.
+            const qint64 end = std::min<qint64>(first + m_pageSize, m_count);
+            QList<_Message> rows = m_db->rangeMessages(m_index, session, m_count - end, int(end - first), !ascending);
+            std::reverse(rows.begin(), rows.end());
+            m_page = std::move(rows);
+            m_pageByNumber = false;
+        } else {
+            m_page = m_db->pageMessages(m_index, session, int(page), m_pageSize, ascending);
+            m_pageByNumber = true;
+        }
         m_pageSession = session;
         m_pageNumber = page;
         m_pageAscending = ascending;
@@ -40,6 +57,7 @@ void ChatDbView::resetCache()
     m_pageSession = nullptr;
     m_pageNumber = 0;
     m_pageAscending = true;
+    m_pageByNumber = false;
     m_page.clear();
     m_countSession = nullptr;
     m_count = -1;

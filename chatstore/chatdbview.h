@@ -1,5 +1,7 @@
 // The shared view of one chat database: its chat index, and a cache of one
 // page of messages and of one count, through which the message sources read.
+// Pages read in turn continue one another; a page far into a counted
+// history that does not follow the last one is read from the nearer end.
 // Every tree node and message source of one database shares one view.
 #pragma once
 
@@ -34,6 +36,7 @@ private:
     qint64 m_pageNumber = 0;
     bool m_pageAscending = true;
     QList<_Message> m_page;
+    bool m_pageByNumber = false;  // m_page came from pageMessages, which can continue it
     const _ChatSession* m_countSession = nullptr;
     qint64 m_count = -1;
 };

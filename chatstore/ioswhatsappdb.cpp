@@ -36,12 +36,15 @@ const char kNotRemoved[] = " and (ZREMOVED is null or ZREMOVED=0)";
 constexpr int kWritePageCacheKiB = 32768;
 constexpr int kDefaultPageCache = -2000;  // SQLite's own default: 2,000 KiB
 
+// The message types the program reads and shows.
+const char kLoadedTypes[] = "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)";
+
 QString messageBody(bool hasRemovedColumn)
 {
     return QStringLiteral(
                " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
                "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') "
-               "and m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)") +
+               "and ") + QLatin1String(kLoadedTypes) +
            (hasRemovedColumn ? QStringLiteral(" and (c.ZREMOVED is null or c.ZREMOVED=0)") : QString());
 }
 
@@ -348,14 +351,57 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
 qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
 {
     ensureOpen();
-    Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn));
+    if (session) {
+        Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn) +
+                       QStringLiteral(" and c.ZCONTACTJID=?"));
+        sql.addTextParam(session->ZCONTACTJID);
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        return c.moveNext() ? c.getInt64(0) : 0;
+    }
+    // Every chat: the rows of messageBody, counted in one pass over the
+    // messages against the listed chats, picked once. Joined, SQLite tests
+    // the chat's conditions again for every message, or reads the messages
+    // in chat order through the chat index with one look-up each; either
+    // costs several times the pass on a big history.
+    Sqlite3Cursor c = m_db.queryThrow(
+        QStringLiteral("select count(*) from ZWAMESSAGE as m where ") + QLatin1String(kLoadedTypes) +
+        QStringLiteral(" and +m.ZCHATSESSION in (select Z_PK from ZWACHATSESSION where ") + QLatin1String(kListedChats) +
+        (m_hasRemovedColumn ? QLatin1String(kNotRemoved) : QLatin1String()) + QStringLiteral(")"));
+    return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+Sqlite3Sql IOSWhatsAppDb::messageQuery(const _ChatSession* session) const
+{
+    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn));
     if (session) {
         sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
         sql.addTextParam(session->ZCONTACTJID);
     }
-    Sqlite3Cursor c = m_db.queryThrow(sql);
-    return c.moveNext() ? c.getInt64(0) : 0;
+    return sql;
 }
+
+bool IOSWhatsAppDb::readMessages(const Sqlite3Sql& sql, const ChatIndex& index, QList<_Message>& messages)
+{
+    bool lastKeyed = false;
+    Sqlite3Cursor c = m_db.queryThrow(sql);
+    const MessageColumns cols(c);
+    while (c.moveNext()) {
+        QSet<qint64> chain;
+        messages.append(readMessage(c, cols, index, chain, false));
+        lastKeyed = !c.isNull(cols.date) && !c.isNull(cols.sort);
+    }
+    return lastKeyed;
+}
+
+namespace {
+
+QString messageOrder(bool ascending)
+{
+    return ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
+                     : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
+}
+
+}  // namespace
 
 QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
                                             int pageSize, bool ascending)
@@ -376,29 +422,10 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     const PageMark mark = m_pageMark;
     m_pageMark.valid = false;
 
-    const QString select = QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn);
-    const QString order = ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
-                                    : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
-    auto scoped = [&](Sqlite3Sql& sql) {
-        if (session) {
-            sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
-            sql.addTextParam(session->ZCONTACTJID);
-        }
-    };
-    bool lastKeyed = false;
-    auto read = [&](const Sqlite3Sql& sql) {
-        Sqlite3Cursor c = m_db.queryThrow(sql);
-        const MessageColumns cols(c);
-        while (c.moveNext()) {
-            QSet<qint64> chain;
-            messages.append(readMessage(c, cols, index, chain, false));
-            lastKeyed = !c.isNull(cols.date) && !c.isNull(cols.sort);
-        }
-    };
+    const QString order = messageOrder(ascending);
     messages.reserve(pageSize);
 
-    Sqlite3Sql sql(select);
-    scoped(sql);
+    Sqlite3Sql sql = messageQuery(session);
     if (continues) {
         // NULL sorts first: in oldest-first order every row without a date
         // or sort value lies before the mark and was read already.
@@ -414,15 +441,17 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     } else {
         sql.appendSql(order + QStringLiteral(" limit %1 offset %2").arg(pageSize).arg(qint64(pageSize) * (page - 1)));
     }
-    read(sql);
+    bool lastKeyed = readMessages(sql, index, messages);
     if (continues && !ascending && messages.size() < pageSize) {
         // Newest first, rows without a date come last, after every dated
         // one; the range above cannot reach them.
-        Sqlite3Sql rest(select);
-        scoped(rest);
+        Sqlite3Sql rest = messageQuery(session);
         rest.appendSql(QStringLiteral(" and m.ZMESSAGEDATE is null") + order +
                        QStringLiteral(" limit %1").arg(pageSize - messages.size()));
-        read(rest);
+        const qsizetype before = messages.size();
+        const bool restKeyed = readMessages(rest, index, messages);
+        if (messages.size() > before)
+            lastKeyed = restKeyed;
     }
     // A row without date or sort value cannot be continued from by key.
     if (lastKeyed && messages.size() == pageSize) {
@@ -430,6 +459,22 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
         m_pageMark = {true, ascending, session != nullptr, scope, pageSize, page, last.ZMESSAGEDATE, last.ZSORT,
                       last.Z_PK};
     }
+    addPageDetails(messages);
+    return messages;
+}
+
+QList<_Message> IOSWhatsAppDb::rangeMessages(const ChatIndex& index, const _ChatSession* session, qint64 offset,
+                                             int limit, bool ascending)
+{
+    ensureOpen();
+    m_pageMark.valid = false;
+    QList<_Message> messages;
+    if (offset < 0 || limit < 1)
+        return messages;
+    messages.reserve(limit);
+    Sqlite3Sql sql = messageQuery(session);
+    sql.appendSql(messageOrder(ascending) + QStringLiteral(" limit %1 offset %2").arg(limit).arg(offset));
+    readMessages(sql, index, messages);
     addPageDetails(messages);
     return messages;
 }

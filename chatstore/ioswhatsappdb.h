@@ -45,6 +45,8 @@ public:
     qint64 countMessages(const _ChatSession* session) override;
     QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page, int pageSize,
                                  bool ascending) override;
+    QList<_Message> rangeMessages(const ChatIndex& index, const _ChatSession* session, qint64 offset, int limit,
+                                  bool ascending) override;
 
     // A source that is only read (a user's chat-database folder): nothing in
     // its folder is ever changed or created. The database is opened with
@@ -242,6 +244,12 @@ private:
                          QSet<qint64>& chain, bool withDetails);
     void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow, const MediaColumns& cols);
     void addPageDetails(QList<_Message>& messages);
+    // "select m.* " and the message body, for one chat (a bound parameter)
+    // or for every chat.
+    Sqlite3Sql messageQuery(const _ChatSession* session) const;
+    // Appends the rows of a message query; whether the last row has both a
+    // date and a sort value (false when there is none).
+    bool readMessages(const Sqlite3Sql& sql, const ChatIndex& index, QList<_Message>& messages);
     void readQuote(_MediaItem& media, const Sqlite3Cursor& row, const MediaColumns& cols, const _Message& message);
     void openContactsV2();
     // The larger page cache of a job's transaction, or SQLite's default.

@@ -6,7 +6,12 @@
 #include <QFile>
 #include <QProcess>
 
+#include <sqlite3.h>
+
 #include <cstdio>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* options)
 {
@@ -45,13 +50,22 @@ double statusMiB(const char* key)
     return -1;
 }
 
-void resetPeakMemory()
+double resetPeakMemory()
 {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+    sqlite3_memory_highwater(1);
     // Linux 4.0 and later: VmHWM starts again from the current size.
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
+    {
+        QFile f(QStringLiteral("/proc/self/clear_refs"));
+        if (f.open(QIODevice::WriteOnly))
+            f.write("5");
+    }
+    return statusMiB("VmRSS:");
 }
+
+double sqlitePeakMiB() { return double(sqlite3_memory_highwater(0)) / (1024.0 * 1024.0); }
 
 const char* layoutName(ChatDbLayout layout)
 {
@@ -166,14 +180,22 @@ void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>
         std::printf("  %8lld messages:", f.messages);
         for (std::size_t i = 0; i < names.size() && i < f.rates.size(); ++i)
             std::printf("%s %s %.0f msg/s", i ? "," : "", names[i], f.rates[i]);
-        std::printf(", peak RSS %.1f MiB\n", f.peakMiB);
+        std::printf(", peak RSS %.1f MiB", f.peakMiB);
+        if (f.startMiB >= 0)
+            std::printf(" (%.1f MiB at the start, +%.1f MiB)", f.startMiB, f.peakMiB - f.startMiB);
+        if (f.sqliteMiB >= 0)
+            std::printf(", SQLite at most %.1f MiB", f.sqliteMiB);
+        std::printf("\n");
     }
     const SizeFigures& a = sizes.first();
     const SizeFigures& b = sizes.last();
     std::printf("  from %lld to %lld messages:", a.messages, b.messages);
     for (std::size_t i = 0; i < names.size() && i < a.rates.size() && i < b.rates.size(); ++i)
         std::printf("%s %s msg/s %+.0f%%", i ? "," : "", names[i], 100.0 * (b.rates[i] / a.rates[i] - 1));
-    std::printf("; peak RSS %.1f -> %.1f MiB\n", a.peakMiB, b.peakMiB);
+    std::printf("; peak RSS %.1f -> %.1f MiB", a.peakMiB, b.peakMiB);
+    if (a.startMiB >= 0 && b.startMiB >= 0)
+        std::printf(" (above the start: %+.1f -> %+.1f MiB)", a.peakMiB - a.startMiB, b.peakMiB - b.startMiB);
+    std::printf("\n");
 }
 
 int runEverySize(const BenchOptions& options, const std::function<int(qint64, ChatDbLayout)>& bench)

@@ -26,8 +26,14 @@ bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* 
 // Resident memory of this process from /proc/self/status, in MiB ("VmRSS:",
 // "VmHWM:" for the peak); -1 when unknown.
 double statusMiB(const char* key);
-// Starts the peak (VmHWM) afresh from the current resident size.
-void resetPeakMemory();
+// Starts the peak (VmHWM) afresh from the current resident size, after
+// handing freed heap back to the system (so that what writing the database
+// left behind does not count), and SQLite's own peak with it; returns the
+// resident size in MiB the peak starts from (-1 when unknown).
+double resetPeakMemory();
+// The most memory SQLite held (page caches, statements) since the last
+// resetPeakMemory, in MiB.
+double sqlitePeakMiB();
 
 const char* layoutName(ChatDbLayout layout);
 
@@ -59,10 +65,13 @@ struct SizeFigures {
     qint64 messages = 0;
     std::vector<double> rates;  // msg/s, in the order of the names
     double peakMiB = 0;
+    double startMiB = -1;   // resident size when the measured work began
+    double sqliteMiB = -1;  // SQLite's own peak during the work
 };
 
-// Prints every size's rates and peak memory, then how they changed from the
-// first size to the last; nothing for fewer than two sizes. `names` name the
+// Prints every size's rates and peak memory (with the resident size it
+// started from and SQLite's share, where known), then how they changed
+// from the first size to the last; nothing for fewer than two sizes. `names` name the
 // rates ("first merge", "ascending", ...).
 void printGrowth(const std::vector<const char*>& names, const QList<SizeFigures>& sizes);
 

@@ -66,8 +66,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
     const qint64 count = db->countMessages(nullptr);
     const double countMs = ms(t);
 
-    resetPeakMemory();
-    const double rssBefore = statusMiB("VmRSS:");
+    const double rssBefore = resetPeakMemory();
     double readMs[2] = {0, 0};
     qint64 withMedia = 0;
     qint64 withQuote = 0;
@@ -91,9 +90,12 @@ int benchSize(qint64 messages, ChatDbLayout layout)
     }
 
     const double peakMiB = statusMiB("VmHWM:");
-    g_sizes.append({messages, {count / (readMs[0] / 1000.0), count / (readMs[1] / 1000.0)}, peakMiB});
+    const double sqliteMiB = sqlitePeakMiB();
+    g_sizes.append({messages, {count / (readMs[0] / 1000.0), count / (readMs[1] / 1000.0)}, peakMiB, rssBefore,
+                    sqliteMiB});
     std::printf("listSessions: %zu chats in %.2f ms\n", view->index().sessions.size(), listMs);
-    std::printf("peak RSS while reading: %.1f MiB (%.1f MiB before)\n", peakMiB, rssBefore);
+    std::printf("peak RSS while reading: %.1f MiB (%.1f MiB before; SQLite at most %.1f MiB)\n", peakMiB, rssBefore,
+                sqliteMiB);
     std::printf("countMessages: %lld in %.2f ms\n", count, countMs);
     std::printf("read through WAMsgsDataSource (pages of %d): ascending %.0f ms (%.0f msg/s), descending %.0f ms "
                 "(%.0f msg/s); "

@@ -50,7 +50,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
 
     const QString missing = QStringLiteral("xylophonequartett");
     const QString last = QStringLiteral("ZAUNKÖNIG");  // found only by folding the case of "ö"
-    resetPeakMemory();
+    const double rssBefore = resetPeakMemory();
     double newMs[2] = {0, 0};
     qint64 found[2] = {-1, -1};
     for (int k = 0; k < 2; ++k) {
@@ -59,6 +59,7 @@ int benchSize(qint64 messages, ChatDbLayout layout)
         newMs[k] = ms(t);
     }
     const double peakMiB = statusMiB("VmHWM:");
+    const double sqliteMiB = sqlitePeakMiB();
     double oldMs[2] = {0, 0};
     qint64 oldFound[2] = {-1, -1};
     for (int k = 0; k < 2; ++k) {
@@ -72,10 +73,10 @@ int benchSize(qint64 messages, ChatDbLayout layout)
                      oldFound[0], found[1], oldFound[1]);
         return 1;
     }
-    g_sizes.append({messages, {count / (newMs[0] / 1000.0)}, peakMiB});
+    g_sizes.append({messages, {count / (newMs[0] / 1000.0)}, peakMiB, rssBefore, sqliteMiB});
     std::printf("search, candidates from SQLite: no match %.0f ms (%.0f msg/s), match in the newest row %.0f ms "
-                "(row %lld of %lld); peak RSS %.1f MiB\n",
-                newMs[0], count / (newMs[0] / 1000.0), newMs[1], found[1], count, peakMiB);
+                "(row %lld of %lld); peak RSS %.1f MiB (%.1f MiB before; SQLite at most %.1f MiB)\n",
+                newMs[0], count / (newMs[0] / 1000.0), newMs[1], found[1], count, peakMiB, rssBefore, sqliteMiB);
     std::printf("search, every message rendered: no match %.0f ms, match in the newest row %.0f ms\n", oldMs[0],
                 oldMs[1]);
 

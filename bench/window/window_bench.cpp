@@ -1,9 +1,21 @@
-// window_bench: the main window on a big local database, offscreen: the time
-// to select the database (chats listed, list and bubbles filled), to jump
-// to its last message with Ctrl+End, and to show its last bubble page, and
-// the peak memory of the process. The baseline is the same walk over a
-// database of 1,000 messages in the same run.
-//   window_bench [MESSAGES] [--layout local|modern]
+// window_bench: the main window on big local databases, offscreen. For each
+// size asked for it writes a database, then times selecting it ("opens":
+// the chat list loaded, the first page of the message list built and the
+// first bubble page shown), jumping to its last message with Ctrl+End, and
+// showing its last bubble page. The baseline is the same walk over a
+// database of 1,000 messages in the same run; with several sizes it also
+// prints how the open time of the last size compares with the first one's.
+//   window_bench [MESSAGES[,MESSAGES...]] [--layout local|modern|today]
+//
+// Every size is walked in this one process, after a first, unreported walk
+// over the baseline that starts the web engine. Peak memory per size: the
+// kernel's high-water mark of this process (VmHWM) is set back to the
+// resident size before each walk, so the figure is the peak during that
+// walk. It still starts from what earlier walks left resident (freed heap
+// the allocator keeps), and it does not count the web engine's renderer,
+// which runs in processes of its own and holds one bubble page at a time.
+// Each size's database is removed after its walk, so the disk holds at
+// most the baseline and one size.
 #include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
 #include "app/mainwindow.h"
@@ -15,23 +27,28 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
 #include <QWebEngineView>
 
-#include <sys/resource.h>
+#include <cstdio>
 
 namespace {
 
+constexpr qint64 kBaselineMessages = 1000;
+
 struct Walk {
-    double select = 0;
-    double lastMessage = 0;
-    double lastPage = 0;
+    qint64 messages = 0;
+    double select = -1;       // ms; -1: did not finish
+    double lastMessage = -1;  // ms; -1: Ctrl+End did not reach the last row
+    double lastPage = -1;     // ms, counted from the Ctrl+End
     int cachedRows = 0;
+    double rssBeforeMiB = 0;
+    double peakMiB = 0;
 };
 
-bool waitUntil(const std::function<bool()>& done, int ms = 120000)
+bool waitUntil(const std::function<bool()>& done, int ms = 600000)
 {
     QElapsedTimer t;
     t.start();
@@ -43,9 +60,16 @@ bool waitUntil(const std::function<bool()>& done, int ms = 120000)
     return true;
 }
 
-Walk walk(const QString& name)
+QString number(qint64 n) { return QLocale(QLocale::English).toString(n); }
+
+QString folderOf(const QString& name) { return QDir(localDatabasesFolder()).filePath(name); }
+
+Walk walk(const QString& name, qint64 messages)
 {
     Walk result;
+    result.messages = messages;
+    resetPeakMemory();
+    result.rssBeforeMiB = statusMiB("VmRSS:");
     MainWindow w;
     w.resize(1200, 760);
     w.show();
@@ -56,37 +80,70 @@ Walk walk(const QString& name)
             db = n;
     if (!db)
         return result;
+    bool loaded = false;
+    QObject::connect(w.webView(), &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+
+    // Open: the chats listed, the list's first rows built and the first
+    // bubble page loaded in the web view.
     QElapsedTimer t;
     t.start();
     w.selectNode(db);
-    waitUntil([&] { return w.smsModel()->total() > 0 && w.bubbleView()->page() == 1; });
+    const bool opened = waitUntil([&] {
+        return w.smsModel()->total() > 0 && w.smsModel()->isRowCached(0) && w.bubbleView()->page() == 1 && loaded;
+    });
     QCoreApplication::processEvents();
+    if (!opened)
+        return result;
     result.select = ms(t);
 
     w.smsView()->setFocus();
+    loaded = false;
     t.restart();
     QTest::keyClick(w.smsView(), Qt::Key_End, Qt::ControlModifier);
     QCoreApplication::processEvents();
-    result.lastMessage = ms(t);
+    const double lastMessage = ms(t);
     const bool onLast = w.smsView()->currentIndex().row() == w.smsModel()->rowCount() - 1;
 
     // The last bubble page is shown once its document has loaded.
-    t.restart();
-    bool loaded = false;
-    QObject::connect(w.webView(), &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
-    waitUntil([&] { return w.bubbleView()->page() == w.bubbleView()->pageCount() && loaded; }, 60000);
-    result.lastPage = result.lastMessage + ms(t);
+    if (waitUntil([&] { return w.bubbleView()->page() == w.bubbleView()->pageCount() && loaded; }))
+        result.lastPage = ms(t);
+    if (onLast)
+        result.lastMessage = lastMessage;
     result.cachedRows = w.smsModel()->cachedRows();
-    if (!onLast)
-        result.lastMessage = -1;
+    result.peakMiB = statusMiB("VmHWM:");
     return result;
 }
 
-long peakKiB()
+QString msText(double v) { return v < 0 ? QStringLiteral("did not finish") : QStringLiteral("%1 ms").arg(v, 0, 'f', 0); }
+
+void printWalk(const Walk& big, const Walk& base)
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    const auto line = [&](const char* what, double b, double m) {
+        std::printf("%-34s %s (baseline %s messages: %s)\n", what, qPrintable(msText(m)),
+                    qPrintable(number(base.messages)), qPrintable(msText(b)));
+    };
+    line("open (select the database):", base.select, big.select);
+    line("Ctrl+End to the last message:", base.lastMessage, big.lastMessage);
+    line("last bubble page shown:", base.lastPage, big.lastPage);
+    std::printf("rows held by the list: %d of %s\n", big.cachedRows, qPrintable(number(big.messages)));
+    std::printf("peak memory during the walk: %.1f MiB (%.1f MiB before it)\n", big.peakMiB, big.rssBeforeMiB);
+}
+
+double ratio(double a, double b) { return a > 0 && b > 0 ? a / b : 0; }
+
+void printSummary(const Walk& base, const QList<Walk>& walks)
+{
+    std::printf("\nopen time (chat list, first list page, first bubble page), Ctrl+End, last bubble page, peak memory:\n");
+    for (const Walk& w : QList<Walk>{base} + walks)
+        std::printf("  %9s messages: open %s, Ctrl+End %s, last page %s, peak %.1f MiB\n",
+                    qPrintable(number(w.messages)), qPrintable(msText(w.select)), qPrintable(msText(w.lastMessage)),
+                    qPrintable(msText(w.lastPage)), w.peakMiB);
+    for (const Walk& w : walks)
+        std::printf("%s vs %s: open time ×%.2f\n", qPrintable(number(w.messages)), qPrintable(number(base.messages)),
+                    ratio(w.select, base.select));
+    if (walks.size() > 1)
+        std::printf("%s vs %s: open time ×%.2f\n", qPrintable(number(walks.last().messages)),
+                    qPrintable(number(walks.first().messages)), ratio(walks.last().select, walks.first().select));
 }
 
 }  // namespace
@@ -106,30 +163,39 @@ int main(int argc, char* argv[])
     BenchOptions options;
     if (!parseBenchOptions(app.arguments().mid(1), "window_bench", &options))
         return 2;
-    QTextStream out(stdout);
     QDir().mkpath(localDatabasesFolder());
-    QElapsedTimer t;
-    t.start();
-    writeBenchDatabase(QDir(localDatabasesFolder()).filePath(QStringLiteral("Baseline")), options.layout, 1000);
-    writeBenchDatabase(QDir(localDatabasesFolder()).filePath(QStringLiteral("Big")), options.layout, options.messages);
-    out << "databases written in " << qRound(ms(t)) << " ms (" << layoutName(options.layout) << ")\n";
-    out.flush();
 
-    const long before = peakKiB();
-    const Walk base = walk(QStringLiteral("Baseline"));
-    const Walk big = walk(QStringLiteral("Big"));
-    const long after = peakKiB();
-    const auto line = [&](const char* what, double b, double m) {
-        out << QStringLiteral("%1 %2 ms (baseline 1,000 messages: %3 ms)\n")
-                   .arg(QLatin1String(what), -34)
-                   .arg(m, 0, 'f', 0)
-                   .arg(b, 0, 'f', 0);
-    };
-    out << "messages: " << options.messages << "\n";
-    line("select the database:", base.select, big.select);
-    line("Ctrl+End to the last message:", base.lastMessage, big.lastMessage);
-    line("last bubble page shown:", base.lastPage, big.lastPage);
-    out << "rows held by the list: " << big.cachedRows << " of " << options.messages << "\n";
-    out << "peak memory: " << after / 1024 << " MiB (" << before / 1024 << " MiB before the walks)\n";
-    return 0;
+    const QString baseName = QStringLiteral("Baseline");
+    writeBenchDatabase(folderOf(baseName), options.layout, kBaselineMessages);
+    walk(baseName, kBaselineMessages);  // starts the web engine; not counted
+    const Walk base = walk(baseName, kBaselineMessages);
+    if (base.select < 0) {
+        std::fprintf(stderr, "window_bench: the baseline database did not open\n");
+        return 1;
+    }
+    std::printf("baseline: %s messages (%s layout), open %s\n", qPrintable(number(kBaselineMessages)),
+                layoutName(options.layout), qPrintable(msText(base.select)));
+
+    QList<Walk> walks;
+    const int code = runEverySize(options, [&](qint64 messages, ChatDbLayout layout) {
+        const QString name = QStringLiteral("Messages %1").arg(messages);
+        QElapsedTimer t;
+        t.start();
+        writeBenchDatabase(folderOf(name), layout, messages);
+        std::printf("database: %s messages written in %.0f ms (%s layout)\n", qPrintable(number(messages)), ms(t),
+                    layoutName(layout));
+        std::fflush(stdout);
+        const Walk w = walk(name, messages);
+        QDir(folderOf(name)).removeRecursively();
+        printWalk(w, base);
+        std::fflush(stdout);
+        if (w.select < 0) {
+            std::fprintf(stderr, "window_bench: the database of %lld messages did not open\n", messages);
+            return 1;
+        }
+        walks.append(w);
+        return 0;
+    });
+    printSummary(base, walks);
+    return code;
 }

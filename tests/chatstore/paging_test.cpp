@@ -1,7 +1,8 @@
 // Reading a database page by page: a page that continues the previous one
 // starts after its last row instead of skipping all earlier rows, and must
 // give exactly the rows and the order that skipping gives, with ties of
-// date and sort value, missing sort values and missing dates.
+// date and sort value, missing sort values and missing dates. A page far
+// into a counted history is read from the other end and must match too.
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "mergetestutil.h"
@@ -91,6 +92,28 @@ TEST(Paging, SequentialPagesMatchTheOrderOfSkippedPagesInBothDirections)
                         view->resetCache();
                         EXPECT_EQ(view->at(session.get(), i, ascending).Z_PK, want[i]) << i;
                     }
+
+                    // Counted first, as the list does: a jump into the later
+                    // half reads its page from the other end. Walking back
+                    // from the end, and on from the middle after a jump,
+                    // gives the same messages.
+                    view->resetCache();
+                    ASSERT_EQ(view->count(session.get()), want.size());
+                    QList<qint64> backwards;
+                    QStringList backwardTexts;
+                    for (qint64 i = want.size() - 1; i >= 0; --i) {
+                        const _Message m = view->at(session.get(), i, ascending);
+                        backwards.prepend(m.Z_PK);
+                        backwardTexts.prepend(m.ZTEXT);
+                    }
+                    EXPECT_EQ(backwards, want);
+                    QStringList texts;
+                    for (qint64 i = 0; i < want.size(); ++i)
+                        texts << view->at(session.get(), i, ascending).ZTEXT;
+                    EXPECT_EQ(backwardTexts, texts);
+                    (void)view->at(session.get(), want.size() - 1, ascending);
+                    for (qint64 i = want.size() / 2; i < want.size(); ++i)
+                        EXPECT_EQ(view->at(session.get(), i, ascending).Z_PK, want[i]) << i;
                 }
 
                 // Both orders read in turns, one page each: no page continues
