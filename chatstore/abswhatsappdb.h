@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 class AbsWhatsAppDb {
 public:
@@ -40,7 +41,14 @@ public:
     const QString& mediaFolder() const { return m_mediaFolder; }
     const QString& profileFolder() const { return m_profileFolder; }
 
+    // Held while the connection and the state kept beside it are in use.
+    // The window's views read through it on the window's thread while a
+    // job's worker reads or writes the same database: they take turns, a
+    // page or a message at a time.
+    std::recursive_mutex& useMutex() const { return m_use; }
+
 private:
+    mutable std::recursive_mutex m_use;
     QString m_databasePath;
     QString m_contactsPath;
     QString m_mediaFolder;

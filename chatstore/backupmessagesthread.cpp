@@ -81,7 +81,11 @@ void BackupMessagesThread::run(JobMonitor& monitor)
         const qint64 count = m_source->count();
         m_count = count;
         const LinkableSourceScope linkable(*m_target, privateSourceMediaFolder(m_source));
+        // The window may be showing the target meanwhile: its reads wait
+        // for each message, never for the whole job.
+        std::unique_lock<std::recursive_mutex> use(m_target->useMutex());
         m_target->beginTransaction();
+        use.unlock();
         qint64 added = 0;
         const qint64 missingBefore = m_target->missingMediaCount();
         try {
@@ -91,6 +95,7 @@ void BackupMessagesThread::run(JobMonitor& monitor)
                     monitor.postProgress(QString(), int((i + 1) * 100 / count),
                                          QStringLiteral("Messages: %1 / %2").arg(i + 1).arg(count));
                 const _Message message = m_source->at(i);
+                const std::lock_guard<std::recursive_mutex> turn(m_target->useMutex());
                 bool isNew = false;
                 if (m_target->mergeIfMissing(message, -2, &isNew) == 0)
                     continue;
@@ -98,15 +103,20 @@ void BackupMessagesThread::run(JobMonitor& monitor)
                     ++added;
                 m_target->copyMessageFiles(message);
             }
+            use.lock();
             m_target->commitThrow();
             m_added = added;
         } catch (const Sqlite3Error& e) {
+            if (!use.owns_lock())
+                use.lock();
             m_target->endTransaction(false);
             m_added = 0;
             // SQLite's words name neither the file nor a way out.
             qWarning("Backing up messages failed: %s", e.what());
             throw AppError(chatDatabaseErrorText(m_target->databasePath(), e));
         } catch (...) {
+            if (!use.owns_lock())
+                use.lock();
             m_target->endTransaction(false);
             m_added = 0;
             throw;

@@ -9,6 +9,7 @@ ChatDbView::ChatDbView(PAbsWhatsAppDb db, int pageSize)
 
 _Message ChatDbView::at(const _ChatSession* session, qint64 index, bool ascending)
 {
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
     if (index < 0)
         return _Message();
     const qint64 page = index / m_pageSize + 1;
@@ -44,6 +45,7 @@ _Message ChatDbView::at(const _ChatSession* session, qint64 index, bool ascendin
 
 qint64 ChatDbView::count(const _ChatSession* session)
 {
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
     if (m_countSession != session || m_count < 0) {
         const qint64 n = m_db->countMessages(session);
         m_countSession = session;
@@ -54,6 +56,7 @@ qint64 ChatDbView::count(const _ChatSession* session)
 
 void ChatDbView::resetCache()
 {
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
     m_pageSession = nullptr;
     m_pageNumber = 0;
     m_pageAscending = true;

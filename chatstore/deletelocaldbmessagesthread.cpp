@@ -35,21 +35,29 @@ void DeleteLocalDbMessagesThread::run(JobMonitor& monitor)
         }
         QStringList files;
         qint64 deleted = 0;
+        // The window reads this database meanwhile: its reads and the job's
+        // take turns, a message at a time.
+        std::unique_lock<std::recursive_mutex> use(m_db->useMutex());
         m_db->beginTransaction();
+        use.unlock();
         try {
             for (qint64 i = 0; i < count; ++i) {
                 throwIfCancelled(monitor);
                 if (isProgressUnit(i, count))
                     monitor.postProgress(QString(), int(double(i + 1) / double(count) * 100.0), QString());
                 const _Message& m = doomed.at(i);
+                const std::lock_guard<std::recursive_mutex> turn(m_db->useMutex());
                 if (!m_db->deleteMessage(m))
                     continue;
                 ++deleted;
                 if (m.media)
                     files << m.media->ZMEDIALOCALPATH << m.media->ZTHUMBNAILLOCALPATH << m.media->ZXMPPTHUMBPATH;
             }
+            use.lock();
             m_db->commitThrow();
         } catch (...) {
+            if (!use.owns_lock())
+                use.lock();
             m_db->endTransaction(false);
             throw;
         }
