@@ -6,6 +6,8 @@
 
 #include <QtEndian>
 
+#include <limits>
+
 namespace {
 
 // The bytes of an archived NSData: the data object itself, or the "NS.data"
@@ -103,7 +105,9 @@ bool MBDBParser::readMBFileArchive(const QByteArray& bytes, MBDBRecord& r)
     r.lastModified = quint32(number("LastModified"));
     r.lastStatusChange = quint32(number("LastStatusChange"));
     r.birth = quint32(number("Birth"));
-    r.size = qint64(number("Size"));
+    // A size beyond what a signed 64-bit length holds is kept at its
+    // largest instead of turning negative.
+    r.size = qint64(qMin<quint64>(number("Size"), quint64(std::numeric_limits<qint64>::max())));
     if (map.contains(QStringLiteral("ProtectionClass")))
         r.protectionClass = quint8(number("ProtectionClass"));
     else if (key.size() >= 4)
