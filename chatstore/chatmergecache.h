@@ -86,14 +86,17 @@ public:
     // rememberRowId. A guess only; callers check the id they get.
     qint64 nextRowId(Sqlite3DB& db, const QString& table);
     void rememberRowId(const QString& table, qint64 rowId) { m_lastRowIds[table] = rowId; }
-    // After rows were deleted, the guesses are read again.
-    void forgetRowIds() { m_lastRowIds.clear(); }
 
     // The cached chat of a JID, or null when the target's row is not known yet.
     Chat* chat(const QString& jid);
     Chat& addChat(const QString& jid, const Chat& chat);
-    // After deletions: chats are looked up again, counters are kept.
-    void forgetChats() { m_chats.clear(); }
+    // After deletions: chats are looked up again and row id guesses read
+    // again; counters are kept.
+    void forgetAfterDeletions()
+    {
+        m_chats.clear();
+        m_lastRowIds.clear();
+    }
 
     // True the first time for a chat JID: its pictures are still to be
     // looked at in this transaction.

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 namespace {
 
@@ -38,6 +37,21 @@ constexpr int kDefaultPageCache = -2000;  // SQLite's own default: 2,000 KiB
 
 // The message types the program reads and shows.
 const char kLoadedTypes[] = "m.ZMESSAGETYPE+0 in (0,1,2,3,4,5,6,7,8,11,14,15,38,39,46,53,54,59)";
+
+// The rows of messageBody narrowed to one chat (all chats for none).
+void scopeToChat(Sqlite3Sql& sql, const _ChatSession* session)
+{
+    if (session) {
+        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
+        sql.addTextParam(session->ZCONTACTJID);
+    }
+}
+
+QString messageOrder(bool ascending)
+{
+    return ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
+                     : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
+}
 
 QString messageBody(bool hasRemovedColumn)
 {
@@ -352,9 +366,8 @@ qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
 {
     ensureOpen();
     if (session) {
-        Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn) +
-                       QStringLiteral(" and c.ZCONTACTJID=?"));
-        sql.addTextParam(session->ZCONTACTJID);
+        Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn));
+        scopeToChat(sql, session);
         Sqlite3Cursor c = m_db.queryThrow(sql);
         return c.moveNext() ? c.getInt64(0) : 0;
     }
@@ -373,10 +386,7 @@ qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
 Sqlite3Sql IOSWhatsAppDb::messageQuery(const _ChatSession* session) const
 {
     Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn));
-    if (session) {
-        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
-        sql.addTextParam(session->ZCONTACTJID);
-    }
+    scopeToChat(sql, session);
     return sql;
 }
 
@@ -392,16 +402,6 @@ bool IOSWhatsAppDb::readMessages(const Sqlite3Sql& sql, const ChatIndex& index, 
     }
     return lastKeyed;
 }
-
-namespace {
-
-QString messageOrder(bool ascending)
-{
-    return ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
-                     : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
-}
-
-}  // namespace
 
 QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
                                             int pageSize, bool ascending)
@@ -549,12 +549,8 @@ QList<IOSWhatsAppDb::SearchCandidate> IOSWhatsAppDb::searchCandidates(const _Cha
                                 QStringLiteral(" from ZWAMESSAGE as m left join ZWAMEDIAITEM as i on "
                                                "i.rowid=(select min(rowid) from ZWAMEDIAITEM where "
                                                "Z_PK=m.ZMEDIAITEM and m.ZMEDIAITEM>0) ")));
-    if (session) {
-        sql.appendSql(QStringLiteral(" and c.ZCONTACTJID=?"));
-        sql.addTextParam(session->ZCONTACTJID);
-    }
-    sql.appendSql(ascending ? QStringLiteral(" order by m.ZMESSAGEDATE asc, m.ZSORT asc, m.Z_PK asc")
-                            : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc"));
+    scopeToChat(sql, session);
+    sql.appendSql(messageOrder(ascending));
     QList<SearchCandidate> out;
     Sqlite3Cursor c = m_db.queryThrow(sql);
     for (qint64 row = 0; c.moveNext(); ++row) {
@@ -602,15 +598,15 @@ void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
             QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
         const MediaColumns& cols = allMediaColumns(c);
         QSet<qint64> seen;
-        m_pageMediaFolder.emplace(mediaFolder());
-        const auto done = qScopeGuard([this] { m_pageMediaFolder.reset(); });
+        // The folders of a page's files are resolved once for the page.
+        FolderResolver folder(mediaFolder());
         while (c.moveNext()) {
             const qint64 pk = c.getInt64(cols.pk);
             if (seen.contains(pk))
                 continue;
             seen.insert(pk);
             for (int i : byMedia.value(pk))
-                applyMediaRow(messages[i], c, cols);
+                applyMediaRow(messages[i], c, cols, folder);
         }
     }
     if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
@@ -778,8 +774,10 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns
             Sqlite3Sql sql("select * from ZWAMEDIAITEM where Z_PK=?");
             sql.addInt64Param(m.ZMEDIAITEM);
             Sqlite3Cursor media = m_db.queryThrow(sql);
-            if (media.moveNext())
-                applyMediaRow(m, media, allMediaColumns(media));
+            if (media.moveNext()) {
+                FolderResolver folder(mediaFolder());
+                applyMediaRow(m, media, allMediaColumns(media), folder);
+            }
         }
     }
 
@@ -810,7 +808,8 @@ _Message IOSWhatsAppDb::readMessage(const Sqlite3Cursor& c, const MessageColumns
 
 // A link message keeps its type, its own text and its media item (with the
 // URL) as stored: the URL takes the text's place only on display.
-void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c, const MediaColumns& cols)
+void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c, const MediaColumns& cols,
+                                  FolderResolver& mediaFolder)
 {
     auto media = std::make_shared<_MediaItem>();
     media->Z_PK = c.getInt64(cols.pk);
@@ -843,10 +842,10 @@ void IOSWhatsAppDb::applyMediaRow(_Message& m, const Sqlite3Cursor& c, const Med
 
     // Files: the media file, the XMPP thumbnail and the thumbnail, which
     // falls back to the XMPP thumbnail or the media file.
-    media->mediaFile = resolveMediaPath(media->ZMEDIALOCALPATH);
-    media->xmppThumbnailFile = resolveMediaPath(media->ZXMPPTHUMBPATH);
+    media->mediaFile = resolveMediaPath(media->ZMEDIALOCALPATH, mediaFolder);
+    media->xmppThumbnailFile = resolveMediaPath(media->ZXMPPTHUMBPATH, mediaFolder);
     if (!media->ZTHUMBNAILLOCALPATH.isEmpty())
-        media->thumbnailFile = resolveMediaPath(media->ZTHUMBNAILLOCALPATH);
+        media->thumbnailFile = resolveMediaPath(media->ZTHUMBNAILLOCALPATH, mediaFolder);
     else if (!media->ZXMPPTHUMBPATH.isEmpty())
         media->thumbnailFile = media->xmppThumbnailFile;
     else
@@ -916,8 +915,12 @@ void IOSWhatsAppDb::readQuote(_MediaItem& media, const Sqlite3Cursor& row, const
 
 QString IOSWhatsAppDb::resolveMediaPath(const QString& stored) const
 {
-    std::optional<FolderResolver> once;
-    FolderResolver& folder = m_pageMediaFolder ? *m_pageMediaFolder : once.emplace(mediaFolder());
+    FolderResolver folder(mediaFolder());
+    return resolveMediaPath(stored, folder);
+}
+
+QString IOSWhatsAppDb::resolveMediaPath(const QString& stored, FolderResolver& folder)
+{
     const QString path = folder.pathInside(stored);
     if (path.isEmpty() || QFileInfo(path).isFile())
         return path;
@@ -1001,10 +1004,8 @@ QString IOSWhatsAppDb::contactIdentifierFromContactV2Db(const QString& whatsAppI
 void IOSWhatsAppDb::deleteChat(qint64 chatId)
 {
     ensureOpen();
-    if (m_merge) {
-        m_merge->forgetChats();
-        m_merge->forgetRowIds();
-    }
+    if (m_merge)
+        m_merge->forgetAfterDeletions();
     m_pageMark.valid = false;
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };

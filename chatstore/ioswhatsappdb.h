@@ -91,6 +91,8 @@ public:
     // media folder; when that file does not exist, the name under which the
     // program stores its own copies. Empty when the path leaves the folder.
     QString resolveMediaPath(const QString& stored) const;
+    // The same against a resolver of the media folder that a whole page shares.
+    static QString resolveMediaPath(const QString& stored, FolderResolver& mediaFolder);
 
     // Phones and push names behind JIDs, built on opening.
     const JidDirectory& jidDirectory() const { return m_jids; }
@@ -242,7 +244,8 @@ private:
     // withDetails: also the media item and receipts (pages add those in bulk).
     _Message readMessage(const Sqlite3Cursor& cursor, const MessageColumns& cols, const ChatIndex& index,
                          QSet<qint64>& chain, bool withDetails);
-    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow, const MediaColumns& cols);
+    void applyMediaRow(_Message& message, const Sqlite3Cursor& mediaRow, const MediaColumns& cols,
+                       FolderResolver& mediaFolder);
     void addPageDetails(QList<_Message>& messages);
     // "select m.* " and the message body, for one chat (a bound parameter)
     // or for every chat.
@@ -296,9 +299,6 @@ private:
     QString m_searchKeyword;
     bool m_searchFunction = false;
     QString m_linkableSourceFolder;
-    // While a page's media rows are read: the media folder's resolver, so
-    // that the folders of a page's files are resolved once.
-    mutable std::optional<FolderResolver> m_pageMediaFolder;
     // Where the last full page ended, so that the next page of the same
     // request continues from there (invalid after any write).
     struct PageMark {

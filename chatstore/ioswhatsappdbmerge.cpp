@@ -187,6 +187,11 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
     return outcome;
 }
 
+const QString kMediaTable = QStringLiteral("ZWAMEDIAITEM");
+const QString kInfoTable = QStringLiteral("ZWAMESSAGEINFO");
+const QString kMediaEntity = QStringLiteral("WAMediaItem");
+const QString kInfoEntity = QStringLiteral("WAMessageInfo");
+
 // The columns a media item row may set, in the order its insert names them.
 enum class MediaColumn {
     Z_ENT, Z_OPT, ZFILESIZE, ZMEDIAORIGIN, ZMOVIEDURATION, ZMESSAGE, ZHACCURACY, ZLATITUDE, ZLONGITUDE,
@@ -226,27 +231,9 @@ public:
                        .arg(names.join(QLatin1Char(',')), QStringLiteral(",?").repeated(names.size() - 1));
         }
         Sqlite3Sql sql(text);
-        for (int i = 0; i < int(MediaColumn::Count); ++i) {
-            if (!(m_mask & (1u << i)))
-                continue;
-            const Sqlite3Sql::Param& p = m_values[i];
-            switch (p.kind) {
-            case Sqlite3Sql::ParamKind::Int64:
-                sql.addInt64Param(p.integer);
-                break;
-            case Sqlite3Sql::ParamKind::Double:
-                sql.addDoubleParam(p.real);
-                break;
-            case Sqlite3Sql::ParamKind::Text:
-                sql.addTextParam(p.text);
-                break;
-            case Sqlite3Sql::ParamKind::Blob:
-                sql.addBlobParam(p.blob);
-                break;
-            default:
-                sql.addNullParam();
-            }
-        }
+        for (int i = 0; i < int(MediaColumn::Count); ++i)
+            if (m_mask & (1u << i))
+                sql.addParam(m_values[i]);
         return sql;
     }
 
@@ -548,8 +535,6 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
     // The message row names its media item and first receipt row by the
     // ids they are about to get, so that it is written once; a guess that
     // turns out wrong is put right below.
-    static const QString kMediaTable = QStringLiteral("ZWAMEDIAITEM");
-    static const QString kInfoTable = QStringLiteral("ZWAMESSAGEINFO");
     const bool linkInfo = cols.msgMessageInfo && !blobs.isEmpty();
     const qint64 mediaGuess = m.media ? cache.nextRowId(m_db, kMediaTable) : 0;
     const qint64 infoGuess = linkInfo ? cache.nextRowId(m_db, kInfoTable) : 0;
@@ -634,7 +619,6 @@ qint64 IOSWhatsAppDb::mergeMessageChain(const _Message& m, qint64 docId, QSet<co
             m_db.executeThrow(drop);
         }
         cache.infoMessageCeiling = std::max(*cache.infoMessageCeiling, n);
-        static const QString kInfoEntity = QStringLiteral("WAMessageInfo");
         const int entInfo = entityId(kInfoEntity);
         qint64 first = 0;
         for (const QByteArray& blob : blobs) {
@@ -820,7 +804,7 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     const ChatMergeCache::Columns& cols = cache.columns();
     const int type = m.ZMESSAGETYPE;
     MediaRow row;
-    row.set(MediaColumn::Z_ENT, entityId(QStringLiteral("WAMediaItem")));
+    row.set(MediaColumn::Z_ENT, entityId(kMediaEntity));
     row.set(MediaColumn::Z_OPT, item.Z_OPT);
     row.set(MediaColumn::ZFILESIZE, item.ZFILESIZE);
     row.set(MediaColumn::ZMEDIAORIGIN, item.ZMEDIAORIGIN);
@@ -898,9 +882,8 @@ qint64 IOSWhatsAppDb::insertMediaItem(qint64 messageId, const _MediaItem& item, 
     }
     m_db.executeThrow(row.statement(cache));
     const qint64 id = m_db.lastInsertId();
-    static const QString kMediaEntity = QStringLiteral("WAMediaItem");
     cache.noteInsert(kMediaEntity, id);
-    cache.rememberRowId(QStringLiteral("ZWAMEDIAITEM"), id);
+    cache.rememberRowId(kMediaTable, id);
     return id;
 }
 
@@ -983,10 +966,8 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
 bool IOSWhatsAppDb::deleteMessage(const _Message& message)
 {
     ensureOpen();
-    if (m_merge) {
-        m_merge->forgetChats();
-        m_merge->forgetRowIds();
-    }
+    if (m_merge)
+        m_merge->forgetAfterDeletions();
     m_pageMark.valid = false;
     // The row's current values: earlier deletions of the same job have
     // already moved the sort values that the message was read with.

@@ -213,6 +213,12 @@ Sqlite3Sql& Sqlite3Sql::addNullParam()
     return *this;
 }
 
+Sqlite3Sql& Sqlite3Sql::addParam(const Param& param)
+{
+    m_params.append(param);
+    return *this;
+}
+
 Sqlite3Sql& Sqlite3Sql::appendSql(const QString& sql)
 {
     m_sql = this->sql() + sql;

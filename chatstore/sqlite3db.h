@@ -63,6 +63,7 @@ public:
     Sqlite3Sql& addDoubleParam(double value);
     Sqlite3Sql& addBlobParam(const QByteArray& value);
     Sqlite3Sql& addNullParam();
+    Sqlite3Sql& addParam(const Param& param);
     Sqlite3Sql& appendSql(const QString& sql);
 
     const QString& sql() const

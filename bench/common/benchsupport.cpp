@@ -35,7 +35,6 @@ bool parseBenchOptions(const QStringList& args, const char* name, BenchOptions* 
         std::fprintf(stderr, "usage: %s [MESSAGES[,MESSAGES...]] [--layout local|modern|today]\n", name);
         return false;
     }
-    options->messages = options->sizes.first();
     return true;
 }
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 struct BenchOptions {
-    qint64 messages = 200000;             // the first (or only) size
-    QList<qint64> sizes{200000};          // every size asked for, in order
+    QList<qint64> sizes{200000};  // every size asked for, in order
     ChatDbLayout layout = ChatDbLayout::Local;
+    qint64 messages() const { return sizes.value(0, 200000); }  // the first (or only) size
 };
 
 // Reads [MESSAGES[,MESSAGES...]] [--layout local|modern|today]: one size, or

@@ -169,7 +169,7 @@ int runPdfChild(const QString& databasePath, const QString& mediaFolder, const Q
 // through QTextDocument.
 void benchPdf(const QTemporaryDir& dir, const BenchOptions& options, const QString& assets)
 {
-    const qint64 messages = std::min<qint64>(5000, options.messages);
+    const qint64 messages = std::min<qint64>(5000, options.messages());
     ChatDbBuilder b(dir.filePath(QStringLiteral("pdfdb")), options.layout);
     const qint64 anna = b.addChat(QStringLiteral("4915550001@s.whatsapp.net"), QStringLiteral("Anna"));
     b.addBulkMessages(messages, {anna});
@@ -242,8 +242,8 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     QElapsedTimer t;
     t.start();
-    const ChatDbFolder folder = writeBenchDatabase(dir.filePath(QStringLiteral("db")), options.layout, options.messages);
-    std::printf("database: %lld messages written in %.0f ms (%s layout)\n", options.messages, ms(t),
+    const ChatDbFolder folder = writeBenchDatabase(dir.filePath(QStringLiteral("db")), options.layout, options.messages());
+    std::printf("database: %lld messages written in %.0f ms (%s layout)\n", options.messages(), ms(t),
                 layoutName(options.layout));
     const QString assets = QStringLiteral(Q_SOURCE_DIR "/wabb");
 
