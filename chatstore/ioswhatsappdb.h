@@ -161,7 +161,6 @@ public:
         qint64 pk = 0;
         qint64 sort = 0;
         double date = 0;
-        qint64 member = 0;
     };
     static void orderSortItems(std::vector<SortItem>& items);
 

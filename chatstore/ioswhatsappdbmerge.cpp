@@ -1061,8 +1061,10 @@ int IOSWhatsAppDb::removeUnreferencedMediaFiles(const QStringList& storedPaths)
 
 void IOSWhatsAppDb::orderSortItems(std::vector<SortItem>& items)
 {
-    // Date order first (ties by old sort value, then row id) ...
-    std::stable_sort(items.begin(), items.end(), [](const SortItem& a, const SortItem& b) {
+    // Date order first (ties by old sort value, then row id: row ids are
+    // unique, so the order is total and needs no stable sort and its
+    // buffer) ...
+    std::sort(items.begin(), items.end(), [](const SortItem& a, const SortItem& b) {
         if (a.date != b.date)
             return a.date < b.date;
         if (a.sort != b.sort)
@@ -1090,9 +1092,10 @@ void IOSWhatsAppDb::orderSortItems(std::vector<SortItem>& items)
 
 namespace {
 
-// The new sort value of each row of the chat being renumbered, by row id.
+// The new sort value of each row of the chat being renumbered: the chat's
+// items sorted by row id, each holding its new value.
 struct ChatSortMap {
-    std::vector<std::pair<qint64, int>> byPk;  // sorted by row id
+    const std::vector<IOSWhatsAppDb::SortItem>* byPk = nullptr;
 };
 
 void chatzsortFunction(sqlite3_context* context, int argc, sqlite3_value** argv)
@@ -1100,10 +1103,11 @@ void chatzsortFunction(sqlite3_context* context, int argc, sqlite3_value** argv)
     const auto* map = static_cast<const ChatSortMap*>(sqlite3_user_data(context));
     const qint64 pk = sqlite3_value_int64(argv[0]);
     const int old = sqlite3_value_int(argv[1]);
-    if (argc == 2 && map && !map->byPk.empty()) {
-        const auto it = std::lower_bound(map->byPk.begin(), map->byPk.end(), std::make_pair(pk, INT_MIN));
-        if (it != map->byPk.end() && it->first == pk) {
-            sqlite3_result_int(context, it->second);
+    if (argc == 2 && map && map->byPk && !map->byPk->empty()) {
+        const auto it = std::lower_bound(map->byPk->begin(), map->byPk->end(), pk,
+                                         [](const IOSWhatsAppDb::SortItem& item, qint64 key) { return item.pk < key; });
+        if (it != map->byPk->end() && it->pk == pk) {
+            sqlite3_result_int(context, int(it->sort));
             return;
         }
     }
@@ -1147,13 +1151,13 @@ void IOSWhatsAppDb::renumberSort()
                 items.reserve(c.moveNext() ? size_t(std::max<qint64>(0, c.getInt64(0))) : 0);
             }
             {
-                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,ifnull(ZGROUPMEMBER, 0) as ZGROUPMEMBER,"
-                               "typeof(ZSORT)='integer' from ZWAMESSAGE where ZCHATSESSION=?");
+                Sqlite3Sql sql("select Z_PK,ZSORT,ZMESSAGEDATE,typeof(ZSORT)='integer' from ZWAMESSAGE "
+                               "where ZCHATSESSION=?");
                 sql.addInt64Param(chat);
                 Sqlite3Cursor c = m_db.queryThrow(sql);
                 while (c.moveNext()) {
-                    anyOddSort = anyOddSort || c.getInt(4) == 0;
-                    items.push_back({c.getInt64(0), c.getInt64(1), c.getDouble(2), c.getInt64(3)});
+                    anyOddSort = anyOddSort || c.getInt(3) == 0;
+                    items.push_back({c.getInt64(0), c.getInt64(1), c.getDouble(2)});
                 }
             }
             if (items.empty())
@@ -1165,22 +1169,34 @@ void IOSWhatsAppDb::renumberSort()
             bool renumbered = !anyOddSort;
             for (size_t i = 0; renumbered && i < items.size(); ++i)
                 renumbered = items[i].sort == qint64(i + 1);
+            const SortItem last = items.back();
+            const qint64 rows = qint64(items.size());
             if (!renumbered) {
-                map.byPk.clear();
-                map.byPk.reserve(items.size());
+                // The items become the map: each takes its new value and
+                // they are put in row-id order, with no second list.
                 for (size_t i = 0; i < items.size(); ++i)
-                    map.byPk.emplace_back(items[i].pk, int(i + 1));
-                std::sort(map.byPk.begin(), map.byPk.end());
+                    items[i].sort = qint64(i + 1);
+                std::sort(items.begin(), items.end(),
+                          [](const SortItem& a, const SortItem& b) { return a.pk < b.pk; });
+                map.byPk = &items;
                 Sqlite3Sql renumber("update ZWAMESSAGE set ZSORT=chatzsort(Z_PK,ifnull(ZSORT,0)) "
                                     "where ZCHATSESSION=? and ZSORT is not chatzsort(Z_PK,ifnull(ZSORT,0))");
                 renumber.addInt64Param(chat);
                 m_db.executeThrow(renumber);
+                map.byPk = nullptr;
+            }
+            qint64 lastMember = 0;
+            {
+                Sqlite3Sql member("select ifnull(ZGROUPMEMBER, 0) from ZWAMESSAGE where Z_PK=?");
+                member.addInt64Param(last.pk);
+                Sqlite3Cursor c = m_db.queryThrow(member);
+                if (c.moveNext())
+                    lastMember = c.getInt64(0);
             }
 
-            const SortItem& last = items.back();
             Sqlite3Sql session(
                 "update ZWACHATSESSION set ZLASTMESSAGE=?,ZLASTMESSAGEDATE=?,ZMESSAGECOUNTER=? where Z_PK=?");
-            session.addInt64Param(last.pk).addDoubleParam(last.date).addInt64Param(qint64(items.size()));
+            session.addInt64Param(last.pk).addDoubleParam(last.date).addInt64Param(rows);
             session.addInt64Param(chat);
             m_db.executeThrow(session);
 
@@ -1193,10 +1209,10 @@ void IOSWhatsAppDb::renumberSort()
                 set.addInt64Param(chat).addInt64Param(last.pk);
                 m_db.executeThrow(set);
             }
-            if (last.member > 0) {
+            if (lastMember > 0) {
                 if (groupInfoOwner) {
                     Sqlite3Sql owner("update ZWAGROUPINFO set ZLASTMESSAGEOWNER=? where ZCHATSESSION=?");
-                    owner.addInt64Param(last.member).addInt64Param(chat);
+                    owner.addInt64Param(lastMember).addInt64Param(chat);
                     m_db.executeThrow(owner);
                 }
                 if (recentGroupChat) {
@@ -1205,15 +1221,13 @@ void IOSWhatsAppDb::renumberSort()
                     m_db.executeThrow(clear);
                     Sqlite3Sql set("update ZWAGROUPMEMBER set ZRECENTGROUPCHAT= (select Z_PK from ZWAGROUPINFO "
                                    "where ZCHATSESSION=? limit 1) where ZCHATSESSION=? and Z_PK=?");
-                    set.addInt64Param(chat).addInt64Param(chat).addInt64Param(last.member);
+                    set.addInt64Param(chat).addInt64Param(chat).addInt64Param(lastMember);
                     m_db.executeThrow(set);
                 }
             }
         }
         items.clear();
         items.shrink_to_fit();
-        map.byPk.clear();
-        map.byPk.shrink_to_fit();
 
         // Key counters from the tables themselves.
         QList<QPair<QString, QString>> counters;

@@ -196,13 +196,13 @@ TEST(MergeWriter, OrderSortItemsAppliesTheRuleToNeighboursAndAlwaysEnds)
         std::vector<qint64> expected;  // row ids in the resulting order
     };
     const Case cases[] = {
-        {"30 s apart: sort values decide", {{1, 5, 1000, 0}, {2, 3, 1030, 0}}, {2, 1}},
-        {"2 min apart: dates decide", {{1, 5, 1000, 0}, {2, 3, 1120, 0}}, {1, 2}},
-        {"sort values 11 apart: dates decide", {{1, 14, 1000, 0}, {2, 3, 1010, 0}}, {1, 2}},
-        {"bounds are inclusive", {{1, 13, 1000, 0}, {2, 3, 1060, 0}}, {2, 1}},
-        {"equal sort values 30 s apart: dates decide", {{1, 4, 1030, 0}, {2, 4, 1000, 0}}, {2, 1}},
+        {"30 s apart: sort values decide", {{1, 5, 1000}, {2, 3, 1030}}, {2, 1}},
+        {"2 min apart: dates decide", {{1, 5, 1000}, {2, 3, 1120}}, {1, 2}},
+        {"sort values 11 apart: dates decide", {{1, 14, 1000}, {2, 3, 1010}}, {1, 2}},
+        {"bounds are inclusive", {{1, 13, 1000}, {2, 3, 1060}}, {2, 1}},
+        {"equal sort values 30 s apart: dates decide", {{1, 4, 1030}, {2, 4, 1000}}, {2, 1}},
         // 70 s/sort 1 before 35 s/sort 10 before 0 s/sort 15 before 70 s/sort 1.
-        {"a cycle of the rule", {{1, 1, 70, 0}, {2, 10, 35, 0}, {3, 15, 0, 0}}, {2, 3, 1}},
+        {"a cycle of the rule", {{1, 1, 70}, {2, 10, 35}, {3, 15, 0}}, {2, 3, 1}},
     };
     for (const Case& c : cases) {
         std::vector<Item> items = c.items;
@@ -218,7 +218,7 @@ TEST(MergeWriter, OrderSortItemsAppliesTheRuleToNeighboursAndAlwaysEnds)
     std::vector<Item> items;
     QRandomGenerator rng(7);
     for (int i = 0; i < 3000; ++i)
-        items.push_back({i + 1, qint64(rng.bounded(40)), double(rng.bounded(600)), 0});
+        items.push_back({i + 1, qint64(rng.bounded(40)), double(rng.bounded(600))});
     IOSWhatsAppDb::orderSortItems(items);
     ASSERT_EQ(items.size(), 3000u);
     QSet<qint64> seen;
