@@ -20,6 +20,17 @@ QStringList stanzas(AbsWAMsgsSource& source)
     return all;
 }
 
+// A view with its chats listed, over a database opened as a device copy.
+PChatDbView listedView(const ChatDbFolder& f, int pageSize, bool readOnly = false)
+{
+    auto db = std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder, false,
+                                              false);
+    db->setReadOnly(readOnly);
+    auto view = std::make_shared<ChatDbView>(db, pageSize);
+    db->listSessions(view->index());
+    return view;
+}
+
 }  // namespace
 
 // A job's worker and the window read through one view of one database at
@@ -29,12 +40,8 @@ TEST(ChatDbView, AWorkerAndTheWindowReadOneViewAtOnce)
 {
     QTemporaryDir dir;
     const SampleChatDb sample = buildSampleChatDb(dir.filePath(QStringLiteral("src")), ChatDbLayout::Local, 3000);
-    const ChatDbFolder& f = sample.folder;
-    auto db = std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder, false,
-                                              false);
     // Small pages, so that the two readers keep replacing each other's.
-    auto view = std::make_shared<ChatDbView>(db, 37);
-    db->listSessions(view->index());
+    const PChatDbView view = listedView(sample.folder, 37);
     WAMsgsDataSource oldest(view, nullptr, true);
     WAMsgsDataSource newest(view, nullptr, false);
     const QStringList forward = stanzas(oldest);
@@ -68,12 +75,9 @@ TEST(ChatDbView, CountsKnownAtOnceAndCountsMadeApartAgreeWithTheSharedConnection
     leaveLiveWal(f.databasePath, {QStringLiteral("update ZWAMESSAGE set ZTEXT='live' where Z_PK=1")});
     for (const bool readOnly : {false, true}) {
         SCOPED_TRACE(readOnly ? "a source only read" : "a database of the program");
-        auto db = std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder,
-                                                  false, false);
-        db->setReadOnly(readOnly);
         constexpr int kPage = 40;
-        auto view = std::make_shared<ChatDbView>(db, kPage);
-        db->listSessions(view->index());
+        const PChatDbView view = listedView(f, kPage, readOnly);
+        const PAbsWhatsAppDb& db = view->database();
         QList<const _ChatSession*> scopes{nullptr};
         for (const auto& [pk, session] : view->index().sessions)
             scopes << session.get();
@@ -109,11 +113,8 @@ TEST(ChatDbView, AStaleOrStoppedCountIsNotKept)
 {
     QTemporaryDir dir;
     const SampleChatDb sample = buildSampleChatDb(dir.filePath(QStringLiteral("src")), ChatDbLayout::Local, 300);
-    const ChatDbFolder& f = sample.folder;
-    auto db = std::make_shared<IOSWhatsAppDb>(f.databasePath, f.contactsPath, f.mediaFolder, f.profileFolder, false,
-                                              false);
-    auto view = std::make_shared<ChatDbView>(db, 25);
-    db->listSessions(view->index());
+    const PChatDbView view = listedView(sample.folder, 25);
+    const PAbsWhatsAppDb& db = view->database();
     const ChatDbView::CountApart before = view->countApart(nullptr);
     const std::atomic<bool> go{false};
     const qint64 n = before.run(go);
