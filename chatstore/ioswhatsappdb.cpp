@@ -53,10 +53,14 @@ QString messageOrder(bool ascending)
                      : QStringLiteral(" order by m.ZMESSAGEDATE desc, m.ZSORT desc, m.Z_PK desc");
 }
 
-QString messageBody(bool hasRemovedColumn)
+// byDate: the chat's rows are found along the date index ("+" keeps SQLite
+// off the chat index), already in the order pages are read in.
+QString messageBody(bool hasRemovedColumn, bool byDate = false)
 {
-    return QStringLiteral(
-               " from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=m.ZCHATSESSION and "
+    return QStringLiteral(" from ZWAMESSAGE as m inner join ZWACHATSESSION as c on c.Z_PK=") +
+           (byDate ? QLatin1String("+") : QLatin1String()) +
+           QStringLiteral(
+               "m.ZCHATSESSION and "
                "(c.ZCONTACTJID like '%@s.whatsapp.net' or c.ZCONTACTJID like '%@g.us' or c.ZCONTACTJID like '%@lid') "
                "and ") + QLatin1String(kLoadedTypes) +
            (hasRemovedColumn ? QStringLiteral(" and (c.ZREMOVED is null or c.ZREMOVED=0)") : QString());
@@ -414,11 +418,35 @@ MessageCountRun IOSWhatsAppDb::countMessagesApart(const _ChatSession* session)
     };
 }
 
-Sqlite3Sql IOSWhatsAppDb::messageQuery(const _ChatSession* session) const
+Sqlite3Sql IOSWhatsAppDb::messageQuery(const _ChatSession* session, qint64 rowsToWalk)
 {
-    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn));
+    const bool byDate = session && walksChatByDate(*session, rowsToWalk);
+    Sqlite3Sql sql(QStringLiteral("select m.* ") + messageBody(m_hasRemovedColumn, byDate));
     scopeToChat(sql, session);
     return sql;
+}
+
+bool IOSWhatsAppDb::walksChatByDate(const _ChatSession& session, qint64 rowsToWalk)
+{
+    // Through the chat index SQLite reads every row of the chat and sorts
+    // them for each page: a page of a big chat costs the whole chat. Along
+    // the date index it passes the other chats' rows in between, about
+    // rowsToWalk * all / chat rows. The cheaper of the two is taken; the
+    // rows and their order are the same either way.
+    Sqlite3Cursor top = m_db.queryThrow("select max(Z_PK) from ZWAMESSAGE");
+    const qint64 all = top.moveNext() ? top.getInt64(0) : 0;
+    if (all <= 0)
+        return false;
+    auto it = m_chatSizes.find(session.ZCONTACTJID);
+    if (it == m_chatSizes.end() || it->tableTop != all) {
+        Sqlite3Sql sql("select count(*) from ZWAMESSAGE where ZCHATSESSION in "
+                       "(select Z_PK from ZWACHATSESSION where ZCONTACTJID=?)");
+        sql.addTextParam(session.ZCONTACTJID);
+        Sqlite3Cursor c = m_db.queryThrow(sql);
+        it = m_chatSizes.insert(session.ZCONTACTJID, {all, c.moveNext() ? c.getInt64(0) : 0});
+    }
+    const double rows = double(it->rows);
+    return double(std::max<qint64>(rowsToWalk, 1)) * double(all) < rows * rows;
 }
 
 bool IOSWhatsAppDb::readMessages(const Sqlite3Sql& sql, const ChatIndex& index, QList<_Message>& messages)
@@ -456,7 +484,7 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     const QString order = messageOrder(ascending);
     messages.reserve(pageSize);
 
-    Sqlite3Sql sql = messageQuery(session);
+    Sqlite3Sql sql = messageQuery(session, continues ? pageSize : qint64(pageSize) * page);
     if (continues) {
         // NULL sorts first: in oldest-first order every row without a date
         // or sort value lies before the mark and was read already.
@@ -476,7 +504,7 @@ QList<_Message> IOSWhatsAppDb::pageMessages(const ChatIndex& index, const _ChatS
     if (continues && !ascending && messages.size() < pageSize) {
         // Newest first, rows without a date come last, after every dated
         // one; the range above cannot reach them.
-        Sqlite3Sql rest = messageQuery(session);
+        Sqlite3Sql rest = messageQuery(session, pageSize);
         rest.appendSql(QStringLiteral(" and m.ZMESSAGEDATE is null") + order +
                        QStringLiteral(" limit %1").arg(pageSize - messages.size()));
         const qsizetype before = messages.size();
@@ -503,7 +531,7 @@ QList<_Message> IOSWhatsAppDb::rangeMessages(const ChatIndex& index, const _Chat
     if (offset < 0 || limit < 1)
         return messages;
     messages.reserve(limit);
-    Sqlite3Sql sql = messageQuery(session);
+    Sqlite3Sql sql = messageQuery(session, offset + limit);
     sql.appendSql(messageOrder(ascending) + QStringLiteral(" limit %1 offset %2").arg(limit).arg(offset));
     readMessages(sql, index, messages);
     addPageDetails(messages);
@@ -1038,6 +1066,7 @@ void IOSWhatsAppDb::deleteChat(qint64 chatId)
     if (m_merge)
         m_merge->forgetAfterDeletions();
     m_pageMark.valid = false;
+    m_chatSizes.clear();
     const QString c = QString::number(chatId);
     auto run = [&](const QString& sql) { m_db.executeThrow(Sqlite3Sql(sql.arg(c))); };
     const QString ofChat = QStringLiteral("(select Z_PK from ZWAMESSAGE where ZCHATSESSION=%1)");

@@ -252,8 +252,20 @@ private:
                        FolderResolver& mediaFolder);
     void addPageDetails(QList<_Message>& messages);
     // "select m.* " and the message body, for one chat (a bound parameter)
-    // or for every chat.
-    Sqlite3Sql messageQuery(const _ChatSession* session) const;
+    // or for every chat. rowsToWalk: how many rows of the chat, in date
+    // order, the statement passes before its last one (picks the index).
+    Sqlite3Sql messageQuery(const _ChatSession* session, qint64 rowsToWalk);
+    // Whether a statement reading rowsToWalk rows of one chat in date order
+    // walks the date index (skipping other chats' rows) rather than reading
+    // and sorting the whole chat.
+    bool walksChatByDate(const _ChatSession& session, qint64 rowsToWalk);
+    // Rows of a chat by the chat index, with the table's largest row id when
+    // counted: a count is taken again once rows were added.
+    struct ChatSize {
+        qint64 tableTop = 0;
+        qint64 rows = 0;
+    };
+    QHash<QString, ChatSize> m_chatSizes;
     // Appends the rows of a message query; whether the last row has both a
     // date and a sort value (false when there is none).
     bool readMessages(const Sqlite3Sql& sql, const ChatIndex& index, QList<_Message>& messages);

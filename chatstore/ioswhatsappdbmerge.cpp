@@ -969,6 +969,7 @@ bool IOSWhatsAppDb::deleteMessage(const _Message& message)
     if (m_merge)
         m_merge->forgetAfterDeletions();
     m_pageMark.valid = false;
+    m_chatSizes.clear();
     // The row's current values: earlier deletions of the same job have
     // already moved the sort values that the message was read with.
     Sqlite3Sql read("select ZCHATSESSION,ZSORT,ZMEDIAITEM,ZBROADCAST from ZWAMESSAGE where Z_PK=?");

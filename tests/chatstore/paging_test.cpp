@@ -3,6 +3,9 @@
 // give exactly the rows and the order that skipping gives, with ties of
 // date and sort value, missing sort values and missing dates. A page far
 // into a counted history is read from the other end and must match too.
+// One chat's rows are found along the date index or through the chat index,
+// whichever costs less for the page; the small page sizes below take the
+// first way for the chat, 500 the second, and both must give the same rows.
 #include "chatstore/chatdbview.h"
 #include "chatstore/ioswhatsappdb.h"
 #include "mergetestutil.h"
