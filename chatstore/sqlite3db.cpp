@@ -2,7 +2,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -21,62 +23,84 @@ QString movedText()
 // merge writer runs the same few statements hundreds of thousands of times.
 // The cache is bounded: texts longer than kMaxCachedSql (one-off statements
 // such as a page's "in (...)" list) are never kept, and beyond kMaxTexts
-// distinct texts the least recently used one is finalized, so that a long
-// job that builds statements with changing texts does not grow the memory.
+// distinct texts the least recently used one that no cursor holds is
+// finalized, so that a long job that builds statements with changing texts
+// does not grow the memory. A cursor keeps the entry it took its statement
+// from (entries stay put in the map), so that giving the statement back
+// costs no second look-up of the text.
+struct StatementCacheEntry {
+    std::vector<sqlite3_stmt*> statements;
+    quint64 lastUse = 0;
+    int taken = 0;  // statements of this text held by cursors
+};
+
 struct StatementCache {
     static constexpr size_t kMaxTexts = 64;
     static constexpr size_t kMaxCachedSql = 2048;
-    struct Entry {
-        std::vector<sqlite3_stmt*> statements;
-        quint64 lastUse = 0;
+    using Entry = StatementCacheEntry;
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
     sqlite3* db = nullptr;
-    std::unordered_map<std::string, Entry> idle;
+    std::unordered_map<std::string, Entry, TextHash, std::equal_to<>> idle;
     quint64 clock = 0;
 
     ~StatementCache() { clear(); }
     void clear()
     {
-        for (auto& [sql, entry] : idle)
+        for (auto& [sql, entry] : idle) {
             for (sqlite3_stmt* s : entry.statements)
                 sqlite3_finalize(s);
-        idle.clear();
+            entry.statements.clear();
+        }
+        // Entries that cursors still point to stay until they come back.
+        std::erase_if(idle, [](const auto& item) { return item.second.taken == 0; });
     }
-    sqlite3_stmt* take(const std::string& sql)
+    // An idle statement of the text, or null; *entry is where it goes back
+    // (null for a text that is not kept).
+    sqlite3_stmt* take(std::string_view sql, Entry** entry)
     {
-        auto it = idle.find(sql);
-        if (it == idle.end() || it->second.statements.empty())
+        *entry = nullptr;
+        if (sql.size() > kMaxCachedSql)
             return nullptr;
-        sqlite3_stmt* stmt = it->second.statements.back();
-        it->second.statements.pop_back();
-        it->second.lastUse = ++clock;
+        auto it = idle.find(sql);
+        if (it == idle.end()) {
+            if (idle.size() >= kMaxTexts)
+                evictOldest();
+            it = idle.emplace(std::string(sql), Entry{}).first;
+        }
+        Entry& e = it->second;
+        e.lastUse = ++clock;
+        ++e.taken;
+        *entry = &e;
+        if (e.statements.empty())
+            return nullptr;
+        sqlite3_stmt* stmt = e.statements.back();
+        e.statements.pop_back();
         return stmt;
     }
-    void release(const std::string& sql, sqlite3_stmt* stmt)
+    void release(Entry* entry, sqlite3_stmt* stmt)
     {
-        if (!db || sqlite3_db_handle(stmt) != db || sql.size() > kMaxCachedSql) {
+        if (entry)
+            --entry->taken;
+        if (!entry || !db || sqlite3_db_handle(stmt) != db) {
             sqlite3_finalize(stmt);
             return;
         }
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
-        auto it = idle.find(sql);
-        if (it == idle.end()) {
-            if (idle.size() >= kMaxTexts)
-                evictOldest();
-            it = idle.emplace(sql, Entry{}).first;
-        }
-        it->second.lastUse = ++clock;
-        if (it->second.statements.size() < 4)
-            it->second.statements.push_back(stmt);
+        entry->lastUse = ++clock;
+        if (entry->statements.size() < 4)
+            entry->statements.push_back(stmt);
         else
             sqlite3_finalize(stmt);
     }
     void evictOldest()
     {
-        auto oldest = idle.begin();
+        auto oldest = idle.end();
         for (auto it = idle.begin(); it != idle.end(); ++it)
-            if (it->second.lastUse < oldest->second.lastUse)
+            if (it->second.taken == 0 && (oldest == idle.end() || it->second.lastUse < oldest->second.lastUse))
                 oldest = it;
         if (oldest == idle.end())
             return;
@@ -230,14 +254,14 @@ Sqlite3Sql& Sqlite3Sql::appendSql(const QString& sql)
 
 struct Sqlite3Cursor::Statement {
     sqlite3_stmt* stmt = nullptr;
-    std::string sql;
+    StatementCache::Entry* entry = nullptr;  // where the statement goes back, if its text is kept
     std::shared_ptr<StatementCache> cache;
     ~Statement()
     {
         if (!stmt)
             return;
         if (cache)
-            cache->release(sql, stmt);
+            cache->release(entry, stmt);
         else
             sqlite3_finalize(stmt);
     }
@@ -436,15 +460,17 @@ void Sqlite3DB::rollbackTran()
 
 bool Sqlite3DB::inTransaction() const { return db && sqlite3_get_autocommit(db) == 0; }
 
-sqlite3_stmt* Sqlite3DB::prepareThrow(const std::string& text, StatementCache& cache)
+sqlite3_stmt* Sqlite3DB::prepareThrow(std::string_view text, StatementCache& cache, StatementCacheEntry** entry)
 {
-    if (sqlite3_stmt* stmt = cache.take(text))
+    if (sqlite3_stmt* stmt = cache.take(text, entry))
         return stmt;
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, text.c_str(), int(text.size()), &stmt, nullptr);
+    int rc = sqlite3_prepare_v2(db, text.data(), int(text.size()), &stmt, nullptr);
     if (rc != SQLITE_OK || !stmt) {
         if (stmt)
             sqlite3_finalize(stmt);
+        if (*entry)
+            --(*entry)->taken;
         throwLastError();
     }
     return stmt;
@@ -469,14 +495,17 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
 {
     if (!db)
         throw Sqlite3Error(QStringLiteral("database is not open"));
-    // The text is converted and the cache looked up once per statement run.
-    std::string text = sql.utf8();
+    // The cache is looked up once per statement run; a text given as UTF-8
+    // is not copied.
+    std::string converted;
+    const std::string_view text = sql.utf8View(converted);
     if (!m_cache)
         m_cache = cacheFor(db);
-    sqlite3_stmt* stmt = prepareThrow(text, *m_cache);
+    StatementCache::Entry* entry = nullptr;
+    sqlite3_stmt* stmt = prepareThrow(text, *m_cache, &entry);
     auto holder = std::make_unique<Sqlite3Cursor::Statement>();
     holder->stmt = stmt;
-    holder->sql = std::move(text);
+    holder->entry = entry;
     holder->cache = m_cache;
     bindParams(stmt, sql);
     return Sqlite3Cursor(std::move(holder));

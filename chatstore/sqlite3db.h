@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <stdexcept>
 
 // SQLite's message, and the file of the database it concerns when known.
@@ -74,6 +75,15 @@ public:
     }
     // The text as UTF-8, as SQLite takes it.
     std::string utf8() const { return m_utf8.empty() ? m_sql.toStdString() : m_utf8; }
+    // The UTF-8 text without a copy where it is kept as such; otherwise
+    // converted into `buffer`, which must outlive the view.
+    std::string_view utf8View(std::string& buffer) const
+    {
+        if (!m_utf8.empty())
+            return m_utf8;
+        buffer = m_sql.toStdString();
+        return buffer;
+    }
     const QList<Param>& params() const { return m_params; }
 
 private:
@@ -163,7 +173,8 @@ public:
     sqlite3* db = nullptr;
 
 private:
-    sqlite3_stmt* prepareThrow(const std::string& text, struct StatementCache& cache);
+    sqlite3_stmt* prepareThrow(std::string_view text, struct StatementCache& cache,
+                               struct StatementCacheEntry** entry);
     [[noreturn]] void throwLastError(const QString& context = {});
     QString m_path;
     std::shared_ptr<StatementCache> m_cache;  // this connection's prepared statements
