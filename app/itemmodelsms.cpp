@@ -20,18 +20,74 @@ QPixmap listIcon(const char* path)
 
 }  // namespace
 
-ItemModelSms::ItemModelSms(QObject* parent) : QAbstractItemModel(parent) {}
+ItemModelSms::ItemModelSms(QObject* parent) : QAbstractItemModel(parent)
+{
+    connect(&m_counter, &MessageCounter::counted, this, &ItemModelSms::takeCount);
+    connect(&m_counter, &MessageCounter::failed, this, [this](const QString&) {
+        // The connection of its own could not count (a file that a second
+        // connection cannot open, say): count on the shared one instead.
+        completeCount();
+    });
+}
 
 void ItemModelSms::setSource(PAbsWAMsgsSource source)
 {
-    const qint64 total = source ? source->count() : 0;
+    qint64 atLeast = 0;
+    const qint64 known = source ? source->knownCount(&atLeast) : 0;
+    m_counter.cancel();
     beginResetModel();
     m_pages.clear();
     m_recent.clear();
     m_source = std::move(source);
-    m_total = total;
+    m_total = known >= 0 ? known : atLeast;
+    m_counting = known < 0;
     m_failed = false;
     endResetModel();
+    if (m_counting && !m_counter.start(m_source))
+        completeCount();
+}
+
+void ItemModelSms::completeCount()
+{
+    if (!m_counting)
+        return;
+    // A count under way is the quicker one to wait for.
+    m_counter.finishNow();
+    if (!m_counting)
+        return;
+    m_counter.cancel();
+    qint64 n = 0;
+    try {
+        n = m_source ? m_source->count() : 0;
+    } catch (const std::exception& e) {
+        m_counting = false;
+        emit fetchFailed(QString::fromUtf8(e.what()));
+        return;
+    }
+    takeCount(n);
+}
+
+void ItemModelSms::takeCount(qint64 count)
+{
+    m_counting = false;
+    const auto rows = [](qint64 n) { return int(std::min<qint64>(n, std::numeric_limits<int>::max())); };
+    if (rows(count) > rows(m_total)) {
+        beginInsertRows(QModelIndex(), rows(m_total), rows(count) - 1);
+        m_total = count;
+        endInsertRows();
+    } else if (rows(count) < rows(m_total)) {
+        // Fewer than the rows already shown (the history changed between the
+        // two reads): the rows past the end go, and so do the pages built
+        // against the longer list.
+        beginRemoveRows(QModelIndex(), rows(count), rows(m_total) - 1);
+        m_total = count;
+        m_pages.clear();
+        m_recent.clear();
+        endRemoveRows();
+    } else {
+        m_total = count;
+    }
+    emit counted(m_total);
 }
 
 QModelIndex ItemModelSms::index(int row, int column, const QModelIndex& parent) const

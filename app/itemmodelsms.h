@@ -5,9 +5,16 @@
 // memory stays small however long the history is. Each row keeps only the
 // texts the list shows. The order comes from the source; the model itself
 // never sorts.
+//
+// A long history is not counted before it is shown: the model starts with
+// the rows the source can give at once (its first page) and counts the rest
+// on another thread; the rows grow to the total when the count arrives.
+// Whatever needs the real end (the last row, select all, the search) calls
+// completeCount first.
 #pragma once
 
 #include "chatstore/abswamsgssource.h"
+#include "chatstore/messagecounter.h"
 
 #include <QAbstractItemModel>
 #include <QHash>
@@ -33,11 +40,20 @@ public:
 
     explicit ItemModelSms(QObject* parent = nullptr);
 
-    // Replaces the source; the rows start again at 0. The source is counted
-    // first, so a count that throws leaves the model as it was.
+    // Replaces the source; the rows start again at 0. The source is asked
+    // for what it knows first, so a source that throws there leaves the
+    // model as it was. A count still running for the previous source is
+    // stopped.
     void setSource(PAbsWAMsgsSource source);
     const PAbsWAMsgsSource& source() const { return m_source; }
+    // The rows the model has: the source's count, or while it is being
+    // counted, the rows known so far.
     qint64 total() const { return m_total; }
+    bool isCounting() const { return m_counting; }
+    // Ends the counting at once (counting on this thread when the count has
+    // not arrived yet), so that total() is the source's count. A count that
+    // fails is reported through fetchFailed and leaves the rows as they are.
+    void completeCount();
 
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex& index) const override;
@@ -63,9 +79,15 @@ public:
 
 signals:
     void fetchFailed(const QString& message);
+    // The counting ended: total() is the source's count now.
+    void counted(qint64 total);
 
 private:
+    void takeCount(qint64 count);
+
     PAbsWAMsgsSource m_source;
+    MessageCounter m_counter;
+    bool m_counting = false;
     qint64 m_total = 0;
     mutable bool m_failed = false;
     mutable QHash<qint64, QList<Row>> m_pages;  // by page number

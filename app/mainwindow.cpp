@@ -176,6 +176,9 @@ MainWindow::MainWindow(const QString& vendorHost, const DeviceWatchSettings& dev
     // is done with its layout, never from inside it.
     connect(m_modelSms, &ItemModelSms::fetchFailed, this, [](const QString& text) { errorBox(text); },
             Qt::QueuedConnection);
+    // A long history is counted while its first rows are shown already.
+    connect(m_modelSms, &ItemModelSms::counted, m_messages, &MessageCommands::onCounted);
+    connect(m_treeViewSMS, &MyTreeView::allRowsWanted, m_modelSms, &ItemModelSms::completeCount);
 
     attachBubbleView();
     // The bubbles follow the list's current row too: Ctrl+Home, Ctrl+End
@@ -525,6 +528,8 @@ bool MainWindow::handleViewKey(QObject* view, QKeyEvent* key)
     // view's own Ctrl+End would go to the first row then).
     const bool home = key->matches(QKeySequence::MoveToStartOfDocument);
     const bool end = key->matches(QKeySequence::MoveToEndOfDocument);
+    if (end)
+        m_modelSms->completeCount();  // the last message, not the last one counted so far
     if ((home || end) && m_modelSms->rowCount() > 0) {
         const QModelIndex target = m_modelSms->index(home ? 0 : m_modelSms->rowCount() - 1, 0);
         m_treeViewSMS->setCurrentIndex(target);

@@ -46,9 +46,17 @@ void MessageCommands::showMessages(const PChatDbView& view, const PChatSession& 
     // A new list starts at its first row, wherever the last one was.
     m_window->smsView()->scrollToTop();
     m_window->bubbleView()->showBubble(source);
-    m_window->smsCountLabel()->setText(
-        QCoreApplication::translate("MainWindow", "Messages: %1").arg(m_window->smsModel()->total()));
+    if (m_window->smsModel()->isCounting())
+        m_window->smsCountLabel()->setText(QCoreApplication::translate("MainWindow", "Messages: counting..."));
+    else
+        onCounted(m_window->smsModel()->total());
     showChatHeader(chat);
+}
+
+void MessageCommands::onCounted(qint64 total)
+{
+    m_window->smsCountLabel()->setText(QCoreApplication::translate("MainWindow", "Messages: %1").arg(total));
+    m_window->bubbleView()->setTotal(total);
 }
 
 void MessageCommands::showChatHeader(const PChatSession& chat)
@@ -139,6 +147,8 @@ void MessageCommands::searchMessages()
         return;
     ItemModelSms* model = m_window->smsModel();
     MyTreeView* list = m_window->smsView();
+    // The search runs to the end and wraps around: the list needs every row.
+    model->completeCount();
     const PAbsWAMsgsSource source = model->source();
     try {
         const qint64 total = source ? source->count() : 0;
@@ -245,6 +255,7 @@ QString MessageCommands::scopeDescription(CommandScope scope) const
                       : QCoreApplication::translate("MainWindow", "%1 selected messages").arg(numbers.toString(n));
     }
     case CommandScope::Chat:
+        m_window->smsModel()->completeCount();
         if (m_currentChat)
             return QCoreApplication::translate("MainWindow", "the chat %1 (%2)")
                 .arg(sessionDisplayName(*m_currentChat, false, false), messagesText(m_window->smsModel()->total()));

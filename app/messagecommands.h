@@ -26,6 +26,8 @@ public:
     bool currentAscending() const;
 
     void onSMSItemSelected(const QItemSelection& selected);
+    // The list's count arrived: the status bar and the bubbles' pager follow.
+    void onCounted(qint64 total);
     void onSortIndicatorChanged(int column, Qt::SortOrder order);
     void searchMessages();
     void searchChats();

@@ -9,6 +9,26 @@ void MyTreeView::selectionChanged(const QItemSelection& selected, const QItemSel
     QTreeView::selectionChanged(selected, deselected);
 }
 
+QModelIndex MyTreeView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // Going down from the last rows there are also needs the real end.
+    const auto nearEnd = [this] {
+        const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+        const int step = qMax(1, viewport()->height() / qMax(1, sizeHintForRow(0)));
+        return currentIndex().row() >= rows - 1 - step;
+    };
+    if (cursorAction == MoveEnd
+        || ((cursorAction == MoveDown || cursorAction == MoveNext || cursorAction == MovePageDown) && nearEnd()))
+        emit allRowsWanted();
+    return QTreeView::moveCursor(cursorAction, modifiers);
+}
+
+void MyTreeView::selectAll()
+{
+    emit allRowsWanted();
+    QTreeView::selectAll();
+}
+
 void MyTreeView::contextMenuEvent(QContextMenuEvent* event)
 {
     emit createContextMenu();

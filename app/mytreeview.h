@@ -14,11 +14,17 @@ public:
     void setEmptyHint(const QString& text);
     const QString& emptyHint() const { return m_emptyHint; }
 
+    void selectAll() override;
+
 signals:
     void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void createContextMenu();
+    // Emitted before the cursor goes to the end of the rows or every row
+    // is selected: a model that is still growing its rows completes them.
+    void allRowsWanted();
 
 protected:
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

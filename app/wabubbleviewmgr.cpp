@@ -19,6 +19,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -104,9 +105,16 @@ void WABubbleViewMgr::showBubble(PAbsWAMsgsSource smslist)
 {
     m_source = std::move(smslist);
     m_total = 0;
+    m_totalKnown = true;
+    m_pagerScript.clear();
     qint64 count = 0;
     try {
-        count = m_source ? m_source->count() : 0;
+        qint64 atLeast = 0;
+        count = m_source ? m_source->knownCount(&atLeast) : 0;
+        if (count < 0) {
+            m_totalKnown = false;
+            count = atLeast;
+        }
     } catch (const std::exception& e) {
         showEmpty();
         fail(e);
@@ -127,6 +135,38 @@ void WABubbleViewMgr::showBubble(PAbsWAMsgsSource smslist)
     render(m_page);
 }
 
+void WABubbleViewMgr::setTotal(qint64 total)
+{
+    m_totalKnown = true;
+    if (!m_source || total == m_total)
+        return;
+    const qint64 oldPages = m_pageCount;
+    m_total = total;
+    m_pageCount = BubblePageBuilder::pageCount(total);
+    if (m_pageCount == 0) {
+        showEmpty();
+        return;
+    }
+    // The links of the pager change only when the page shown was the last
+    // one, or is past the new end: then the page is built again.
+    if (m_page < 1 || m_page > m_pageCount || (m_page < oldPages) != (m_page < m_pageCount)) {
+        m_page = std::clamp<qint64>(m_page, 1, m_pageCount);
+        render(m_page);
+        return;
+    }
+    // Otherwise only "Page n of N" changes, in the page as it stands.
+    const QString before = BubblePageBuilder::pageNumberText(m_page, oldPages);
+    const QString after = BubblePageBuilder::pageNumberText(m_page, m_pageCount);
+    m_html.replace(QStringLiteral(">") + before + QStringLiteral("<"), QStringLiteral(">") + after + QStringLiteral("<"));
+    m_pagerScript = QStringLiteral("(function(){var p=document.querySelectorAll('span.page_no');"
+                                   "for(var i=0;i<p.length;++i)p[i].textContent='%1';})();")
+                        .arg(after);
+    if (!m_awaitingLoad) {
+        m_webPage->runJavaScript(m_pagerScript, QWebEngineScript::ApplicationWorld);
+        m_pagerScript.clear();
+    }
+}
+
 void WABubbleViewMgr::render(qint64 page)
 {
     if (!m_source || page < 1 || page > m_pageCount)
@@ -139,6 +179,7 @@ void WABubbleViewMgr::render(qint64 page)
         return;
     }
     m_html = html;
+    m_pagerScript.clear();  // the new document has the pager as it stands
     m_awaitingLoad = true;
     m_loadUrl = writePageFile(m_html);
     if (m_loadUrl.isEmpty()) {
@@ -214,6 +255,10 @@ void WABubbleViewMgr::onLoadFinish(bool ok)
         return;
     }
     scrollToAnchor(m_anchor);
+    if (!m_pagerScript.isEmpty()) {
+        m_webPage->runJavaScript(m_pagerScript, QWebEngineScript::ApplicationWorld);
+        m_pagerScript.clear();
+    }
 }
 
 void WABubbleViewMgr::scrollToAnchor(const QString& anchor)
@@ -244,6 +289,17 @@ void WABubbleViewMgr::firstPage()
 
 void WABubbleViewMgr::lastPage()
 {
+    if (!m_totalKnown && m_source) {
+        // The last page of a history still being counted: count it now.
+        try {
+            m_total = m_source->count();
+        } catch (const std::exception& e) {
+            fail(e);
+            return;
+        }
+        m_totalKnown = true;
+        m_pageCount = BubblePageBuilder::pageCount(m_total);
+    }
     if (m_pageCount < 1)
         return;
     m_page = m_pageCount;

@@ -64,7 +64,12 @@ signals:
     void errorOccurred(const QString& text);
 
 public slots:
+    // Shows the first page of the source. A source still being counted is
+    // shown with the messages known so far; setTotal gives the count later.
     void showBubble(PAbsWAMsgsSource smslist);
+    // The count of the shown source, once it is known: the pager follows it
+    // without reloading the page the reader looks at.
+    void setTotal(qint64 total);
     void onLoadFinish(bool ok);
     void onLinkClicked(const QUrl& url);
     void firstPage();
@@ -94,6 +99,8 @@ private:
     BubblePageBuilder m_builder;
     PAbsWAMsgsSource m_source;
     qint64 m_total = 0;
+    bool m_totalKnown = true;  // false while the source is still being counted
+    QString m_pagerScript;     // a pager change waiting for the page being loaded
     qint64 m_page = 0;
     qint64 m_pageCount = 0;
     QString m_anchor;

@@ -9,8 +9,15 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+
+// A count of messages that runs on any thread, over a read-only connection
+// of its own that it opens and closes; setting `stop` ends it early with an
+// error. It never touches the shared connection.
+using MessageCountRun = std::function<qint64(const std::atomic<bool>& stop)>;
 
 class AbsWhatsAppDb {
 public:
@@ -28,6 +35,10 @@ public:
     virtual void closeDb() = 0;
     // Messages of the loaded types in one chat, or in every chat when session is null.
     virtual qint64 countMessages(const _ChatSession* session) = 0;
+    // The same count as countMessages, made ready to run apart from the
+    // shared connection (opening the database when needed). Call it with
+    // useMutex held, like every operation on the connection.
+    virtual MessageCountRun countMessagesApart(const _ChatSession* session) = 0;
     // Page `page` (from 1) of `pageSize` messages, oldest or newest first.
     virtual QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page,
                                          int pageSize, bool ascending) = 0;

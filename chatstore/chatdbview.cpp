@@ -54,9 +54,41 @@ qint64 ChatDbView::count(const _ChatSession* session)
     return m_count;
 }
 
+qint64 ChatDbView::knownCount(const _ChatSession* session, bool ascending, qint64* atLeast)
+{
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
+    if (m_countSession == session && m_count >= 0)
+        return m_count;
+    at(session, 0, ascending);
+    if (m_page.size() < m_pageSize) {
+        m_countSession = session;
+        m_count = m_page.size();
+        return m_count;
+    }
+    if (atLeast)
+        *atLeast = m_page.size();
+    return -1;
+}
+
+ChatDbView::CountApart ChatDbView::countApart(const _ChatSession* session)
+{
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
+    return {m_db->countMessagesApart(session), m_generation};
+}
+
+void ChatDbView::keepCount(const _ChatSession* session, qint64 count, quint64 generation)
+{
+    const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
+    if (generation != m_generation || count < 0)
+        return;
+    m_countSession = session;
+    m_count = count;
+}
+
 void ChatDbView::resetCache()
 {
     const std::lock_guard<std::recursive_mutex> use(m_db->useMutex());
+    ++m_generation;
     m_pageSession = nullptr;
     m_pageNumber = 0;
     m_pageAscending = true;

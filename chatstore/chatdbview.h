@@ -3,6 +3,8 @@
 // Pages read in turn continue one another; a page far into a counted
 // history that does not follow the last one is read from the nearer end.
 // Every tree node and message source of one database shares one view.
+// A count of a long history can be taken apart from the shared connection
+// (on another thread) and kept here when it is done.
 #pragma once
 
 #include "chatstore/abswhatsappdb.h"
@@ -25,6 +27,23 @@ public:
     _Message at(const _ChatSession* session, qint64 index, bool ascending);
     // Number of messages of a chat (or of all chats). A failing count throws.
     qint64 count(const _ChatSession* session);
+    // The number of messages when it is known without counting: already
+    // counted, or told by the first page in that order (read now; it is the
+    // page shown first) when that page is not full. Otherwise -1, and
+    // *atLeast is the number of messages on that first page.
+    qint64 knownCount(const _ChatSession* session, bool ascending, qint64* atLeast);
+
+    // A count of a chat (or of all chats) that runs on another thread, and
+    // the state of the cache it was prepared against.
+    struct CountApart {
+        MessageCountRun run;
+        quint64 generation = 0;
+    };
+    CountApart countApart(const _ChatSession* session);
+    // Keeps a count made apart, unless the cache was reset after it was
+    // prepared (the messages may have changed since).
+    void keepCount(const _ChatSession* session, qint64 count, quint64 generation);
+
     // Forgets the cached page and count (after messages were deleted).
     void resetCache();
 
@@ -39,6 +58,7 @@ private:
     bool m_pageByNumber = false;  // m_page came from pageMessages, which can continue it
     const _ChatSession* m_countSession = nullptr;
     qint64 m_count = -1;
+    quint64 m_generation = 0;  // advanced by every resetCache
 };
 
 using PChatDbView = std::shared_ptr<ChatDbView>;

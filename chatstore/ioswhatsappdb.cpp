@@ -366,25 +366,56 @@ void IOSWhatsAppDb::listSessions(ChatIndex& index)
     }
 }
 
-qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
+Sqlite3Sql IOSWhatsAppDb::countQuery(const _ChatSession* session) const
 {
-    ensureOpen();
     if (session) {
         Sqlite3Sql sql(QStringLiteral("select count(*) ") + messageBody(m_hasRemovedColumn));
         scopeToChat(sql, session);
-        Sqlite3Cursor c = m_db.queryThrow(sql);
-        return c.moveNext() ? c.getInt64(0) : 0;
+        return sql;
     }
     // Every chat: the rows of messageBody, counted in one pass over the
     // messages against the listed chats, picked once. Joined, SQLite tests
     // the chat's conditions again for every message, or reads the messages
     // in chat order through the chat index with one look-up each; either
     // costs several times the pass on a big history.
-    Sqlite3Cursor c = m_db.queryThrow(
-        QStringLiteral("select count(*) from ZWAMESSAGE as m where ") + QLatin1String(kLoadedTypes) +
-        QStringLiteral(" and +m.ZCHATSESSION in (select Z_PK from ZWACHATSESSION where ") + QLatin1String(kListedChats) +
-        (m_hasRemovedColumn ? QLatin1String(kNotRemoved) : QLatin1String()) + QStringLiteral(")"));
+    return Sqlite3Sql(QStringLiteral("select count(*) from ZWAMESSAGE as m where ") + QLatin1String(kLoadedTypes) +
+                      QStringLiteral(" and +m.ZCHATSESSION in (select Z_PK from ZWACHATSESSION where ") +
+                      QLatin1String(kListedChats) +
+                      (m_hasRemovedColumn ? QLatin1String(kNotRemoved) : QLatin1String()) + QStringLiteral(")"));
+}
+
+qint64 IOSWhatsAppDb::countMessages(const _ChatSession* session)
+{
+    ensureOpen();
+    Sqlite3Cursor c = m_db.queryThrow(countQuery(session));
     return c.moveNext() ? c.getInt64(0) : 0;
+}
+
+MessageCountRun IOSWhatsAppDb::countMessagesApart(const _ChatSession* session)
+{
+    ensureOpen();
+    // The file the shared connection reads (a read-only source's private
+    // copy, which stays while the count needs it), opened read-only.
+    return [sql = countQuery(session), path = m_db.path(), copy = m_privateCopy](const std::atomic<bool>& stop) {
+        const auto stopped = [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; };
+        Sqlite3DB db;
+        db.openThrow(path, SQLITE_OPEN_READONLY);
+        void* flag = const_cast<std::atomic<bool>*>(&stop);
+        // A writer holding the file waits this count, but a stop does not
+        // wait for the writer.
+        sqlite3_busy_handler(
+            db.db,
+            [](void* flag, int tries) {
+                if (static_cast<const std::atomic<bool>*>(flag)->load() || tries >= 500)
+                    return 0;
+                sqlite3_sleep(10);
+                return 1;
+            },
+            flag);
+        sqlite3_progress_handler(db.db, 4096, stopped, flag);
+        Sqlite3Cursor c = db.queryThrow(sql);
+        return c.moveNext() ? c.getInt64(0) : qint64(0);
+    };
 }
 
 Sqlite3Sql IOSWhatsAppDb::messageQuery(const _ChatSession* session, qint64 rowsToWalk)

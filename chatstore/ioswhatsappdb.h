@@ -43,6 +43,7 @@ public:
     void endTransaction(bool commit) override;
     void closeDb() override;
     qint64 countMessages(const _ChatSession* session) override;
+    MessageCountRun countMessagesApart(const _ChatSession* session) override;
     QList<_Message> pageMessages(const ChatIndex& index, const _ChatSession* session, int page, int pageSize,
                                  bool ascending) override;
     QList<_Message> rangeMessages(const ChatIndex& index, const _ChatSession* session, qint64 offset, int limit,
@@ -221,6 +222,9 @@ public:
     void setLinkableSourceFolder(const QString& folder) { m_linkableSourceFolder = folder; }
 
 private:
+    // The statement countMessages runs.
+    Sqlite3Sql countQuery(const _ChatSession* session) const;
+
     // Where the columns a message or media row is read from sit in one
     // result, found once per result rather than once per value.
     struct MessageColumns {

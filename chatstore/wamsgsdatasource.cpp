@@ -10,6 +10,19 @@ qint64 WAMsgsDataSource::count()
     return m_view->count(m_session.get());
 }
 
+qint64 WAMsgsDataSource::knownCount(qint64* atLeast)
+{
+    return m_view->knownCount(m_session.get(), m_ascending, atLeast);
+}
+
+MessageCountApart WAMsgsDataSource::countApart()
+{
+    ChatDbView::CountApart prepared = m_view->countApart(m_session.get());
+    return {std::move(prepared.run), [view = m_view, session = m_session, generation = prepared.generation](qint64 n) {
+                view->keepCount(session.get(), n, generation);
+            }};
+}
+
 _Message WAMsgsDataSource::at(qint64 index)
 {
     return m_view->at(m_session.get(), index, m_ascending);

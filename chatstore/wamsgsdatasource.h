@@ -11,6 +11,8 @@ public:
     WAMsgsDataSource(PChatDbView view, PChatSession session, bool ascending);
 
     qint64 count() override;
+    qint64 knownCount(qint64* atLeast) override;
+    MessageCountApart countApart() override;
     _Message at(qint64 index) override;
     SessionSources splitBySession() override;
 

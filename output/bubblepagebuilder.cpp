@@ -186,6 +186,11 @@ QString BubblePageBuilder::locationBody(const _MediaItem& media) const
     return html;
 }
 
+QString BubblePageBuilder::pageNumberText(qint64 page, qint64 pages)
+{
+    return QStringLiteral("Page %1 of %2").arg(page).arg(pages);
+}
+
 QString BubblePageBuilder::pager(qint64 page, qint64 pages) const
 {
     if (pages < 2)
@@ -194,7 +199,7 @@ QString BubblePageBuilder::pager(qint64 page, qint64 pages) const
     if (page > 1)
         html += QStringLiteral("<a href=\"/first_page\">|&lt;First Page</a> &nbsp; "
                                "<a href=\"/pre_page\">&lt;&lt;Previous Page</a> &nbsp; ");
-    html += QStringLiteral("<span class=\"page_no\">Page %1 of %2</span>").arg(page).arg(pages);
+    html += QStringLiteral("<span class=\"page_no\">") + pageNumberText(page, pages) + QStringLiteral("</span>");
     if (page < pages)
         html += QStringLiteral(" &nbsp; <a href=\"/next_page\">&gt;&gt;Next Page</a>"
                                " &nbsp; <a href=\"/last_page\">Last Page&gt;|</a>");

@@ -48,6 +48,8 @@ public:
     static qint64 pageCount(qint64 total);
     // The 1-based page that shows the message at 0-based `row`.
     static qint64 pageOfRow(qint64 row);
+    // "Page 3 of 20", as the pager shows it.
+    static QString pageNumberText(qint64 page, qint64 pages);
 
     // The whole document of page `page` (1-based) of `source`, whose message
     // count is `total`; empty when the page does not exist. Reads only that

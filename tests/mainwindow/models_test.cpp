@@ -4,6 +4,7 @@
 #include "base/apperror.h"
 #include "chatstore/displayrules.h"
 #include "chatstore/ioswhatsappdb.h"
+#include "chatstore/wamsgsdatasource.h"
 #include "chatstore/wamsgslistsource.h"
 #include "windowtestsupport.h"
 
@@ -11,6 +12,7 @@
 #include <QLocale>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -46,11 +48,11 @@ private:
     qint64 m_failAt;
 };
 
-PChatDbView loadedView(const QString& folder)
+PChatDbView loadedView(const QString& folder, int pageSize = ChatDbView::kDefaultPageSize)
 {
     auto db = std::make_shared<IOSWhatsAppDb>(folder + "/ChatStorage.sqlite", QString(), folder + "/Library",
                                               folder + "/Library/Media/Profile", true);
-    auto view = std::make_shared<ChatDbView>(db);
+    auto view = std::make_shared<ChatDbView>(db, pageSize);
     db->listSessions(view->index());
     return view;
 }
@@ -162,6 +164,74 @@ TEST(ItemModelSms, ASourceFailingWhileReadingIsReportedOnceAndLeavesTheRows)
     // The page read before the failure stays.
     EXPECT_EQ(model.index(499, 3).data().toString(), "m499");
     EXPECT_EQ(model.cachedRows(), 500);
+}
+
+// A history longer than a page is shown before it is counted: the model has
+// the first page's rows at once and grows to the count when it arrives from
+// the other thread, or at once when something needs the end.
+TEST(ItemModelSms, ALongHistoryShowsItsFirstPageAndGrowsToItsCount)
+{
+    QTemporaryDir dir;
+    buildNamedChats(dir.path(), ChatDbLayout::Local, false, {"Anna", "Ben"}, 700);
+    ItemModelSms model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy counted(&model, &ItemModelSms::counted);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    for (const bool ascending : {true, false}) {
+        SCOPED_TRACE(ascending ? "oldest first" : "newest first");
+        counted.clear();
+        inserted.clear();
+        const PChatDbView view = loadedView(dir.path(), 100);
+        auto source = std::make_shared<WAMsgsDataSource>(view, nullptr, ascending);
+        model.setSource(source);
+        EXPECT_TRUE(model.isCounting());
+        EXPECT_EQ(model.rowCount(), 100);
+        EXPECT_EQ(model.index(99, 3).data().toString(), ItemModelSms::rowOf(source->at(99)).content);
+        ASSERT_TRUE(waitFor([&] { return !counted.isEmpty(); }));
+        EXPECT_FALSE(model.isCounting());
+        EXPECT_EQ(counted.at(0).at(0).toLongLong(), 1400);
+        EXPECT_EQ(model.rowCount(), 1400);
+        ASSERT_EQ(inserted.count(), 1);
+        EXPECT_EQ(inserted.at(0).at(1).toInt(), 100);
+        EXPECT_EQ(inserted.at(0).at(2).toInt(), 1399);
+        EXPECT_EQ(model.index(1399, 3).data().toString(), ItemModelSms::rowOf(source->at(1399)).content);
+        EXPECT_EQ(model.index(99, 3).data().toString(), ItemModelSms::rowOf(source->at(99)).content);
+
+        // Needed before it arrives: counted at once, and the late count of
+        // the other thread changes nothing afterwards.
+        counted.clear();
+        const PChatDbView fresh = loadedView(dir.path(), 100);
+        model.setSource(std::make_shared<WAMsgsDataSource>(fresh, nullptr, ascending));
+        ASSERT_TRUE(model.isCounting());
+        model.completeCount();
+        EXPECT_FALSE(model.isCounting());
+        EXPECT_EQ(model.rowCount(), 1400);
+        QTest::qWait(300);
+        EXPECT_EQ(counted.count(), 1);
+        EXPECT_EQ(model.rowCount(), 1400);
+    }
+}
+
+// The list shows another chat before the count of the first one arrives:
+// that count neither changes the rows shown now nor is kept as a count.
+TEST(ItemModelSms, ACountForASourceNoLongerShownIsDropped)
+{
+    QTemporaryDir dir;
+    buildNamedChats(dir.path(), ChatDbLayout::Local, false, {"Anna", "Ben"}, 700);
+    const PChatDbView view = loadedView(dir.path(), 100);
+    ItemModelSms model;
+    QSignalSpy counted(&model, &ItemModelSms::counted);
+    model.setSource(std::make_shared<WAMsgsDataSource>(view, nullptr, true));
+    ASSERT_TRUE(model.isCounting());
+    const QList<_Message> three{textMessage(1, "a"), textMessage(2, "b"), textMessage(3, "c")};
+    model.setSource(std::make_shared<WAMsgsListSource>(three));
+    EXPECT_FALSE(model.isCounting());
+    QTest::qWait(500);
+    EXPECT_TRUE(counted.isEmpty());
+    EXPECT_EQ(model.rowCount(), 3);
+    qint64 atLeast = 0;
+    EXPECT_EQ(view->knownCount(nullptr, true, &atLeast), -1);
+    EXPECT_EQ(atLeast, 100);
 }
 
 TEST(ItemModelSms, ColumnsRolesAndReceipts)

@@ -1,6 +1,7 @@
 // The message search and the two small dialogs.
 #include "app/aboutusform.h"
 #include "app/datasourceselform.h"
+#include "app/itemmodelmain.h"
 #include "app/itemmodelsms.h"
 #include "app/mainwindow.h"
 #include "app/mytreeview.h"
@@ -189,4 +190,74 @@ TEST_F(SearchTest, TheScrollBarSpansTheListAndCtrlEndReachesTheLastMessage)
     QTest::keyClick(w.smsView(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(w.smsView()->currentIndex().row(), 0);
     EXPECT_EQ(w.bubbleView()->page(), 1);
+}
+
+// A history longer than the first page is shown at once and counted on
+// the side: the status bar says so until the count arrives, and the end of
+// the list, the search and the bubbles' pager are those of the whole
+// history, also when they are used before the count has arrived.
+TEST(WindowCounting, ALongHistoryIsShownBeforeItIsCountedAndEndsAtItsRealEnd)
+{
+    resetDataFolder();
+    ChatDbBuilder b(localDbPath("Long"), ChatDbLayout::Local);
+    const qint64 anna = b.addChat("4915550001@s.whatsapp.net", "Anna");
+    for (int i = 0; i < 5300; ++i)
+        b.addMessage({.chat = anna,
+                      .text = i == 5250 ? QStringLiteral("the Needle past the first page") : QStringLiteral("hay %1").arg(i),
+                      .date = 700000000.0 + i});
+    b.commit();
+    MainWindow w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    AbsTreeItemModel::_ItemNode* db = w.treeModel()->localDatabasesRoot()->children.first();
+    QLabel* count = w.findChild<QLabel*>("lbSMSCount");
+    const auto select = [&](AbsTreeItemModel::_ItemNode* node) {
+        BoxAnswerer boxes;
+        w.selectNode(node);
+        EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
+    };
+
+    // The count arrives by itself; the page on show keeps its place.
+    select(db);
+    ASSERT_TRUE(w.smsModel()->isCounting());
+    EXPECT_EQ(w.smsModel()->rowCount(), 5000);
+    EXPECT_EQ(count->text(), "Messages: counting...");
+    EXPECT_EQ(w.bubbleView()->pageCount(), 100);
+    ASSERT_TRUE(waitFor([&] { return !w.smsModel()->isCounting(); }));
+    EXPECT_EQ(w.smsModel()->rowCount(), 5300);
+    EXPECT_EQ(count->text(), "Messages: 5300");
+    EXPECT_EQ(w.bubbleView()->pageCount(), 106);
+    EXPECT_EQ(w.bubbleView()->page(), 1);
+    EXPECT_TRUE(w.bubbleView()->currentHtml().contains("Page 1 of 106"));
+    EXPECT_FALSE(w.bubbleView()->currentHtml().contains("Page 1 of 100"));
+
+    // The search walks to the real end before the count has arrived.
+    AbsTreeItemModel::_ItemNode* chat = treeChild(db, "Anna");
+    ASSERT_TRUE(chat);
+    select(chat);
+    ASSERT_TRUE(w.smsModel()->isCounting());
+    w.findChild<QLineEdit*>("txtSMSKeyword")->setText("needle");
+    {
+        BoxAnswerer boxes;
+        w.searchMessages();
+        EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
+    }
+    EXPECT_EQ(w.smsView()->currentIndex().row(), 5250);
+    EXPECT_EQ(count->text(), "Messages: 5300");
+
+    // Ctrl+End and select-all, after the messages changed (the counts are
+    // forgotten), reach the last message and every one.
+    static_cast<_AbsDBItemNode*>(db)->view->resetCache();
+    select(db);
+    ASSERT_TRUE(w.smsModel()->isCounting());
+    w.smsView()->setFocus();
+    QTest::keyClick(w.smsView(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(w.smsView()->currentIndex().row(), 5299);
+    EXPECT_EQ(w.bubbleView()->page(), 106);
+    EXPECT_EQ(w.bubbleView()->pageCount(), 106);
+    static_cast<_AbsDBItemNode*>(db)->view->resetCache();
+    select(chat);
+    ASSERT_TRUE(w.smsModel()->isCounting());
+    w.smsView()->selectAll();
+    EXPECT_EQ(w.smsView()->selectionModel()->selectedRows(0).size(), 5300);
 }
