@@ -1219,5 +1219,7 @@ void MainWindow::attachBubbleView()
     // view's own handling has returned.
     connect(m_bubbles, &WABubbleViewMgr::errorOccurred, this, [](const QString& text) { errorBox(text); },
             Qt::QueuedConnection);
+    // The bubbles show the list's source: its count is the list's.
+    connect(m_bubbles, &WABubbleViewMgr::totalWanted, m_modelSms, &ItemModelSms::completeCount);
 }
 

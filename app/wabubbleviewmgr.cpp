@@ -289,8 +289,10 @@ void WABubbleViewMgr::firstPage()
 
 void WABubbleViewMgr::lastPage()
 {
+    if (!m_totalKnown && m_source)
+        emit totalWanted();  // the count under way, finished now
     if (!m_totalKnown && m_source) {
-        // The last page of a history still being counted: count it now.
+        // Nobody counts for the view: count here.
         try {
             m_total = m_source->count();
         } catch (const std::exception& e) {

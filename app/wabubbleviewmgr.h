@@ -62,6 +62,9 @@ public:
 
 signals:
     void errorOccurred(const QString& text);
+    // The last page is wanted before the count has arrived: whoever runs the
+    // count completes it now and gives it through setTotal.
+    void totalWanted();
 
 public slots:
     // Shows the first page of the source. A source still being counted is
