@@ -1,5 +1,6 @@
 #include "chatstore/sqlite3db.h"
 
+#include <QStringEncoder>
 #include <QStringList>
 
 #include <algorithm>
@@ -152,14 +153,37 @@ void dropCache(sqlite3* db)
     cache->db = nullptr;  // statements still held by cursors are finalized on release
 }
 
-void bindParams(sqlite3_stmt* stmt, const Sqlite3Sql& sql)
+// Texts are bound from `texts`, one buffer for all of them that the caller
+// keeps until the statement's bindings are cleared: SQLite reads them where
+// they are instead of copying each. They are encoded as QString::toUtf8
+// encodes them; a text with a lone surrogate, which the encoder would write
+// differently, takes that route.
+void bindParams(sqlite3_stmt* stmt, const Sqlite3Sql& sql, std::unique_ptr<char[]>& texts)
 {
+    qsizetype room = 0;
+    for (const auto& p : sql.params())
+        if (p.kind == Sqlite3Sql::ParamKind::Text)
+            room += p.text.size() * 3;
+    if (room > 0)
+        texts = std::make_unique_for_overwrite<char[]>(size_t(room));
+    char* next = texts.get();
     int i = 1;
     for (const auto& p : sql.params()) {
         switch (p.kind) {
         case Sqlite3Sql::ParamKind::Text: {
-            QByteArray utf8 = p.text.toUtf8();
-            sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            if (p.text.isEmpty()) {
+                sqlite3_bind_text(stmt, i, "", 0, SQLITE_STATIC);
+                break;
+            }
+            QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+            char* end = encoder.appendToBuffer(next, p.text);
+            if (encoder.hasError()) {
+                const QByteArray utf8 = p.text.toUtf8();
+                sqlite3_bind_text(stmt, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            sqlite3_bind_text(stmt, i, next, int(end - next), SQLITE_STATIC);
+            next = end;
             break;
         }
         case Sqlite3Sql::ParamKind::Int:
@@ -256,6 +280,9 @@ struct Sqlite3Cursor::Statement {
     sqlite3_stmt* stmt = nullptr;
     StatementCache::Entry* entry = nullptr;  // where the statement goes back, if its text is kept
     std::shared_ptr<StatementCache> cache;
+    // The bound texts: released only after the bindings are cleared (the
+    // destructor's body runs before members go).
+    std::unique_ptr<char[]> texts;
     ~Statement()
     {
         if (!stmt)
@@ -507,7 +534,7 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql& sql)
     holder->stmt = stmt;
     holder->entry = entry;
     holder->cache = m_cache;
-    bindParams(stmt, sql);
+    bindParams(stmt, sql, holder->texts);
     return Sqlite3Cursor(std::move(holder));
 }
 

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -55,8 +56,8 @@ public:
     Sqlite3Sql() = default;
     // A text given as UTF-8 is kept as it is: the statement cache looks it
     // up without converting it twice on every run.
-    Sqlite3Sql(const char* sql) : m_utf8(sql) { m_params.reserve(kReservedParams); }
-    Sqlite3Sql(const QString& sql) : m_sql(sql) { m_params.reserve(kReservedParams); }
+    Sqlite3Sql(const char* sql) : m_utf8(sql) {}
+    Sqlite3Sql(const QString& sql) : m_sql(sql) {}
 
     Sqlite3Sql& addTextParam(const QString& value);
     Sqlite3Sql& addIntParam(int value);
@@ -84,15 +85,16 @@ public:
         buffer = m_sql.toStdString();
         return buffer;
     }
-    const QList<Param>& params() const { return m_params; }
+    // Room for the parameters of most statements in place, so that a
+    // statement run costs no allocation for its list.
+    static constexpr int kReservedParams = 16;
+    using Params = QVarLengthArray<Param, kReservedParams>;
+    const Params& params() const { return m_params; }
 
 private:
-    // Room for the parameters of most statements, so that adding them does
-    // not grow the list step by step.
-    static constexpr int kReservedParams = 16;
     mutable QString m_sql;
     std::string m_utf8;  // set when the text was given as UTF-8 and not changed since
-    QList<Param> m_params;
+    Params m_params;
 };
 
 class Sqlite3Cursor {

@@ -51,6 +51,42 @@ TEST(Sqlite3DB, ParametersBindInOrderAndNullsReadAsEmpty)
     EXPECT_FALSE(c.moveNext());
 }
 
+// Texts reach SQLite as the bytes QString::toUtf8 makes of them, lone
+// surrogates and NULs included; an empty text stays text. The statement's
+// texts belong to its cursor: a statement object gone before the first step
+// does not take them along.
+TEST(Sqlite3DB, TextsAreStoredAsTheirUtf8Bytes)
+{
+    TempDb t;
+    t.db.executeThrow("create table t(i integer, b text)");
+    QList<QString> texts = {QString(), QStringLiteral(""), QStringLiteral("abc"),
+                            QString::fromUtf8("h\xc3\xa9llo \xe2\x9c\x93 \xf0\x9f\x98\x80")};
+    for (const char16_t* units : {u"\xD800", u"a\xDC00" "b", u"\xD83D" "x", u"\xFEFF\xFFFF"})
+        texts << QString::fromUtf16(units);
+    texts << QString(QChar(0)) + QStringLiteral("after");
+    texts << QString(100000, QChar(0x4E2D));
+    // More parameters than a statement keeps in place.
+    QString sql = QStringLiteral("insert into t(i,b) values");
+    for (int i = 0; i < texts.size(); ++i)
+        sql += QStringLiteral("%1(?,?)").arg(i ? QStringLiteral(",") : QString());
+    Sqlite3Sql insert(sql);
+    for (int i = 0; i < texts.size(); ++i)
+        insert.addIntParam(i).addTextParam(texts[i]);
+    t.db.executeThrow(insert);
+
+    Sqlite3Cursor c = t.db.queryThrow("select i, typeof(b), cast(b as blob) from t order by i");
+    for (int i = 0; i < texts.size(); ++i) {
+        ASSERT_TRUE(c.moveNext());
+        EXPECT_EQ(c.getText(1), QStringLiteral("text")) << i;
+        EXPECT_EQ(c.getBlob(2), texts[i].toUtf8()) << i;
+    }
+    EXPECT_FALSE(c.moveNext());
+
+    Sqlite3Cursor kept = t.db.queryThrow(Sqlite3Sql("select ? || ?").addTextParam(texts[3]).addTextParam(texts.last()));
+    ASSERT_TRUE(kept.moveNext());
+    EXPECT_EQ(kept.getText(0), texts[3] + texts.last());
+}
+
 TEST(Sqlite3DB, ExecNeverThrowsAndReportsTheMessage)
 {
     TempDb t;
