@@ -8,6 +8,7 @@
 #pragma once
 
 #include "chatstore/chatschema.h"
+#include "chatstore/folderresolver.h"
 
 #include <QHash>
 #include <QSet>
@@ -111,6 +112,19 @@ public:
     // The format of the target's ZMETADATA, decided once per transaction.
     std::optional<bool> metadataIsKeyedArchive;
 
+    // Checks stored media paths against the target's media folder `folder`
+    // with the real paths of its folders remembered; made anew every few
+    // hundred files, so that a folder replaced meanwhile is seen.
+    FolderResolver& mediaResolver(const QString& folder)
+    {
+        if (!m_mediaResolver || m_mediaResolverFolder != folder || ++m_mediaResolverUses > kMediaResolverUses) {
+            m_mediaResolver.emplace(folder);
+            m_mediaResolverFolder = folder;
+            m_mediaResolverUses = 0;
+        }
+        return *m_mediaResolver;
+    }
+
     // The largest message row id that ZWAMESSAGEINFO rows name (read once,
     // raised as rows are added): a new message above it has no rows left
     // behind by a deleted message to clear first.
@@ -132,6 +146,10 @@ public:
     const QHash<QString, LidInfo>& lids() const { return m_lids; }
 
 private:
+    static constexpr int kMediaResolverUses = 500;
+    std::optional<FolderResolver> m_mediaResolver;
+    QString m_mediaResolverFolder;
+    int m_mediaResolverUses = 0;
     Columns m_columns;
     QString m_messageInsert[4];
     QHash<quint32, QString> m_mediaInserts;

@@ -156,14 +156,17 @@ QString writeFailureText(const QString& source, const QString& destination, cons
         .arg(free < 0 ? QStringLiteral("?") : QString::number(double(free) / (1024.0 * 1024.0), 'f', 1));
 }
 
-// copyMediaFile with the reason when nothing was copied.
+// copyMediaFile with the reason when nothing was copied. `resolver`, when
+// given, checks paths against `mediaFolder` as pathInsideFolder does, with
+// the real paths of its folders remembered.
 CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& storedPath, const QString& sourceFile,
-                                 QString* writeError, bool mayLink = false)
+                                 QString* writeError, bool mayLink = false, FolderResolver* resolver = nullptr)
 {
     if (sourceFile.isEmpty() || !QFileInfo(sourceFile).isFile())
         return CopyOutcome::SourceMissing;
     // A stored path that leads out of the media folder is not followed.
-    const QString target = pathInsideFolder(mediaFolder, storedPath);
+    const QString target =
+        resolver ? resolver->pathInside(storedPath) : pathInsideFolder(mediaFolder, storedPath);
     if (target.isEmpty())
         return CopyOutcome::Skipped;
     const QFileInfo info(target);
@@ -172,6 +175,20 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
     const QFileInfo existing(destination);
     if (existing.exists() || existing.isSymLink())
         return CopyOutcome::Skipped;
+    // Folders still to be made are made only below one that really lies in
+    // the media folder: a link on the way that leads out would have them
+    // made elsewhere.
+    QString made = info.absolutePath();
+    while (!QFileInfo::exists(made) && QFileInfo(made).absolutePath() != made)
+        made = QFileInfo(made).absolutePath();
+    // (When the media folder itself is still to be made, nothing below it
+    // exists to lead anywhere.)
+    const QString realFolder = made != info.absolutePath() ? QFileInfo(mediaFolder).canonicalFilePath() : QString();
+    if (!realFolder.isEmpty()) {
+        const QString real = QFileInfo(made).canonicalFilePath();
+        if (real.isEmpty() || (real != realFolder && !real.startsWith(realFolder + QLatin1Char('/'))))
+            return CopyOutcome::Skipped;
+    }
     if (!QDir().mkpath(info.absolutePath())) {
         if (writeError)
             *writeError = writeFailureText(sourceFile, destination, QStringLiteral("its folder cannot be created"));
@@ -948,7 +965,9 @@ void IOSWhatsAppDb::copyMessageFiles(const _Message& m)
             QString why;
             const bool mayLink =
                 !m_linkableSourceFolder.isEmpty() && isInsideFolder(m_linkableSourceFolder, *file);
-            switch (copyMediaFileChecked(mediaFolder(), *stored, *file, &why, mayLink)) {
+            const QString folder = mediaFolder();
+            switch (copyMediaFileChecked(folder, *stored, *file, &why, mayLink,
+                                         &mergeCache().mediaResolver(folder))) {
             case CopyOutcome::SourceMissing:
                 if (attachment)
                     ++m_missingMedia;

@@ -519,6 +519,10 @@ TEST(MergeWriter, CopyMediaFileStaysInsideTheMediaFolderAndNeverLeavesHalfFiles)
     }
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("escape.jpg"))));
     EXPECT_TRUE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+    // A media folder that does not exist yet is made.
+    const QString fresh = dir.filePath(QStringLiteral("Fresh/Library"));
+    EXPECT_TRUE(IOSWhatsAppDb::copyMediaFile(fresh, QStringLiteral("Media/a/photo.jpg"), source));
+    EXPECT_EQ(fileBytes(fresh + QStringLiteral("/Media/a/photo.jpg")), fileBytes(source));
 
     // An existing file is never overwritten.
     const QString kept = media + QStringLiteral("/Media/d/kept.jpg");
@@ -539,6 +543,45 @@ TEST(MergeWriter, CopyMediaFileStaysInsideTheMediaFolderAndNeverLeavesHalfFiles)
         EXPECT_FALSE(IOSWhatsAppDb::copyMediaFile(media, QStringLiteral("Media/f/cut.jpg"), QStringLiteral("/proc/self/mem")));
         EXPECT_TRUE(QDir(media + QStringLiteral("/Media/f")).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
+}
+
+// One job copies many files into the same folders, and remembers where
+// those folders really are; a folder replaced by a link leading out while
+// the job runs must still not be written through.
+TEST(MergeWriter, AMediaFolderReplacedByALinkDuringAJobIsNotWrittenThrough)
+{
+    QTemporaryDir dir;
+    const ChatDbFolder f = modernTarget(dir.path());
+    auto target = openTarget(f);
+    const QString outside = dir.filePath(QStringLiteral("outside"));
+    QDir().mkpath(outside);
+    const QString sources = dir.filePath(QStringLiteral("sources"));
+    QDir().mkpath(sources);
+    const PChatSession anna = personalChat(kAnna, QStringLiteral("Anna"));
+    auto withFile = [&](const QString& stanza, const QString& stored) {
+        _Message m = textMessage(anna, stanza, false, 10);
+        m.media = std::make_shared<_MediaItem>();
+        m.media->ZMEDIALOCALPATH = stored;
+        m.media->mediaFile = QDir(sources).filePath(QFileInfo(stored).fileName());
+        QFile file(m.media->mediaFile);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(stanza.toUtf8());
+        return m;
+    };
+    const QString folder = f.mediaFolder + QStringLiteral("/Media/x");
+    target->beginTransaction();
+    target->copyMessageFiles(withFile(QStringLiteral("A"), QStringLiteral("Media/x/a.jpg")));
+    ASSERT_EQ(fileBytes(folder + QStringLiteral("/a.jpg")), QByteArray("A"));
+    // The folder the job has just written into becomes a link leading out.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(QFile::link(outside, folder));
+    target->copyMessageFiles(withFile(QStringLiteral("B"), QStringLiteral("Media/x/b.jpg")));
+    target->copyMessageFiles(withFile(QStringLiteral("C"), QStringLiteral("Media/x/sub/c.jpg")));
+    // A folder the job did not know yet works as before.
+    target->copyMessageFiles(withFile(QStringLiteral("D"), QStringLiteral("Media/y/d.jpg")));
+    target->endTransaction(false);
+    EXPECT_EQ(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden), QStringList());
+    EXPECT_EQ(fileBytes(f.mediaFolder + QStringLiteral("/Media/y/d.jpg")), QByteArray("D"));
 }
 
 // ---- parents -------------------------------------------------------------------

@@ -182,15 +182,22 @@ int main(int argc, char* argv[])
             w.selectNode(db->children.first());
             shot(QStringLiteral("local-chat"));
             // The chat's print preview, photographed once its pages are
-            // painted and it waits for the user, then closed.
+            // painted and it waits for the user, then closed. A chat of
+            // more than 100 pages gets the page-limit warning instead, which
+            // closes the preview once it is answered.
             QTimer previewer;
             previewer.setInterval(200);
             QObject::connect(&previewer, &QTimer::timeout, [&] {
-                if (auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget())) {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (auto* preview = qobject_cast<QPrintPreviewDialog*>(modal)) {
                     previewer.stop();
                     preview->resize(1000, 760);
                     shot(QStringLiteral("print-preview"), 800);
                     preview->reject();
+                } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                    previewer.stop();
+                    shot(QStringLiteral("print-page-limit"), 500);
+                    box->accept();
                 }
             });
             previewer.start();
