@@ -633,50 +633,92 @@ _Message IOSWhatsAppDb::messageByPk(const ChatIndex& index, qint64 pk)
     return readMessage(c, allMessageColumns(c), index, chain, true);
 }
 
-// The media items and receipts of a whole page in two statements instead of
-// two per message; what each message gets is the same as rowToMessage gives.
+namespace {
+
+// Row ids go into these statements as parameters, a fixed number per run
+// (the rest NULL, which matches nothing), so that each text is prepared
+// once per connection instead of once per page.
+constexpr int kIdsPerStatement = 100;
+
+std::string idListSql(const char* head, const char* tail)
+{
+    std::string sql(head);
+    sql += " in (?";
+    for (int i = 1; i < kIdsPerStatement; ++i)
+        sql += ",?";
+    sql += ')';
+    sql += tail;
+    return sql;
+}
+
+// Runs `sql` for `ids` in runs of kIdsPerStatement, handing every row to
+// `row`.
+template <typename RowFn>
+void forIdRuns(Sqlite3DB& db, const std::string& sql, const QList<qint64>& ids, RowFn row)
+{
+    for (qsizetype first = 0; first < ids.size(); first += kIdsPerStatement) {
+        Sqlite3Sql run(sql.c_str());
+        const qsizetype end = std::min<qsizetype>(first + kIdsPerStatement, ids.size());
+        for (qsizetype i = first; i < end; ++i)
+            run.addInt64Param(ids.at(i));
+        for (qsizetype i = end; i < first + kIdsPerStatement; ++i)
+            run.addNullParam();
+        Sqlite3Cursor c = db.queryThrow(run);
+        row(c);
+    }
+}
+
+}  // namespace
+
+// The media items and receipts of a whole page in a few statements instead
+// of two per message; what each message gets is the same as rowToMessage
+// gives.
 void IOSWhatsAppDb::addPageDetails(QList<_Message>& messages)
 {
     QHash<qint64, QList<int>> byMedia;
     QHash<qint64, int> byId;
-    QStringList mediaIds;
-    QStringList messageIds;
+    QList<qint64> mediaIds;
+    QList<qint64> messageIds;
+    messageIds.reserve(messages.size());
     for (int i = 0; i < messages.size(); ++i) {
         const _Message& m = messages.at(i);
         if (m.ZMEDIAITEM > 0) {
             auto& list = byMedia[m.ZMEDIAITEM];
             if (list.isEmpty())
-                mediaIds << QString::number(m.ZMEDIAITEM);
+                mediaIds << m.ZMEDIAITEM;
             list << i;
         }
         byId.insert(m.Z_PK, i);
-        messageIds << QString::number(m.Z_PK);
+        messageIds << m.Z_PK;
     }
     if (!mediaIds.isEmpty()) {
-        Sqlite3Cursor c = m_db.queryThrow(
-            QStringLiteral("select * from ZWAMEDIAITEM where Z_PK in (%1)").arg(mediaIds.join(QLatin1Char(','))));
-        const MediaColumns& cols = allMediaColumns(c);
+        static const std::string kMediaSql = idListSql("select * from ZWAMEDIAITEM where Z_PK", "");
         QSet<qint64> seen;
         // The folders of a page's files are resolved once for the page.
         FolderResolver folder(mediaFolder());
-        while (c.moveNext()) {
-            const qint64 pk = c.getInt64(cols.pk);
-            if (seen.contains(pk))
-                continue;
-            seen.insert(pk);
-            for (int i : byMedia.value(pk))
-                applyMediaRow(messages[i], c, cols, folder);
-        }
+        forIdRuns(m_db, kMediaSql, mediaIds, [&](Sqlite3Cursor& c) {
+            const MediaColumns& cols = allMediaColumns(c);
+            while (c.moveNext()) {
+                const qint64 pk = c.getInt64(cols.pk);
+                if (seen.contains(pk))
+                    continue;
+                seen.insert(pk);
+                for (int i : byMedia.value(pk))
+                    applyMediaRow(messages[i], c, cols, folder);
+            }
+        });
     }
     if (m_hasMessageInfoTable && !messageIds.isEmpty()) {
-        Sqlite3Cursor c = m_db.queryThrow(
-            QStringLiteral("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE in (%1) order by Z_PK")
-                .arg(messageIds.join(QLatin1Char(','))));
-        while (c.moveNext()) {
-            const auto it = byId.constFind(c.getInt64(0));
-            if (it != byId.constEnd())
-                addReceiptInfo(messages[*it], c.getBlob(1));
-        }
+        // A message's rows all come in the run that names it, in row order.
+        static const std::string kInfoSql =
+            idListSql("select ZMESSAGE, ZRECEIPTINFO from ZWAMESSAGEINFO where ZMESSAGE", " order by Z_PK");
+        forIdRuns(m_db, kInfoSql, messageIds, [&](Sqlite3Cursor& c) {
+            while (c.moveNext()) {
+                const auto it = byId.constFind(c.getInt64(0));
+                if (it != byId.constEnd())
+                    addReceiptInfo(messages[*it], c.getBlob(1));
+            }
+        });
     }
 }
 
