@@ -17,7 +17,10 @@ namespace {
 
 constexpr qsizetype kMaxReceiptBlobBytes = qsizetype(4) << 20;
 
-QDateTime fromUnix(qint64 secs) { return QDateTime::fromSecsSinceEpoch(secs); }
+// Kept in UTC: a local time works out the zone's offset for every receipt
+// read (most of what decoding a receipt cost); whoever shows a time turns
+// it into local time.
+QDateTime fromUnix(qint64 secs) { return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC); }
 
 // Receipt times are stored as 32-bit Unix seconds; a time outside 1970..2038
 // cannot be written and counts as absent.
