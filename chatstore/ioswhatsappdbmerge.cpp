@@ -176,26 +176,22 @@ CopyOutcome copyMediaFileChecked(const QString& mediaFolder, const QString& stor
     if (existing.exists() || existing.isSymLink())
         return CopyOutcome::Skipped;
     // Folders still to be made are made only below one that really lies in
-    // the media folder: a link on the way that leads out would have them
-    // made elsewhere.
+    // the media folder (or below the folder itself, which is made when it
+    // is missing): a link on the way that leads out would have them made
+    // elsewhere.
+    const QString folder = QDir(mediaFolder).absolutePath();
     QString made = info.absolutePath();
-    while (!QFileInfo::exists(made) && QFileInfo(made).absolutePath() != made)
+    while (made.size() > folder.size() && !QFileInfo::exists(made))
         made = QFileInfo(made).absolutePath();
-    // (When the media folder itself is still to be made, nothing below it
-    // exists to lead anywhere.)
-    const QString realFolder = made != info.absolutePath() ? QFileInfo(mediaFolder).canonicalFilePath() : QString();
-    if (!realFolder.isEmpty()) {
-        const QString real = QFileInfo(made).canonicalFilePath();
-        if (real.isEmpty() || (real != realFolder && !real.startsWith(realFolder + QLatin1Char('/'))))
-            return CopyOutcome::Skipped;
-    }
+    if (made != info.absolutePath() && made.size() > folder.size() && !isInsideFolder(folder, made))
+        return CopyOutcome::Skipped;
     if (!QDir().mkpath(info.absolutePath())) {
         if (writeError)
             *writeError = writeFailureText(sourceFile, destination, QStringLiteral("its folder cannot be created"));
         return CopyOutcome::WriteFailed;
     }
     // Checked again now that the folders exist: a link among them may lead out.
-    if (!isInsideFolder(QDir(mediaFolder).absolutePath(), destination))
+    if (!isInsideFolder(folder, destination))
         return CopyOutcome::Skipped;
     QString why;
     const CopyOutcome outcome = copyThroughTemporary(sourceFile, destination, &why, mayLink);

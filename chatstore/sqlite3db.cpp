@@ -23,7 +23,7 @@ QString movedText()
 // Prepared statements are kept per connection and reused by SQL text: the
 // merge writer runs the same few statements hundreds of thousands of times.
 // The cache is bounded: texts longer than kMaxCachedSql (one-off statements
-// such as a page's "in (...)" list) are never kept, and beyond kMaxTexts
+// with values written into their text) are never kept, and beyond kMaxTexts
 // distinct texts the least recently used one that no cursor holds is
 // finalized, so that a long job that builds statements with changing texts
 // does not grow the memory. A cursor keeps the entry it took its statement

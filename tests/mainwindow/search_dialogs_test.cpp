@@ -29,10 +29,7 @@ protected:
         resetDataFolder();
         ChatDbBuilder b(localDbPath("Big"), ChatDbLayout::Local);
         const qint64 chat = b.addChat("4915550001@s.whatsapp.net", "Anna");
-        for (int i = 0; i < 1234; ++i)
-            b.addMessage({.chat = chat,
-                          .text = i == 500 ? QStringLiteral("the Needle in row 500") : QStringLiteral("hay %1").arg(i),
-                          .date = 700000000.0 + i});
+        addHayWithNeedle(b, chat, 1234, 500, QStringLiteral("the Needle in row 500"));
         b.addChat("4915550002@s.whatsapp.net", "Empty Chat");
         b.commit();
     }
@@ -201,10 +198,7 @@ TEST(WindowCounting, ALongHistoryIsShownBeforeItIsCountedAndEndsAtItsRealEnd)
     resetDataFolder();
     ChatDbBuilder b(localDbPath("Long"), ChatDbLayout::Local);
     const qint64 anna = b.addChat("4915550001@s.whatsapp.net", "Anna");
-    for (int i = 0; i < 5300; ++i)
-        b.addMessage({.chat = anna,
-                      .text = i == 5250 ? QStringLiteral("the Needle past the first page") : QStringLiteral("hay %1").arg(i),
-                      .date = 700000000.0 + i});
+    addHayWithNeedle(b, anna, 5300, 5250, QStringLiteral("the Needle past the first page"));
     b.commit();
     MainWindow w;
     w.show();

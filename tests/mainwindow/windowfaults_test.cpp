@@ -92,10 +92,7 @@ TEST_F(WindowFaults, SearchStopsWhenTheListShowsAnotherChat)
     {
         ChatDbBuilder b(localDbPath("Two"), ChatDbLayout::Local);
         const qint64 anna = b.addChat("4915550001@s.whatsapp.net", "Anna");
-        for (int i = 0; i < 1300; ++i)
-            b.addMessage({.chat = anna,
-                          .text = i == 1200 ? QStringLiteral("the needle") : QStringLiteral("anna hay %1").arg(i),
-                          .date = 700000000.0 + i});
+        addHayWithNeedle(b, anna, 1300, 1200, QStringLiteral("the needle"), QStringLiteral("anna hay"));
         const qint64 bob = b.addChat("4915550002@s.whatsapp.net", "Bob");
         for (int i = 0; i < 2000; ++i)
             b.addMessage({.chat = bob, .text = QStringLiteral("bob hay %1").arg(i), .date = 600000000.0 + i});

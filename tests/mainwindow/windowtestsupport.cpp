@@ -66,6 +66,15 @@ QString deviceCopyPath(const QString& name)
     return QDir(dataFolder()).filePath(QStringLiteral("virtual_ios/") + name);
 }
 
+void addHayWithNeedle(ChatDbBuilder& b, qint64 chat, int count, int needleRow, const QString& needle,
+                      const QString& hay, double firstDate)
+{
+    for (int i = 0; i < count; ++i)
+        b.addMessage({.chat = chat,
+                      .text = i == needleRow ? needle : QStringLiteral("%1 %2").arg(hay).arg(i),
+                      .date = firstDate + i});
+}
+
 void buildNamedChats(const QString& root, ChatDbLayout layout, bool deviceStyle, const QStringList& names,
                      int messagesEach)
 {

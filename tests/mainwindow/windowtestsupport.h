@@ -39,6 +39,11 @@ QString deviceCopyPath(const QString& name);
 void buildNamedChats(const QString& root, ChatDbLayout layout, bool deviceStyle, const QStringList& names,
                      int messagesEach);
 
+// `count` text messages "<hay> <i>" in `chat`, one a second from
+// `firstDate`, except row `needleRow`, which says `needle`.
+void addHayWithNeedle(ChatDbBuilder& b, qint64 chat, int count, int needleRow, const QString& needle,
+                      const QString& hay = QStringLiteral("hay"), double firstDate = 700000000.0);
+
 class MainWindow;
 
 // The child of a tree node named `text`; a chat node's text adds its number,
